@@ -1,0 +1,80 @@
+#include "tests/TestUtil.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testutil {
+
+TempDir::TempDir(const std::string& aInfix) {
+  std::string aTemplate = std::filesystem::temp_directory_path().string() + "/" + aInfix + "-XXXXXX";
+  if (mkdtemp(aTemplate.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  mPath = aTemplate;
+}
+
+TempDir::~TempDir() {
+  std::error_code aError;
+  // Tests may leave read-only folders behind; make them writable so removal succeeds.
+  for (auto& aEntry : std::filesystem::recursive_directory_iterator(mPath, aError))
+    std::filesystem::permissions(aEntry.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, aError);
+  std::filesystem::remove_all(mPath, aError);
+}
+
+std::string programPath(const std::string& aName) {
+  return std::string(QUORVIK_BINARY_DIR) + "/" + aName;
+}
+
+std::string testDataPath(const std::string& aRelative) {
+  return std::string(QUORVIK_SOURCE_DIR) + "/tests/" + aRelative;
+}
+
+static void redirect(const std::string& aPath, int aFd) {
+  const int aOut = open(aPath.empty() ? "/dev/null" : aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (aOut >= 0) {
+    dup2(aOut, aFd);
+    close(aOut);
+  }
+}
+
+int runProgram(const std::vector<std::string>& aArguments, const std::string& aStdout,
+               const std::string& aStderr) {
+  std::vector<char*> aArgv;
+  for (const std::string& aArgument : aArguments) aArgv.push_back(const_cast<char*>(aArgument.c_str()));
+  aArgv.push_back(nullptr);
+  const pid_t aPid = fork();
+  if (aPid < 0) return -1;
+  if (aPid == 0) {
+    redirect(aStdout, 1);
+    redirect(aStderr, 2);
+    execv(aArgv[0], aArgv.data());
+    _exit(127);
+  }
+  int aStatus = 0;
+  if (waitpid(aPid, &aStatus, 0) < 0) return -1;
+  if (WIFSIGNALED(aStatus)) return 128 + WTERMSIG(aStatus);
+  return WEXITSTATUS(aStatus);
+}
+
+std::string readFile(const std::string& aPath) {
+  std::ifstream aIn(aPath, std::ios::binary);
+  std::ostringstream aBuffer;
+  aBuffer << aIn.rdbuf();
+  return aBuffer.str();
+}
+
+void writeFile(const std::string& aPath, const std::string& aContents) {
+  std::ofstream aOut(aPath, std::ios::binary);
+  aOut << aContents;
+}
+
+bool fileExists(const std::string& aPath) { return std::filesystem::exists(aPath); }
+
+}  // namespace testutil
