@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
+#include "foundation/CFilter.h"
 
 namespace {
 
@@ -189,4 +191,53 @@ TEST(PointDescriptor, EnergyIsTheSumOverBins) {
   for (int b = 0; b < kHOGBins; b++) aSum += aHOG(9, 5, b);
   EXPECT_EQ(aEnergy(9, 5), aSum);
   EXPECT_GT(aSum, 0.0f);
+}
+
+TEST(HOG, AgreesWithAStraightforwardEvaluationOnARandomImage) {
+  // Reference: library filters for the gradients and the orientation smoothing, the wrap of
+  // the end bins, and window means summed pixel by pixel.
+  const int X = 23, Y = 17, C = 3;
+  CTensor<float> aImage(X, Y, C);
+  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(rand() % 256);
+  CTensor<float> aHOG;
+  CMatching::computeHOG(aImage, aHOG);
+
+  const CDerivative<float> aDerivative(3);
+  CTensor<float> aDx(X, Y, C), aDy(X, Y, C);
+  NFilter::filter(aImage, aDx, aDerivative, 1, 1);
+  NFilter::filter(aImage, aDy, 1, aDerivative, 1);
+  CTensor<float> aVotes(X, Y, kHOGBins, 0.0f);
+  for (int c = 0; c < C; c++)
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x < X; x++) {
+        const float dx = aDx(x, y, c), dy = aDy(x, y, c);
+        if (dx == 0.0f && dy == 0.0f) continue;
+        const double aDirection = std::atan2(double(dy), double(dx)) + double(3.1415927f);
+        int aBin = int(float(aDirection) * float(15.0 / (2.0 * double(3.1415927f))));
+        if (aBin == kHOGBins) aBin = 0;
+        aVotes(x, y, aBin) += std::sqrt(dx * dx + dy * dy);
+      }
+  CTensor<float> aSmoothed(X, Y, kHOGBins);
+  const CSmooth<float> aGauss(0.8f, 1.0f);
+  NFilter::filter(aVotes, aSmoothed, 1, 1, aGauss);
+  const float t = aGauss(1);
+  for (int y = 0; y < Y; y++)
+    for (int x = 0; x < X; x++) {
+      const float s0 = aSmoothed(x, y, 0), s14 = aSmoothed(x, y, 14);
+      aSmoothed(x, y, 0) = float(t * s14 + (1.0 - t) * s0);
+      aSmoothed(x, y, 14) = float(t * s0 + (1.0 - t) * s14);
+    }
+  for (int b = 0; b < kHOGBins; b++)
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x < X; x++) {
+        double aSum = 0.0;
+        int aCount = 0;
+        for (int yy = std::max(0, y - 3); yy <= std::min(Y - 1, y + 3); yy++)
+          for (int xx = std::max(0, x - 3); xx <= std::min(X - 1, x + 3); xx++) {
+            aSum += aSmoothed(xx, yy, b);
+            aCount++;
+          }
+        const double aMean = aSum / aCount;
+        ASSERT_NEAR(aHOG(x, y, b), aMean, 1e-4 * (1.0 + aMean)) << x << " " << y << " " << b;
+      }
 }
