@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 
 #include "flow/CHOGDescriptor.h"
@@ -14,6 +15,10 @@ namespace {
 constexpr float kOuter = 0.2390f;
 constexpr float kCentre = 0.5220f;
 constexpr float kWeightTolerance = 2e-4f;
+
+float uniform(float aLow, float aHigh) {
+  return aLow + (aHigh - aLow) * static_cast<float>(rand()) / static_cast<float>(RAND_MAX);
+}
 
 CTensor<float> makeImage(int aXSize, int aYSize, int aChannels,
                          const std::function<float(int, int, int)>& aValue) {
@@ -240,4 +245,34 @@ TEST(HOG, AgreesWithAStraightforwardEvaluationOnARandomImage) {
         const double aMean = aSum / aCount;
         ASSERT_NEAR(aHOG(x, y, b), aMean, 1e-4 * (1.0 + aMean)) << x << " " << y << " " << b;
       }
+}
+
+TEST(HOG, OrientationBinsFollowTheExactRuleEverywhere) {
+  const double aPiF = double(3.1415927f);
+  const float aScale = float(15.0 / (2.0 * aPiF));
+  auto exact = [&](float dx, float dy) {
+    const int b = int(float(std::atan2(double(dy), double(dx)) + aPiF) * aScale);
+    return b == kHOGBins ? 0 : b;
+  };
+  // Random gradients, integer and half-integer ones (as from 8-bit pictures), and directions
+  // right at the bin boundaries -pi + k * 24 degrees.
+  for (int i = 0; i < 200000; i++) {
+    const float dx = uniform(-300.0f, 300.0f), dy = uniform(-300.0f, 300.0f);
+    ASSERT_EQ(orientationBin(dx, dy), exact(dx, dy)) << dx << " " << dy;
+  }
+  for (int dy = -40; dy <= 40; dy++)
+    for (int dx = -40; dx <= 40; dx++) {
+      if (dx == 0 && dy == 0) continue;
+      ASSERT_EQ(orientationBin(0.5f * dx, 0.5f * dy), exact(0.5f * dx, 0.5f * dy))
+          << dx << " " << dy;
+    }
+  for (int k = 0; k <= kHOGBins; k++)
+    for (int j = -50; j <= 50; j++) {
+      const double aAngle = -M_PI + k * 2.0 * M_PI / kHOGBins + j * 1e-7;
+      const float dx = float(100.0 * std::cos(aAngle)), dy = float(100.0 * std::sin(aAngle));
+      ASSERT_EQ(orientationBin(dx, dy), exact(dx, dy)) << k << " " << j;
+    }
+  EXPECT_EQ(orientationBin(-1.0f, 0.0f), 0);
+  EXPECT_EQ(orientationBin(-1.0f, -0.0f), 0);
+  EXPECT_EQ(orientationBin(1.0f, 0.0f), 7);
 }
