@@ -18,3 +18,23 @@ struct CEdge {
 };
 
 using CGraph = std::vector<std::vector<CEdge>>;
+
+struct CArpackStats;
+
+// Spectral embedding of the sub-graph of the nodes with aValidNodes true (aValidNodes has one
+// entry per graph node; valid nodes are numbered 0 ... n-1 in node order, edges to other
+// nodes are ignored). Solves (D - W) y = lambda D y through the normalised Laplacian
+// I - D^-1/2 W D^-1/2 with regularised degrees D + 0.001. eigVecs becomes (n, m): row k is
+// the generalised eigenvector of the (k+2)-th smallest eigenvalue lambda_k (the trivial one is
+// skipped); eigVals(k) = 1 / sqrt(lambda_k). m = max(number of lambda < 0.2, aRegionNo), at
+// most 99 and at most the converged pairs minus one. Fewer than 101 valid nodes solve for
+// n - 1 pairs; fewer than 3 give m = 0. Problems of the solver go to the status log. Every edge
+// must be held in both its end nodes' lists with the same weight. aStats (optional) receives
+// the solver's figures.
+void ncut(CGraph& aGraph, CVector<bool>& aValidNodes, CMatrix<float>& eigVecs,
+          CVector<float>& eigVals, int aRegionNo, CArpackStats* aStats = nullptr);
+
+// Principal eigenvector (largest algebraic eigenvalue) of the weighted adjacency matrix of the
+// whole graph, of unit length, sign as the solver gives it. X is resized to the node count; one
+// node gives (1), no node an empty vector. Solver problems go to the status log.
+void lanczos(CGraph& aGraph, CVector<float>& X);

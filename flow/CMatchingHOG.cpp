@@ -1,0 +1,159 @@
+// Histograms of oriented gradients: per-pixel votes of the gradient magnitude into 15
+// orientation bins, smoothed across orientation (cyclically coupled at the ends) and averaged
+// over a 7 x 7 neighbourhood; and the point descriptor read from them.
+#include <cmath>
+#include <vector>
+
+#include "flow/CHOGDescriptor.h"
+#include "flow/CMatching.h"
+#include "foundation/CFilter.h"
+
+namespace {
+
+// Single-precision pi; the bin arithmetic is defined with it.
+constexpr float kPi = 3.1415927f;
+// Width and standard deviation of the smoothing across orientation bins.
+constexpr float kOrientationSigma = 0.8f;
+constexpr float kOrientationPrecision = 1.0f;
+// Half width of the spatial pooling window (7 x 7).
+constexpr int kPoolRadius = 3;
+constexpr int kPoolWidth = 2 * kPoolRadius + 1;
+// Reciprocals of the possible window pixel counts 1 ... 7 along one axis.
+constexpr float kInvCount[kPoolWidth + 1] = {0.0f,        1.0f,        1.0f / 2.0f, 1.0f / 3.0f,
+                                             1.0f / 4.0f, 1.0f / 5.0f, 1.0f / 6.0f, 1.0f / 7.0f};
+
+// Number of indices of [p - kPoolRadius, p + kPoolRadius] inside [0, aLength).
+inline int windowCount(int p, int aLength) {
+  const int aLow = p - kPoolRadius < 0 ? 0 : p - kPoolRadius;
+  const int aHigh = p + kPoolRadius >= aLength ? aLength - 1 : p + kPoolRadius;
+  return aHigh - aLow + 1;
+}
+
+// Replaces every row of the plane by its running-window mean along x.
+void poolRows(float* aPlane, int aXSize, int aYSize, float* aLine) {
+  for (int y = 0; y < aYSize; y++) {
+    float* aRow = aPlane + y * aXSize;
+    std::copy(aRow, aRow + aXSize, aLine);
+    float aSum = 0.0f;
+    for (int x = 0; x < kPoolRadius && x < aXSize; x++) aSum += aLine[x];
+    for (int x = 0; x < aXSize; x++) {
+      if (x + kPoolRadius < aXSize) aSum += aLine[x + kPoolRadius];
+      if (x - kPoolRadius - 1 >= 0) aSum -= aLine[x - kPoolRadius - 1];
+      aRow[x] = aSum * kInvCount[windowCount(x, aXSize)];
+    }
+  }
+}
+
+// Replaces every column of the plane by its running-window mean along y. The sums of all
+// columns advance together one row at a time (aSums, aCopy: scratch rows and a copy of the
+// plane), so every access runs along a row.
+void poolColumns(float* aPlane, int aXSize, int aYSize, float* aSums, float* aCopy) {
+  const int aSize = aXSize * aYSize;
+  std::copy(aPlane, aPlane + aSize, aCopy);
+  std::fill(aSums, aSums + aXSize, 0.0f);
+  for (int y = 0; y < kPoolRadius && y < aYSize; y++) {
+    const float* aRow = aCopy + y * aXSize;
+    for (int x = 0; x < aXSize; x++) aSums[x] += aRow[x];
+  }
+  for (int y = 0; y < aYSize; y++) {
+    if (y + kPoolRadius < aYSize) {
+      const float* aAdd = aCopy + (y + kPoolRadius) * aXSize;
+      for (int x = 0; x < aXSize; x++) aSums[x] += aAdd[x];
+    }
+    if (y - kPoolRadius - 1 >= 0) {
+      const float* aSub = aCopy + (y - kPoolRadius - 1) * aXSize;
+      for (int x = 0; x < aXSize; x++) aSums[x] -= aSub[x];
+    }
+    const float aInv = kInvCount[windowCount(y, aYSize)];
+    float* aOut = aPlane + y * aXSize;
+    for (int x = 0; x < aXSize; x++) aOut[x] = aSums[x] * aInv;
+  }
+}
+
+}  // namespace
+
+void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
+  const int aXSize = aBox.xSize();
+  const int aYSize = aBox.ySize();
+  const int aChannels = aBox.zSize();
+  aHOG.setSize(aXSize, aYSize, kHOGBins);
+  aHOG.fill(0.0f);
+  const int aPlane = aXSize * aYSize;
+  if (aPlane == 0 || aChannels == 0) return;
+
+  // Gradients of every channel by central differences, mirrored at the border.
+  const CDerivative<float> aDerivative(3);
+  CTensor<float> aDx(aXSize, aYSize, aChannels);
+  CTensor<float> aDy(aXSize, aYSize, aChannels);
+  NFilter::filter(aBox, aDx, aDerivative, 1, 1);
+  NFilter::filter(aBox, aDy, 1, aDerivative, 1);
+
+  // Every channel votes its gradient magnitude into the bin of its direction. The direction
+  // atan2(dy, dx) + pi lies in (0, 2 pi]; exactly 2 pi (the direction pi) wraps to bin 0.
+  const double aPiD = kPi;
+  const float aBinScale = static_cast<float>(kHOGBins / (2.0 * aPiD));
+  float* aHist = aHOG.data();
+  for (int c = 0; c < aChannels; c++) {
+    const float* aGx = aDx.data() + c * aPlane;
+    const float* aGy = aDy.data() + c * aPlane;
+    for (int i = 0; i < aPlane; i++) {
+      const float dx = aGx[i];
+      const float dy = aGy[i];
+      if (dx == 0.0f && dy == 0.0f) continue;
+      const float aMag = std::sqrt(dx * dx + dy * dy);
+      const float aOri = static_cast<float>(std::atan2(static_cast<double>(dy), dx) + aPiD);
+      int aBin = static_cast<int>(aOri * aBinScale);
+      if (aBin >= kHOGBins) aBin = 0;
+      aHist[aBin * aPlane + i] += aMag;
+    }
+  }
+  aDx = CTensor<float>();
+  aDy = CTensor<float>();
+
+  // Smoothing across orientation (the end bins mirror at first) ...
+  const CSmooth<float> aGauss(kOrientationSigma, kOrientationPrecision);
+  CTensor<float> aSmoothed(aXSize, aYSize, kHOGBins);
+  NFilter::filter(aHOG, aSmoothed, 1, 1, aGauss);
+  // ... and then the first and the last bin are coupled, since orientation is cyclic.
+  const float aT = aGauss(1);
+  float* aFirst = aSmoothed.data();
+  float* aLast = aSmoothed.data() + (kHOGBins - 1) * aPlane;
+  for (int i = 0; i < aPlane; i++) {
+    const float s0 = aFirst[i];
+    const float s14 = aLast[i];
+    aFirst[i] = static_cast<float>(aT * s14 + (1.0 - aT) * s0);
+    aLast[i] = static_cast<float>(aT * s0 + (1.0 - aT) * s14);
+  }
+  aHOG = std::move(aSmoothed);
+
+  // Spatial pooling: window means, cut at the border, along x and then along y.
+  std::vector<float> aLine(aXSize), aSums(aXSize), aCopy(aPlane);
+  for (int b = 0; b < kHOGBins; b++) {
+    float* aBinPlane = aHOG.data() + b * aPlane;
+    poolRows(aBinPlane, aXSize, aYSize, aLine.data());
+    poolColumns(aBinPlane, aXSize, aYSize, aSums.data(), aCopy.data());
+  }
+}
+
+void pointDescriptor(const CTensor<float>& aHOG, int ax, int ay, float* aDescriptor) {
+  const int aXSize = aHOG.xSize();
+  const int aPlane = aXSize * aHOG.ySize();
+  const float* aHist = aHOG.data();
+  int k = 0;
+  for (int dy = -kDescriptorSpacing; dy <= kDescriptorSpacing; dy += kDescriptorSpacing)
+    for (int dx = -kDescriptorSpacing; dx <= kDescriptorSpacing; dx += kDescriptorSpacing) {
+      const int i = (ax + dx) + aXSize * (ay + dy);
+      for (int b = 0; b < kHOGBins; b++) aDescriptor[k++] = aHist[b * aPlane + i];
+    }
+}
+
+void hogEnergy(const CTensor<float>& aHOG, CMatrix<float>& aEnergy) {
+  const int aPlane = aHOG.xSize() * aHOG.ySize();
+  aEnergy.setSize(aHOG.xSize(), aHOG.ySize());
+  aEnergy.fill(0.0f);
+  float* aOut = aEnergy.data();
+  for (int b = 0; b < aHOG.zSize(); b++) {
+    const float* aBin = aHOG.data() + b * aPlane;
+    for (int i = 0; i < aPlane; i++) aOut[i] += aBin[i];
+  }
+}

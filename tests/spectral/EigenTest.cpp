@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "spectral/ArpackSolver.h"
+#include "spectral/CGraph.h"
+
+namespace {
+
+void addEdge(CGraph& aGraph, int a, int b, float w) {
+  aGraph[static_cast<size_t>(a)].push_back(CEdge(b, w));
+  aGraph[static_cast<size_t>(b)].push_back(CEdge(a, w));
+}
+
+// Two blocks of aBlock nodes, each node linked to 20 random block mates with weights in
+// [0.5, 1.5], and aBridges weak edges (0.01) between the blocks.
+CGraph twoBlocks(int aBlock, int aBridges) {
+  CGraph aGraph(static_cast<size_t>(2 * aBlock));
+  for (int b = 0; b < 2; b++)
+    for (int i = 0; i < aBlock; i++)
+      for (int e = 0; e < 10; e++) {
+        int j = rand() % aBlock;
+        if (j == i) continue;
+        addEdge(aGraph, b * aBlock + i, b * aBlock + j,
+                0.5f + static_cast<float>(rand() % 1000) * 0.001f);
+      }
+  for (int e = 0; e < aBridges; e++)
+    addEdge(aGraph, rand() % aBlock, aBlock + rand() % aBlock, 0.01f);
+  return aGraph;
+}
+
+// Eigenvalues of a dense symmetric matrix (row-major n x n) by cyclic Jacobi rotations,
+// ascending.
+std::vector<double> denseEigenvalues(std::vector<double> A, int n) {
+  for (int aSweep = 0; aSweep < 50; aSweep++) {
+    double aOff = 0;
+    for (int p = 0; p < n; p++)
+      for (int q = p + 1; q < n; q++) aOff += A[p * n + q] * A[p * n + q];
+    if (aOff < 1e-22) break;
+    for (int p = 0; p < n; p++)
+      for (int q = p + 1; q < n; q++) {
+        const double apq = A[p * n + q];
+        if (std::fabs(apq) < 1e-300) continue;
+        const double theta = (A[q * n + q] - A[p * n + p]) / (2 * apq);
+        const double t = (theta >= 0 ? 1 : -1) / (std::fabs(theta) + std::sqrt(theta * theta + 1));
+        const double c = 1 / std::sqrt(t * t + 1), s = t * c;
+        for (int k = 0; k < n; k++) {
+          const double akp = A[k * n + p], akq = A[k * n + q];
+          A[k * n + p] = c * akp - s * akq;
+          A[k * n + q] = s * akp + c * akq;
+        }
+        for (int k = 0; k < n; k++) {
+          const double apk = A[p * n + k], aqk = A[q * n + k];
+          A[p * n + k] = c * apk - s * aqk;
+          A[q * n + k] = s * apk + c * aqk;
+        }
+      }
+  }
+  std::vector<double> aValues(static_cast<size_t>(n));
+  for (int i = 0; i < n; i++) aValues[static_cast<size_t>(i)] = A[i * n + i];
+  std::sort(aValues.begin(), aValues.end());
+  return aValues;
+}
+
+// The normalised Laplacian I - D^-1/2 W D^-1/2 with degrees D + 0.001, densely.
+std::vector<double> denseLaplacian(const CGraph& aGraph) {
+  const int n = static_cast<int>(aGraph.size());
+  std::vector<double> invD(static_cast<size_t>(n)), A(static_cast<size_t>(n * n), 0.0);
+  for (int i = 0; i < n; i++) {
+    double d = 0;
+    for (const CEdge& e : aGraph[static_cast<size_t>(i)]) d += std::fabs(e.mWeight);
+    invD[static_cast<size_t>(i)] = 1 / std::sqrt(d + 0.001);
+  }
+  for (int i = 0; i < n; i++) {
+    A[static_cast<size_t>(i * n + i)] += 1;
+    for (const CEdge& e : aGraph[static_cast<size_t>(i)])
+      A[static_cast<size_t>(i * n + e.mNode)] -=
+          e.mWeight * invD[static_cast<size_t>(i)] * invD[static_cast<size_t>(e.mNode)];
+  }
+  return A;
+}
+
+}  // namespace
+
+TEST(Ncut, FirstEigenvectorSeparatesTwoWeaklyJoinedBlocks) {
+  CGraph aGraph = twoBlocks(150, 4);
+  CVector<bool> aValid(300, true);
+  CMatrix<float> aVecs;
+  CVector<float> aVals;
+  CArpackStats aStats;
+  ncut(aGraph, aValid, aVecs, aVals, 2, &aStats);
+  EXPECT_EQ(aStats.mInfo, 0);
+  EXPECT_EQ(aStats.mConverged, 100);
+  ASSERT_EQ(aVecs.xSize(), 300);
+  ASSERT_GE(aVecs.ySize(), 2);
+  ASSERT_EQ(aVals.size(), aVecs.ySize());
+
+  const float aSign = aVecs(0, 0) > 0 ? 1.0f : -1.0f;
+  for (int i = 0; i < 300; i++)
+    EXPECT_GT(aSign * aVecs(i, 0) * (i < 150 ? 1.0f : -1.0f), 0.0f) << i;
+
+  const std::vector<double> aDense = denseEigenvalues(denseLaplacian(aGraph), 300);
+  EXPECT_NEAR(aDense[0], 0.0, 1e-4);
+  int aBelow = 0;
+  for (int k = 1; k < 100; k++)
+    if (aDense[static_cast<size_t>(k)] < 0.2) aBelow++;
+  EXPECT_EQ(aVals.size(), std::max(aBelow, 2));
+  for (int k = 0; k < aVals.size(); k++) {
+    const double lambda = 1.0 / (static_cast<double>(aVals(k)) * aVals(k));
+    EXPECT_NEAR(lambda, aDense[static_cast<size_t>(k) + 1],
+                0.01 * aDense[static_cast<size_t>(k) + 1] + 1e-4)
+        << k;
+  }
+  for (int k = 1; k < aVals.size(); k++) EXPECT_LE(aVals(k), aVals(k - 1));
+}
+
+TEST(Ncut, IgnoresNodesOutsideTheMaskAndHandlesSmallProblems) {
+  CGraph aGraph = twoBlocks(25, 2);
+  // Only the first block (25 nodes): fewer than 101 nodes still give an embedding.
+  CVector<bool> aValid(50, false);
+  for (int i = 0; i < 25; i++) aValid(i) = true;
+  CMatrix<float> aVecs;
+  CVector<float> aVals;
+  ncut(aGraph, aValid, aVecs, aVals, 2);
+  EXPECT_EQ(aVecs.xSize(), 25);
+  EXPECT_GE(aVecs.ySize(), 2);
+  for (int i = 0; i < aVecs.size(); i++) EXPECT_TRUE(std::isfinite(aVecs(i)));
+
+  CGraph aSub(25);
+  for (int i = 0; i < 25; i++)
+    for (const CEdge& e : aGraph[static_cast<size_t>(i)])
+      if (e.mNode < 25) aSub[static_cast<size_t>(i)].push_back(e);
+  const std::vector<double> aDense = denseEigenvalues(denseLaplacian(aSub), 25);
+  const double lambda = 1.0 / (static_cast<double>(aVals(0)) * aVals(0));
+  EXPECT_NEAR(lambda, aDense[1], 0.01 * aDense[1] + 1e-4);
+
+  // Two nodes or none: nothing to embed.
+  CVector<bool> aTwo(50, false);
+  aTwo(0) = aTwo(1) = true;
+  ncut(aGraph, aTwo, aVecs, aVals, 2);
+  EXPECT_EQ(aVecs.ySize(), 0);
+  EXPECT_EQ(aVals.size(), 0);
+  CVector<bool> aNone(50, false);
+  ncut(aGraph, aNone, aVecs, aVals, 2);
+  EXPECT_EQ(aVecs.xSize(), 0);
+  EXPECT_EQ(aVals.size(), 0);
+}
+
+TEST(Ncut, DisconnectedPiecesGiveFiniteWeights) {
+  // Three separate blocks: two further eigenvalues at (about) zero.
+  CGraph aGraph(120);
+  for (int b = 0; b < 3; b++)
+    for (int i = 0; i < 40; i++)
+      for (int e = 1; e <= 3; e++) addEdge(aGraph, b * 40 + i, b * 40 + (i + e) % 40, 1.0f);
+  CVector<bool> aValid(120, true);
+  CMatrix<float> aVecs;
+  CVector<float> aVals;
+  ncut(aGraph, aValid, aVecs, aVals, 2);
+  ASSERT_GE(aVals.size(), 2);
+  for (int k = 0; k < aVals.size(); k++) {
+    EXPECT_TRUE(std::isfinite(aVals(k)));
+    EXPECT_LE(aVals(k), 1000.0f);
+  }
+  for (int i = 0; i < aVecs.size(); i++) EXPECT_TRUE(std::isfinite(aVecs(i)));
+}
+
+TEST(Lanczos, PrincipalVectorOfAPathUpToSign) {
+  // Path 0 - 1 - 2 with unit weights: eigenvalue sqrt(2), vector (1/2, 1/sqrt(2), 1/2).
+  CGraph aGraph(3);
+  addEdge(aGraph, 0, 1, 1.0f);
+  addEdge(aGraph, 1, 2, 1.0f);
+  CVector<float> X;
+  lanczos(aGraph, X);
+  ASSERT_EQ(X.size(), 3);
+  const float aSign = X(1) > 0 ? 1.0f : -1.0f;
+  EXPECT_NEAR(aSign * X(0), 0.5f, 1e-5f);
+  EXPECT_NEAR(aSign * X(1), static_cast<float>(1.0 / std::sqrt(2.0)), 1e-5f);
+  EXPECT_NEAR(aSign * X(2), 0.5f, 1e-5f);
+}
+
+TEST(Lanczos, TinyGraphsNeedNoSolver) {
+  CGraph aOne(1);
+  CVector<float> X;
+  lanczos(aOne, X);
+  ASSERT_EQ(X.size(), 1);
+  EXPECT_EQ(X(0), 1.0f);
+  CGraph aNone;
+  lanczos(aNone, X);
+  EXPECT_EQ(X.size(), 0);
+  // Two nodes: the smallest problem the solver takes; vector (1, 1) / sqrt(2).
+  CGraph aTwo(2);
+  addEdge(aTwo, 0, 1, 2.0f);
+  lanczos(aTwo, X);
+  ASSERT_EQ(X.size(), 2);
+  EXPECT_NEAR(std::fabs(X(0)), static_cast<float>(1.0 / std::sqrt(2.0)), 1e-5f);
+  EXPECT_NEAR(X(0), X(1), 1e-5f);
+}
