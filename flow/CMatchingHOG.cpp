@@ -45,27 +45,27 @@ void poolRows(float* aPlane, int aXSize, int aYSize, float* aLine) {
 }
 
 // Replaces every column of the plane by its running-window mean along y. The sums of all
-// columns advance together one row at a time (aSums, aCopy: scratch rows and a copy of the
-// plane), so every access runs along a row.
-void poolColumns(float* aPlane, int aXSize, int aYSize, float* aSums, float* aCopy) {
-  const int aSize = aXSize * aYSize;
-  std::copy(aPlane, aPlane + aSize, aCopy);
+// columns advance together one row at a time, so every access runs along a row; aRing keeps
+// the original values of the last kPoolRing rows, which the output has already replaced.
+constexpr int kPoolRing = kPoolRadius + 2;
+void poolColumns(float* aPlane, int aXSize, int aYSize, float* aSums, float* aRing) {
   std::fill(aSums, aSums + aXSize, 0.0f);
   for (int y = 0; y < kPoolRadius && y < aYSize; y++) {
-    const float* aRow = aCopy + y * aXSize;
+    const float* aRow = aPlane + y * aXSize;
     for (int x = 0; x < aXSize; x++) aSums[x] += aRow[x];
   }
   for (int y = 0; y < aYSize; y++) {
     if (y + kPoolRadius < aYSize) {
-      const float* aAdd = aCopy + (y + kPoolRadius) * aXSize;
+      const float* aAdd = aPlane + (y + kPoolRadius) * aXSize;
       for (int x = 0; x < aXSize; x++) aSums[x] += aAdd[x];
     }
     if (y - kPoolRadius - 1 >= 0) {
-      const float* aSub = aCopy + (y - kPoolRadius - 1) * aXSize;
+      const float* aSub = aRing + ((y - kPoolRadius - 1) % kPoolRing) * aXSize;
       for (int x = 0; x < aXSize; x++) aSums[x] -= aSub[x];
     }
-    const float aInv = kInvCount[windowCount(y, aYSize)];
     float* aOut = aPlane + y * aXSize;
+    std::copy(aOut, aOut + aXSize, aRing + (y % kPoolRing) * aXSize);
+    const float aInv = kInvCount[windowCount(y, aYSize)];
     for (int x = 0; x < aXSize; x++) aOut[x] = aSums[x] * aInv;
   }
 }
@@ -76,7 +76,8 @@ void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
   const int aXSize = aBox.xSize();
   const int aYSize = aBox.ySize();
   const int aChannels = aBox.zSize();
-  aHOG.setSize(aXSize, aYSize, kHOGBins);
+  if (aHOG.xSize() != aXSize || aHOG.ySize() != aYSize || aHOG.zSize() != kHOGBins)
+    aHOG.setSize(aXSize, aYSize, kHOGBins);
   aHOG.fill(0.0f);
   const int aPlane = aXSize * aYSize;
   if (aPlane == 0 || aChannels == 0) return;
@@ -110,28 +111,46 @@ void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
   aDx = CTensor<float>();
   aDy = CTensor<float>();
 
-  // Smoothing across orientation (the end bins mirror at first) ...
+  // Smoothing across orientation with the 3-tap Gaussian, the end bins mirrored (bin -1 reads
+  // bin 0, bin 15 reads bin 14), summed in the order of the mask's taps. It runs in place plane
+  // by plane, so that every access is along rows (filtering across channels would stride by
+  // whole planes); aPrevious and aCurrent keep the unsmoothed planes b - 1 and b.
   const CSmooth<float> aGauss(kOrientationSigma, kOrientationPrecision);
-  CTensor<float> aSmoothed(aXSize, aYSize, kHOGBins);
-  NFilter::filter(aHOG, aSmoothed, 1, 1, aGauss);
-  // ... and then the first and the last bin are coupled, since orientation is cyclic.
-  const float aT = aGauss(1);
-  float* aFirst = aSmoothed.data();
-  float* aLast = aSmoothed.data() + (kHOGBins - 1) * aPlane;
+  const float aLow = aGauss(-1), aMid = aGauss(0), aHigh = aGauss(1);
+  std::vector<float> aPreviousPlane(aPlane), aCurrentPlane(aPlane);
+  float* aPrevious = aPreviousPlane.data();
+  float* aCurrent = aCurrentPlane.data();
+  for (int b = 0; b < kHOGBins; b++) {
+    float* aOut = aHist + b * aPlane;
+    std::copy(aOut, aOut + aPlane, aCurrent);
+    const float* aBelow = b > 0 ? aPrevious : aCurrent;
+    const float* aAbove = b < kHOGBins - 1 ? aOut + aPlane : aCurrent;
+    for (int i = 0; i < aPlane; i++) {
+      float aSum = 0.0f;
+      aSum += aLow * aBelow[i];
+      aSum += aMid * aCurrent[i];
+      aSum += aHigh * aAbove[i];
+      aOut[i] = aSum;
+    }
+    std::swap(aPrevious, aCurrent);
+  }
+  // Orientation is cyclic: the first and the last bin are then coupled.
+  const float aT = aHigh;
+  float* aFirst = aHist;
+  float* aLast = aHist + (kHOGBins - 1) * aPlane;
   for (int i = 0; i < aPlane; i++) {
     const float s0 = aFirst[i];
     const float s14 = aLast[i];
     aFirst[i] = static_cast<float>(aT * s14 + (1.0 - aT) * s0);
     aLast[i] = static_cast<float>(aT * s0 + (1.0 - aT) * s14);
   }
-  aHOG = std::move(aSmoothed);
 
   // Spatial pooling: window means, cut at the border, along x and then along y.
-  std::vector<float> aLine(aXSize), aSums(aXSize), aCopy(aPlane);
+  std::vector<float> aLine(aXSize), aSums(aXSize), aRing(kPoolRing * aXSize);
   for (int b = 0; b < kHOGBins; b++) {
     float* aBinPlane = aHOG.data() + b * aPlane;
     poolRows(aBinPlane, aXSize, aYSize, aLine.data());
-    poolColumns(aBinPlane, aXSize, aYSize, aSums.data(), aCopy.data());
+    poolColumns(aBinPlane, aXSize, aYSize, aSums.data(), aRing.data());
   }
 }
 
