@@ -14,11 +14,11 @@ struct CMatch {
     mox = aX;
     moy = aY;
   }
-  int mox, moy;  // point in the first image
-  int mx, my;    // matched point in the second image (valid once accepted)
-  int mLabel;    // motion group, -1 for none
-  bool mStopped; // the point has no acceptable match
-  float mScore;  // distinctiveness of the accepted match; larger is better
+  int mox, moy;   // point in the first image
+  int mx, my;     // matched point in the second image (valid once accepted)
+  int mLabel;     // motion group, -1 for none
+  bool mStopped;  // the point has no acceptable match
+  float mScore;   // distinctiveness of the accepted match; larger is better
 };
 
 class CMatching {

@@ -16,9 +16,8 @@ void CFlowSystem::resize(int aXSize, int aYSize) {
   mYSize = aYSize;
   mPadX = aXSize + 2;
   const size_t aCount = static_cast<size_t>(aXSize + 2) * (aYSize + 2);
-  for (std::vector<float>* aArray :
-       {&mDU, &mDV, &mU, &mV, &mGX, &mGY, &mR1, &mR2, &mST3, &mST4, &mST5, &mST23, &mST24,
-        &mST25, &mR3U, &mR3V, &mDenU, &mDenV}) {
+  for (std::vector<float>* aArray : {&mDU, &mDV, &mU, &mV, &mGX, &mGY, &mR1, &mR2, &mST3, &mST4,
+                                     &mST5, &mST23, &mST24, &mST25, &mR3U, &mR3V, &mDenU, &mDenV}) {
     aArray->assign(aCount, 0.0f);
   }
 }
@@ -27,8 +26,8 @@ namespace {
 
 // Updates (du, dv) at padded index i. Missing neighbours have weight 0 and contribute +0 to
 // the sums, which leaves them exactly as if the neighbour had been left out.
-inline void updatePixel(const CFlowSystem& s, float* aDU, float* aDV, int i, int aPad,
-                        float aOmega, float aOneMinusOmega) {
+inline void updatePixel(const CFlowSystem& s, float* aDU, float* aDV, int i, int aPad, float aOmega,
+                        float aOneMinusOmega) {
   const float* aU = s.mU.data();
   const float* aV = s.mV.data();
   const float gL = s.mGX[i - 1];
@@ -53,11 +52,10 @@ inline void updatePixel(const CFlowSystem& s, float* aDU, float* aDV, int i, int
   const float st3 = s.mST3[i];
   const float st23 = s.mST23[i];
   const float dvOld = aDV[i];
-  const float du = aOneMinusOmega * aDU[i] +
-                   aOmega *
-                       (aSum - r1 * (st3 * dvOld + s.mST4[i]) - r2 * (st23 * dvOld + s.mST24[i]) -
-                        s.mR3U[i]) /
-                       s.mDenU[i];
+  const float du = aOneMinusOmega * aDU[i] + aOmega *
+                                                 (aSum - r1 * (st3 * dvOld + s.mST4[i]) -
+                                                  r2 * (st23 * dvOld + s.mST24[i]) - s.mR3U[i]) /
+                                                 s.mDenU[i];
   aDU[i] = du;
   aDV[i] = aOneMinusOmega * dvOld +
            aOmega *

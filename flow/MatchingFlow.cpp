@@ -49,8 +49,8 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
   for (int y = kSeedBorder; y < aYSize - kSeedBorder; y += kSeedStep)
     for (int x = kSeedBorder; x < aXSize - kSeedBorder; x += kSeedStep)
       if (aCorners(x, y) >= aThreshold) aPoints.emplace_back(x, y);
-  CMatching::hogMatching(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2,
-                         aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
+  CMatching::hogMatching(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aWindow.rx1,
+                         aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
 
   // The prior: each accepted match proposes its displacement, weighted by its score.
   CTensor<float> aGeoU(aXSize, aYSize, 1, 0.0f);
@@ -78,8 +78,8 @@ void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aIm
   computeCorners(aImage1, aCorners1, kCornerScale);
   const float aAverage1 = aCorners1.avg();
   CWindow aWindow;
-  findMotions(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aAverage1,
-              aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
+  findMotions(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aAverage1, aWindow.rx1,
+              aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
   CWindow aBackWindow;
   reflectWindow(aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed,
                 aBackWindow.rx1, aBackWindow.ry1, aBackWindow.rx2, aBackWindow.ry2,
@@ -103,19 +103,4 @@ void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aIm
     aBackwardThread.join();
   else
     aBackwardTask();
-}
-
-void CMatching::reflectWindow(int rx1, int ry1, int rx2, int ry2, const CMatrix<bool>& aAllowed,
-                              int& aBackX1, int& aBackY1, int& aBackX2, int& aBackY2,
-                              CMatrix<bool>& aAllowedBack) {
-  aBackX1 = -rx2;
-  aBackY1 = -ry2;
-  aBackX2 = -rx1;
-  aBackY2 = -ry1;
-  const int aWidth = aAllowed.xSize();
-  const int aHeight = aAllowed.ySize();
-  aAllowedBack.setSize(aWidth, aHeight);
-  for (int j = 0; j < aHeight; j++)
-    for (int i = 0; i < aWidth; i++)
-      aAllowedBack(i, j) = aAllowed(aWidth - 1 - i, aHeight - 1 - j);
 }

@@ -114,3 +114,17 @@ void CMatching::findMotions(const CTensor<float>& aImage1, const CTensor<float>&
     if (aStep < kLastStepBound) break;
   }
 }
+
+void CMatching::reflectWindow(int rx1, int ry1, int rx2, int ry2, const CMatrix<bool>& aAllowed,
+                              int& aBackX1, int& aBackY1, int& aBackX2, int& aBackY2,
+                              CMatrix<bool>& aAllowedBack) {
+  aBackX1 = -rx2;
+  aBackY1 = -ry2;
+  aBackX2 = -rx1;
+  aBackY2 = -ry1;
+  const int aWidth = aAllowed.xSize();
+  const int aHeight = aAllowed.ySize();
+  aAllowedBack.setSize(aWidth, aHeight);
+  for (int j = 0; j < aHeight; j++)
+    for (int i = 0; i < aWidth; i++) aAllowedBack(i, j) = aAllowed(aWidth - 1 - i, aHeight - 1 - j);
+}

@@ -142,8 +142,7 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
       for (int x = aBackFromX; x <= aBackToX; x++) {
         if (!aAllowedRow[aBestX - x - rx1]) continue;
         if (!energiesMatch(aEnergy1(x, y), aE2)) continue;
-        if (colourDistance(aImage1, x, y, aImage2, aBestX, aBestY) > kMaxColourDistance)
-          continue;
+        if (colourDistance(aImage1, x, y, aImage2, aBestX, aBestY) > kMaxColourDistance) continue;
         const float d =
             descriptorDistance(aDescriptor2, aHOGData1, x + aXSize * y, aOff, aBackDist);
         if (d < aBackDist) {

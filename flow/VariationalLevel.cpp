@@ -150,15 +150,12 @@ void COpticFlow::diffusivity(const CTensor<float>& aFlow, const CTensor<float>& 
   }
 }
 
-void COpticFlow::nonlinearIteration(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
-                                    const CMatrix<float>& aConfidence,
-                                    const CTensor<float>& aGeometricU,
-                                    const CTensor<float>& aGeometricV,
-                                    const CTensor<float>& aGeometricConfidence,
-                                    CTensor<float>& aFlow, const CMatrix<float>* aEdgeMap,
-                                    float aAlpha, float aBeta, float aGamma, float aEdgeWeight,
-                                    int aFixedPointIterations, int aSORIterations, float aOmega,
-                                    float aDelta) {
+void COpticFlow::nonlinearIteration(
+    const CTensor<float>& aFirst, const CTensor<float>& aSecond, const CMatrix<float>& aConfidence,
+    const CTensor<float>& aGeometricU, const CTensor<float>& aGeometricV,
+    const CTensor<float>& aGeometricConfidence, CTensor<float>& aFlow,
+    const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta, float aGamma, float aEdgeWeight,
+    int aFixedPointIterations, int aSORIterations, float aOmega, float aDelta) {
   CLevelWork& w = tWork;
   const int aXSize = aFirst.xSize();
   const int aYSize = aFirst.ySize();
@@ -194,8 +191,7 @@ void COpticFlow::nonlinearIteration(const CTensor<float>& aFirst, const CTensor<
     }
   ensureSize(w.mGX, aXSize, aYSize);
   ensureSize(w.mGY, aXSize, aYSize);
-  if (w.mIncrement.xSize() != aXSize || w.mIncrement.ySize() != aYSize ||
-      w.mIncrement.zSize() != 2)
+  if (w.mIncrement.xSize() != aXSize || w.mIncrement.ySize() != aYSize || w.mIncrement.zSize() != 2)
     w.mIncrement.setSize(aXSize, aYSize, 2);
   w.mR3Sum.assign(aCount, 0.0f);
 

@@ -26,8 +26,7 @@ int levelSide(int aSide, float aEta, int aScale) {
 // Samples aSecond at (x + u, y + v) bilinearly into aWarped; where the sample would need
 // pixels outside aSecond the pixel is invalid (aConfidence 0) and takes aFirst's value.
 void warpImage(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
-               const CTensor<float>& aFlow, CTensor<float>& aWarped,
-               CMatrix<float>& aConfidence) {
+               const CTensor<float>& aFlow, CTensor<float>& aWarped, CMatrix<float>& aConfidence) {
   const int aXSize = aSecond.xSize();
   const int aYSize = aSecond.ySize();
   const int aCount = aXSize * aYSize;
@@ -60,8 +59,8 @@ void warpImage(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
         const float* aPlane = aSecond.data() + c * aCount;
         const float aTop = aPlane[j] * gx + aPlane[j + 1] * fx;
         const float aBottom = aPlane[j + aXSize] * gx + aPlane[j + aXSize + 1] * fx;
-        aWarped[i + c * aCount] = static_cast<float>(static_cast<double>(aTop) * gy +
-                                                     static_cast<double>(aBottom) * fy);
+        aWarped[i + c * aCount] =
+            static_cast<float>(static_cast<double>(aTop) * gy + static_cast<double>(aBottom) * fy);
       }
     }
 }
@@ -95,8 +94,8 @@ void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
   // 1. Number of pyramid scales.
   const float aMinSide = static_cast<float>(std::min(aXSize, aYSize));
   const float aRatio = kCoarsestSide / aMinSide;
-  const int aMaxScale = std::max(
-      0, static_cast<int>(std::log(static_cast<double>(aRatio)) / std::log(static_cast<double>(aEta))));
+  const int aMaxScale = std::max(0, static_cast<int>(std::log(static_cast<double>(aRatio)) /
+                                                     std::log(static_cast<double>(aEta))));
 
   // 2. Optional pre-smoothing.
   if (aSigma > 0.0f) {
@@ -172,8 +171,8 @@ void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
     if (s == -1) aSweeps *= 2;
     if (s < 0) aLevelConf.fill(0.0f);
     // 4.7 Solve the level.
-    const float aLevelGamma =
-        static_cast<float>(aGamma * std::pow(static_cast<double>(aEta), static_cast<double>(aScale)));
+    const float aLevelGamma = static_cast<float>(
+        aGamma * std::pow(static_cast<double>(aEta), static_cast<double>(aScale)));
     nonlinearIteration(aLevelFirst, aWarped, aConfidence, aLevelU, aLevelV, aLevelConf, aFlow,
                        aEdgeMap != nullptr ? &aLevelEdges : nullptr, aAlpha, aBeta, aLevelGamma,
                        aEdgeWeight, aFixedpointIterations, aSweeps, aOmega, aDelta);
