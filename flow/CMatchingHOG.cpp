@@ -1,7 +1,9 @@
 // Histograms of oriented gradients: per-pixel votes of the gradient magnitude into 15
 // orientation bins, smoothed across orientation (cyclically coupled at the ends) and averaged
 // over a 7 x 7 neighbourhood; and the point descriptor read from them.
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "flow/CHOGDescriptor.h"
@@ -21,6 +23,17 @@ constexpr int kPoolWidth = 2 * kPoolRadius + 1;
 // Reciprocals of the possible window pixel counts 1 ... 7 along one axis.
 constexpr float kInvCount[kPoolWidth + 1] = {0.0f,        1.0f,        1.0f / 2.0f, 1.0f / 3.0f,
                                              1.0f / 4.0f, 1.0f / 5.0f, 1.0f / 6.0f, 1.0f / 7.0f};
+
+// Bin units between a direction and the nearest bin boundary below which the direction is
+// recomputed with the exact atan2; far above the error of the polynomial below.
+constexpr double kBinMargin = 1e-3;
+
+// Arc tangent of t in [0, 1] with an absolute error below 1e-5 (odd minimax polynomial).
+inline double atanUnit(double t) {
+  const double t2 = t * t;
+  return t *
+         (0.9998660 + t2 * (-0.3302995 + t2 * (0.1801410 + t2 * (-0.0851330 + t2 * 0.0208351))));
+}
 
 // Number of indices of [p - kPoolRadius, p + kPoolRadius] inside [0, aLength).
 inline int windowCount(int p, int aLength) {
@@ -72,6 +85,25 @@ void poolColumns(float* aPlane, int aXSize, int aYSize, float* aSums, float* aRi
 
 }  // namespace
 
+int orientationBin(float dx, float dy) {
+  constexpr double kPiD = kPi;
+  static const float kBinScale = static_cast<float>(kHOGBins / (2.0 * kPiD));
+  // The exact rule needs atan2 in double, which dominates the cost of the histograms. A cheap
+  // approximation decides every direction that lies clearly inside a bin; the few within
+  // kBinMargin of a boundary, where rounding matters, take the exact rule.
+  const double ax = std::fabs(double(dx));
+  const double ay = std::fabs(double(dy));
+  double aAngle = ay <= ax ? atanUnit(ay / ax) : 0.5 * M_PI - atanUnit(ax / ay);
+  if (dx < 0.0f) aAngle = M_PI - aAngle;
+  if (dy < 0.0f) aAngle = -aAngle;
+  const double q = (aAngle + M_PI) * (kHOGBins / (2.0 * M_PI));
+  const double aNearest = std::floor(q + 0.5);
+  if (std::fabs(q - aNearest) > kBinMargin) return static_cast<int>(q);
+  const float aOri = static_cast<float>(std::atan2(static_cast<double>(dy), dx) + kPiD);
+  const int aBin = static_cast<int>(aOri * kBinScale);
+  return aBin >= kHOGBins ? 0 : aBin;
+}
+
 void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
   const int aXSize = aBox.xSize();
   const int aYSize = aBox.ySize();
@@ -89,10 +121,7 @@ void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
   NFilter::filter(aBox, aDx, aDerivative, 1, 1);
   NFilter::filter(aBox, aDy, 1, aDerivative, 1);
 
-  // Every channel votes its gradient magnitude into the bin of its direction. The direction
-  // atan2(dy, dx) + pi lies in (0, 2 pi]; exactly 2 pi (the direction pi) wraps to bin 0.
-  const double aPiD = kPi;
-  const float aBinScale = static_cast<float>(kHOGBins / (2.0 * aPiD));
+  // Every channel votes its gradient magnitude into the bin of its direction.
   float* aHist = aHOG.data();
   for (int c = 0; c < aChannels; c++) {
     const float* aGx = aDx.data() + c * aPlane;
@@ -102,10 +131,7 @@ void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
       const float dy = aGy[i];
       if (dx == 0.0f && dy == 0.0f) continue;
       const float aMag = std::sqrt(dx * dx + dy * dy);
-      const float aOri = static_cast<float>(std::atan2(static_cast<double>(dy), dx) + aPiD);
-      int aBin = static_cast<int>(aOri * aBinScale);
-      if (aBin >= kHOGBins) aBin = 0;
-      aHist[aBin * aPlane + i] += aMag;
+      aHist[orientationBin(dx, dy) * aPlane + i] += aMag;
     }
   }
   aDx = CTensor<float>();

@@ -164,10 +164,9 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
       setMean(aMean[aOld], aSum[aOld], aNum[aOld]);
       for (int i = 0; i < aDim; i++) aSum[aNew](i) += L * x(i);
       aNum[aNew] += L;
-      // The point just joined, so the count is positive unless every weight is zero.
-      aMean[aNew] = aSum[aNew];
-      float inv = 1.0f / aNum[aNew];
-      for (int i = 0; i < aDim; i++) aMean[aNew](i) *= inv;
+      // A point of weight 0 joining an empty cluster leaves its count at 0; the mean then
+      // stays the (zero) sum instead of becoming 0 * infinity = NaN.
+      setMean(aMean[aNew], aSum[aNew], aNum[aNew]);
       aLabels(n) = aNew;
       aChanges++;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "spectral/ArpackSolver.h"
@@ -119,6 +120,8 @@ TEST(Ncut, FirstEigenvectorSeparatesTwoWeaklyJoinedBlocks) {
 
 TEST(Ncut, IgnoresNodesOutsideTheMaskAndHandlesSmallProblems) {
   CGraph aGraph = twoBlocks(25, 2);
+  // A negative weight raises the degree by its size but enters the product with its sign.
+  addEdge(aGraph, 3, 7, -0.3f);
   // Only the first block (25 nodes): fewer than 101 nodes still give an embedding.
   CVector<bool> aValid(50, false);
   for (int i = 0; i < 25; i++) aValid(i) = true;
@@ -164,6 +167,13 @@ TEST(Ncut, DisconnectedPiecesGiveFiniteWeights) {
     EXPECT_TRUE(std::isfinite(aVals(k)));
     EXPECT_LE(aVals(k), 1000.0f);
   }
+  // The slow ring modes lie below 0.2 as well: all of them are returned.
+  const std::vector<double> aDense = denseEigenvalues(denseLaplacian(aGraph), 120);
+  int aBelow = 0;
+  for (int k = 1; k < 100; k++)
+    if (aDense[static_cast<size_t>(k)] < 0.2) aBelow++;
+  EXPECT_GT(aBelow, 2);
+  EXPECT_EQ(aVals.size(), aBelow);
   for (int i = 0; i < aVecs.size(); i++) EXPECT_TRUE(std::isfinite(aVecs(i)));
 }
 
@@ -197,4 +207,26 @@ TEST(Lanczos, TinyGraphsNeedNoSolver) {
   ASSERT_EQ(X.size(), 2);
   EXPECT_NEAR(std::fabs(X(0)), static_cast<float>(1.0 / std::sqrt(2.0)), 1e-5f);
   EXPECT_NEAR(X(0), X(1), 1e-5f);
+}
+
+TEST(ArpackSolver, RejectedProblemIsReportedNotUsed) {
+  // nev must be below ncv: ARPACK refuses, and nothing comes back.
+  CMatVec aIdentity = [](const double* x, double* y) {
+    for (int i = 0; i < 4; i++) y[i] = x[i];
+  };
+  std::vector<double> aValues{1.0}, aVectors{1.0};
+  CArpackStats aStats;
+  EXPECT_FALSE(solveSymmetric(4, "SA", 3, 3, 0.0, 100, aIdentity, aValues, aVectors, aStats));
+  EXPECT_LT(aStats.mInfo, 0);
+  EXPECT_TRUE(aValues.empty());
+  EXPECT_TRUE(aVectors.empty());
+  EXPECT_EQ(arpackProblem("N-Cut", 3, aStats),
+            "N-Cut: ARPACK dsaupd failed with info = " + std::to_string(aStats.mInfo) + ".");
+  CArpackStats aPartial;
+  aPartial.mConverged = 7;
+  aPartial.mIterations = 40;
+  aPartial.mInfo = 1;
+  EXPECT_EQ(arpackProblem("N-Cut", 100, aPartial),
+            "N-Cut: only 7 of 100 eigenvectors converged after 40 restarts.");
+  EXPECT_EQ(arpackProblem("N-Cut", 7, CArpackStats{0, 0, 7, 3, 50}), "");
 }

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <vector>
 
 #include "app/Globals.h"
+#include "spectral/CKMeans.h"
 #include "spectral/SegmentGraph.h"
 #include "spectral/SplitTracks.h"
 #include "tests/TestUtil.h"
@@ -114,6 +116,44 @@ TEST(Segmentation, SeparatesTwoFeatureGroups) {
   ASSERT_EQ(aResult.size(), 80);
   EXPECT_NE(aResult(0), aResult(79));
   for (int n = 0; n < 80; n++) EXPECT_EQ(aResult(n), n < 40 ? aResult(0) : aResult(79)) << n;
+}
+
+TEST(Segmentation, TriesNoMoreRegionsThanWeightedNodes) {
+  // Three of five nodes have frames; asking for ten regions must neither hang nor invent
+  // regions, and weightless nodes never form a region of their own.
+  std::vector<CTrack> aTracks;
+  addRow(aTracks, 5, 4, 0, 0);
+  aTracks[1].mx.clear();
+  aTracks[3].mx.clear();
+  CProblem p = problemOf(aTracks, 0.0f, 1.0f, 2);
+  CVector<int> aResult;
+  int aRegionNo = 10;
+  segmentGraphMultiRegion(p.mFeatures, p.mWeights, aRegionNo, p.mIndexToNode, p.mNodeToIndex,
+                          aTracks, aResult);
+  EXPECT_GE(aRegionNo, 1);
+  EXPECT_LE(aRegionNo, 3);
+  for (int n = 0; n < 5; n++) {
+    EXPECT_GE(aResult(n), -1);
+    EXPECT_LT(aResult(n), aRegionNo);
+  }
+}
+
+TEST(KMeansZeroWeight, WeightlessPointKeepsMeansFinite) {
+  // The weightless point moves into the empty cluster 1: its mean must stay a number.
+  std::vector<CVector<float>> aData{CVector<float>(1, 10.0f), CVector<float>(1, 1.0f)};
+  CVector<int> aLength(2), aLabels(2);
+  aLength(0) = 1;
+  aLength(1) = 0;
+  aLabels(0) = 0;
+  aLabels(1) = 0;
+  CVector<float> aSum[2], aMean[2];
+  float aNum[2];
+  kmeansRecomputeStatistics(aData.data(), aSum, aNum, aLabels, aLength, 2);
+  // A NaN mean would send the point back and forth until the sweep limit.
+  EXPECT_EQ(kmeansOptimize(aData.data(), aMean, aSum, aNum, aLabels, aLength, 2, 10), 2);
+  EXPECT_EQ(aLabels(0), 0);
+  EXPECT_EQ(aLabels(1), 1);
+  for (int k = 0; k < 2; k++) EXPECT_FALSE(std::isnan(aMean[k](0))) << k;
 }
 
 TEST(Segmentation, CompactionRemovesRegionsWithoutLength) {
