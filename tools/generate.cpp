@@ -19,7 +19,7 @@ namespace {
 const char* const kUsage =
     "usage: quorvik-generate [--out DIR] [--name NAME] [--size WIDTH HEIGHT] [--frames N]\n"
     "                        [--objects 2|3] [--seed S] [--background DX DY] [--noise PIXELS]\n"
-    "                        [--tracks FIRST COUNT STEP]\n"
+    "                        [--tracks FIRST COUNT STEP] [--ideal-labels]\n"
     "  --out DIR            output folder, created if missing (default .)\n"
     "  --name NAME          sequence name without dots (default synth): NAME.bmf,\n"
     "                       NAME000.ppm ..., NAME_truth.txt\n"
@@ -30,7 +30,10 @@ const char* const kUsage =
     "  --background DX DY   background translation per frame in pixels (default 0 0)\n"
     "  --noise PIXELS       position noise of the ideal trajectories (default 0.05)\n"
     "  --tracks F C S       also write the ideal trajectory cache for a run with start frame F,\n"
-    "                       C frames and grid step S: DIR/QuorvikResults/NAMETracks_FFF_CCC_SS.txt";
+    "                       C frames and grid step S: "
+    "DIR/QuorvikResults/NAMETracks_FFF_CCC_SS.txt\n"
+    "  --ideal-labels       label the cached trajectories with their true layer (0 = background,\n"
+    "                       1 ... = objects) instead of -1, as a perfect segmentation";
 
 // Deterministic generator so that a seed always gives the same sequence.
 struct CRandom {
@@ -114,6 +117,7 @@ struct COptions {
   unsigned mSeed = 1;
   double mBackgroundX = 0, mBackgroundY = 0, mNoise = 0.05;
   bool mTracks = false;
+  bool mIdealLabels = false;
   int mFirst = 0, mCount = 0, mStep = 0;
 };
 
@@ -158,6 +162,8 @@ bool parseOptions(int argc, char** argv, COptions& o) {
       i += 2;
     } else if (a == "--noise" && aNeed(1)) {
       aOk = parseDouble(argv[++i], o.mNoise) && o.mNoise >= 0;
+    } else if (a == "--ideal-labels") {
+      o.mIdealLabels = true;
     } else if (a == "--tracks" && aNeed(3)) {
       aOk = parseInt(argv[i + 1], o.mFirst) && parseInt(argv[i + 2], o.mCount) &&
             parseInt(argv[i + 3], o.mStep) && o.mFirst >= 0 && o.mCount >= 1 && o.mStep >= 1 &&
@@ -344,7 +350,8 @@ bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayer
     aOut << r.mox << " " << r.moy << std::endl << r.mx.size() << std::endl;
     for (size_t k = 0; k < r.mx.size(); k++)
       aOut << r.mx[k] << " " << r.my[k] << " " << r.mFlowVar[k] << std::endl;
-    aOut << -1 << " " << (r.mStopped ? 1 : 0) << " " << 1 << " " << r.mSetupTime << std::endl;
+    aOut << (o.mIdealLabels ? r.mLayer : -1) << " " << (r.mStopped ? 1 : 0) << " " << 1 << " "
+         << r.mSetupTime << std::endl;
     aOut << 0 << std::endl << std::endl << 12 << std::endl;
     for (int j = 0; j < 12; j++) aOut << -1 << " " << 1e9f << " " << 1e9f << " ";
   }

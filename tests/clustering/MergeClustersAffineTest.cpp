@@ -6,6 +6,7 @@
 
 #include "app/Globals.h"
 #include "clustering/MergeClustersAffine.h"
+#include "tests/IdealCache.h"
 #include "tests/TestUtil.h"
 #include "tracking/CTrack.h"
 
@@ -238,4 +239,26 @@ TEST_F(MergeClusters, MergedClusterInheritsAdjacency) {
   EXPECT_EQ(aLines[1].rfind("Merging 0 and 1: ", 0), 0u) << aLines[1];
   EXPECT_EQ(aLines[2].rfind("Merging 0 and 2: ", 0), 0u) << aLines[2];
   for (const CTrack& aTrack : aTracks) EXPECT_EQ(aTrack.mLabel, 0);
+}
+
+TEST_F(MergeClusters, KeepsGeneratedObjectsApartAndJoinsSplitBackground) {
+  // Perfectly labelled trajectories of a generated sequence with three moving objects: no
+  // two layers share a motion. Splitting the still background into left and right halves
+  // (cluster 4) gives exactly one merge, of the two halves.
+  testutil::TempDir aDir;
+  ASSERT_EQ(testutil::runProgram({testutil::programPath("quorvik-generate"), "--out", aDir.path(),
+                                  "--name", "seq", "--objects", "3", "--frames", "8", "--tracks",
+                                  "0", "8", "8", "--ideal-labels"}),
+            0);
+  std::vector<CTrack> aTracks;
+  ASSERT_TRUE(
+      testutil::readIdealCache(aDir.file("QuorvikResults/seqTracks_000_008_08.txt"), aTracks));
+  for (CTrack& aTrack : aTracks)
+    if (aTrack.mLabel == 0 && aTrack.mox >= 80) aTrack.mLabel = 4;
+  mSequenceLength = 8;
+  mRegionNo = 5;
+  mergeClustersAffine(aTracks);
+  const std::vector<std::string> aLines = mergeLines();
+  ASSERT_EQ(aLines.size(), 2u) << log();
+  EXPECT_EQ(aLines[1].rfind("Merging 0 and 4: ", 0), 0u) << aLines[1];
 }

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/Globals.h"
+#include "evaluation/ComputeError.h"
+#include "tests/IdealCache.h"
 #include "tests/TestUtil.h"
 
 namespace {
@@ -117,4 +120,35 @@ TEST(Generator, RefusesBadOptions) {
   EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--tracks", "3", "9", "8"}), 0);
   EXPECT_NE(testutil::runProgram({aProgram, "--size"}), 0);
   EXPECT_FALSE(testutil::fileExists(aDir.file("synth.bmf")));
+}
+
+TEST(Generator, PerfectSegmentationOfItsSequenceHasAlmostNoWrongVotes) {
+  // The ideal labels (true layers) of the generated cache, evaluated against the generated
+  // annotation: reference points vote for their own layer, apart from the odd point whose
+  // nearest trajectory lies across an object outline (well below 1 %).
+  testutil::TempDir aDir;
+  const std::string aPath = generate(
+      aDir, {"--objects", "3", "--frames", "8", "--tracks", "0", "8", "8", "--ideal-labels"});
+  std::vector<CTrack> aTracks;
+  ASSERT_TRUE(testutil::readIdealCache(aPath + "QuorvikResults/seqTracks_000_008_08.txt", aTracks));
+  mInputDir = aPath;
+  mFilename = "seq";
+  mResultDir = aPath + "QuorvikResults/";
+  mSequenceLength = 8;
+  mRegionNo = 4;
+  mXSize = 160;
+  mYSize = 120;
+  mInput.setSize(8);
+  for (int f = 0; f < 8; f++) mInput(f) = aPath + "seq00" + std::to_string(f) + ".ppm";
+  mColorCode.setSize(3, 15000);
+  mColorCode = 200.0f;
+  testing::internal::CaptureStderr();
+  computeError(aTracks);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  std::istringstream aError(testutil::readFile(mResultDir + "error.txt"));
+  int aPositives = -1, aNegatives = -1;
+  aError >> aPositives >> aNegatives;
+  EXPECT_GT(aPositives, 8 * 50);
+  EXPECT_GE(aNegatives, 0);
+  EXPECT_LT(aNegatives * 100, aPositives) << aPositives << " " << aNegatives;
 }
