@@ -1,7 +1,9 @@
 // Histograms of oriented gradients: per-pixel votes of the gradient magnitude into 15
 // orientation bins, smoothed across orientation (cyclically coupled at the ends) and averaged
 // over a 7 x 7 neighbourhood; and the point descriptor read from them.
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "flow/CHOGDescriptor.h"

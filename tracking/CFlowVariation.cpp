@@ -1,5 +1,6 @@
 #include "tracking/CFlowVariation.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "flow/CDiffusion.h"

@@ -1,0 +1,43 @@
+// quorvik SEQUENCE.bmf FIRST COUNT STEP: segments the frames FIRST ... FIRST + COUNT - 1 of a
+// sequence into independently moving objects and writes the results into QuorvikResults/
+// beside the sequence description.
+#include <ctime>
+
+#include "app/Globals.h"
+#include "app/Run.h"
+#include "foundation/Exceptions.h"
+
+namespace {
+
+int run(int argc, char** argv) {
+  raiseDataSegmentLimit();
+  if (const int aStatus = setUpRun(argc, argv); aStatus != 0) return aStatus;
+  const std::clock_t aStart = std::clock();
+
+  CTensor<float> aFirstFrame;
+  if (!readFrame(mStartFrame, aFirstFrame)) return kRunFailed;
+  mXSize = aFirstFrame.xSize();
+  mYSize = aFirstFrame.ySize();
+
+  // Output.
+  if (!writeSegmentPictures()) return kRunFailed;
+  if (!finishRun(aStart)) return kRunFailed;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The foundation's exceptions have written their message already; end with a failure
+  // status rather than an abort.
+  try {
+    return run(argc, argv);
+  } catch (const EInvalidFileFormat&) {
+  } catch (const ETensorIncompatibleSize&) {
+  } catch (const EIncompatibleMatrices&) {
+  } catch (const EFilterIncompatibleSize&) {
+  } catch (const EFilterNotAvailable&) {
+  } catch (const ENonquadraticMatrix&) {
+  }
+  return kRunFailed;
+}
