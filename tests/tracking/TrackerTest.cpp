@@ -5,12 +5,20 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <type_traits>
 
 #include "app/FlowPictures.h"
 #include "app/Globals.h"
+#include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
 #include "tests/TestUtil.h"
 #include "tracking/Tracker.h"
+
+// The run passes the large-displacement flow and the flow pictures straight in.
+static_assert(std::is_constructible<CPairFlow, decltype(&CMatching::hogFlow)>::value,
+              "CMatching::hogFlow must serve as the pair flow");
+static_assert(std::is_constructible<CPairFlowPictures, decltype(&showFlow)>::value,
+              "showFlow must serve as the flow pictures");
 
 namespace {
 
