@@ -4,6 +4,7 @@
 #include <cmath>
 #include <queue>
 
+#include "graph/TrackRecords.h"
 #include "spectral/CKMeans.h"
 
 namespace {
@@ -28,16 +29,6 @@ constexpr double kTvEpsilon = 1e-6;
 constexpr float kDataScale = 0.125f;
 constexpr float kOwnLabelMargin = 1000.0f;
 constexpr float kMembershipStep = 0.5f;
-
-// Merge candidate: join region mb into ma; ordered by mScore alone.
-struct CMergeType {
-  CMergeType(float aScore, int a, int b) : ma(a), mb(b), mScore(aScore) {}
-  int ma, mb;
-  float mScore;
-};
-bool operator<(const CMergeType& a, const CMergeType& b) {
-  return a.mScore < b.mScore;
-}
 
 bool contains(const std::vector<int>& aList, int aValue) {
   return std::find(aList.begin(), aList.end(), aValue) != aList.end();

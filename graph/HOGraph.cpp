@@ -1,0 +1,251 @@
+#include "graph/HOGraph.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/Globals.h"
+#include "graph/TrackDistances.h"
+#include "graph/TrackRecords.h"
+#include "tracking/DistanceTransform.h"
+
+namespace {
+
+// Affinity below which a triple counts as negative.
+constexpr double kNegativeAffinity = 1e-5;
+// Share of negative triples above which an edge's weight is 0.
+constexpr double kNegativeShare = 0.9;
+// Initial value of a coverage cell no selected trajectory has reached.
+constexpr float kUncovered = 1e20f;
+
+CHOGraphStats gStats;
+
+struct CCoverage {
+  std::vector<CMatrix<float>> mMaps;
+  float mInvStep;
+
+  CCoverage(int aFrames, int aXSize, int aYSize, int aStep)
+      : mInvStep(1.0f / static_cast<float>(aStep)) {
+    for (int f = 0; f < aFrames; f++)
+      mMaps.emplace_back(aXSize / aStep + 1, aYSize / aStep + 1, kUncovered);
+  }
+  // Cell of a point in map f; points outside the picture fall into the nearest border cell.
+  float& cell(int f, float x, float y) {
+    CMatrix<float>& m = mMaps[f];
+    const int cx = std::min(std::max(static_cast<int>(mInvStep * x), 0), m.xSize() - 1);
+    const int cy = std::min(std::max(static_cast<int>(mInvStep * y), 0), m.ySize() - 1);
+    return m(cx, cy);
+  }
+};
+
+inline bool isTrack(int aIndex, int aTrackCount) {
+  return aIndex >= 0 && aIndex < aTrackCount;
+}
+
+// Calls aVisit(member) for every third member of the edge node1-node2 in sampling order: the
+// first SAMPLE_NN_COUNT neighbour slots of node1 (without node2), those of node2 (without
+// node1), then the random members. Empty slots are skipped. Stops when aVisit returns false.
+template <class F>
+void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
+                   F aVisit) {
+  const int aCount = static_cast<int>(aTracks.size());
+  for (int aSide = 0; aSide < 2; aSide++) {
+    const CTrack& aTrack = aTracks[aSide == 0 ? node1 : node2];
+    const int aOther = aSide == 0 ? node2 : node1;
+    const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
+    for (int j = 0; j < aUsed; j++) {
+      const int c = aTrack.mNearestNeighbors(j);
+      if (c != aOther && isTrack(c, aCount) && !aVisit(c)) return;
+    }
+  }
+  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
+    if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
+}
+
+// Weight of the edge node1-node2: the affinity of the triple with the largest product of common
+// length and affinity (the earlier triple on ties), or 0 when more than nine tenths of the
+// triples are negative. aRandom holds SAMPLE_RAND_COUNT random third members (-1: none).
+float weighEdge(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
+                long long& aTriples) {
+  const CTrack& A = aTracks[node1];
+  const CTrack& B = aTracks[node2];
+  const float sptDist = computeEuclidDistance(A, B);
+  int n = 0;
+  forEachMember(aTracks, node1, node2, aRandom, [&](int) { return ++n > 0; });
+  // Once more than nine tenths of all the edge's triples are known to be negative the weight is
+  // 0 whatever the others give, so the rest need not be evaluated.
+  const double aVetoCount = kNegativeShare * n;
+  float maxLength = 0.0f, maxWeight = 0.0f;
+  int negCounter = 0;
+  int commonLength = 0;
+  bool aVetoed = false;
+  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
+    aTriples++;
+    const float w = computeDistanceBounded(A, B, aTracks[c], sptDist, &commonLength,
+                                           kNegativeAffinity, maxLength * maxWeight);
+    if (static_cast<double>(w) < kNegativeAffinity && ++negCounter > aVetoCount) {
+      aVetoed = true;
+      return false;
+    }
+    if (static_cast<float>(commonLength) * w > maxLength * maxWeight) {
+      maxLength = static_cast<float>(commonLength);
+      maxWeight = w;
+    }
+    return true;
+  });
+  return aVetoed ? 0.0f : maxWeight;
+}
+
+// Marks every trajectory of the edge's triples as taking part (mLabel 0).
+void markMembers(std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom) {
+  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
+    aTracks[c].mLabel = 0;
+    return true;
+  });
+}
+
+void addEdge(CGraph& aEdges, int node1, int node2, float w) {
+  if (w == 0.0f) return;
+  aEdges[node1].emplace_back(node2, w);
+  aEdges[node2].emplace_back(node1, w);
+}
+
+}  // namespace
+
+const CHOGraphStats& lastHOGraphStats() {
+  return gStats;
+}
+
+void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges) {
+  gStats = CHOGraphStats();
+  const int aTrackCount = static_cast<int>(aTracks.size());
+  const int R = std::max(SAMPLE_RAND_COUNT, 0);
+
+  // Step 1: nearest neighbours over all valid pairs.
+  for (int i = 0; i < aTrackCount; i++) {
+    if (!aValidTracks(i)) continue;
+    for (int j = i + 1; j < aTrackCount; j++)
+      if (aValidTracks(j)) computeNearestNeighbors(aTracks[i], aTracks[j], i, j);
+  }
+
+  // Step 2: one empty list per trajectory.
+  CGraph().swap(aEdges);
+  aEdges.resize(aTrackCount);
+
+  // Step 3: candidates scored by their total flow variation.
+  std::vector<CTrackItem> aList;
+  std::vector<int> aAssigned;
+  int aTotalLength = 0;
+  int aCoveredLength = 0;
+  for (int i = 0; i < aTrackCount; i++) {
+    if (!aValidTracks(i)) continue;
+    const CTrack& aTrack = aTracks[i];
+    aList.emplace_back(i, aTrack.mFlowVar.empty() ? 0.0f : aTrack.mFlowVar.back());
+    aTotalLength += static_cast<int>(aTrack.mx.size());
+  }
+  CCoverage aCovered(mSequenceLength + 1, mXSize, mYSize, std::max(mStep, 1));
+
+  std::vector<float> weightVec;
+  std::vector<int> aRandom;
+  long long aTriples = 0;
+
+  // Step 4: selection stages.
+  do {
+    std::sort(aList.begin(), aList.end());
+    const unsigned aStop = static_cast<unsigned>(aList.size()) / 4;
+    // Fewer than four candidates: no stage can select anything any more.
+    if (aStop == 0) break;
+    if (aStop > 2) {
+      for (unsigned k1 = 0; k1 + 2 < aStop; k1++) {
+        const int node1 = aList[k1].mIndex;
+        // Loop A: against the later candidates of this stage. The random members are drawn
+        // here, in iteration order, so every thread count sees the same ones.
+        const int aCountA = static_cast<int>(aStop - k1 - 1);
+        aRandom.assign(static_cast<size_t>(aCountA) * R, -1);
+        for (int it = 0; it < aCountA; it++) {
+          const unsigned k2 = k1 + 1 + it;
+          for (int r = 0; r < R; r++) {
+            unsigned d;
+            do d = static_cast<unsigned>(std::rand()) % aStop;
+            while (d == k1 || d == k2);
+            aRandom[static_cast<size_t>(it) * R + r] = aList[d].mIndex;
+          }
+        }
+        weightVec.assign(aCountA, 0.0f);
+#pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
+        for (int it = 0; it < aCountA; it++)
+          weightVec[it] = weighEdge(aTracks, node1, aList[k1 + 1 + it].mIndex,
+                                    aRandom.data() + static_cast<size_t>(it) * R, aTriples);
+        aTracks[node1].mLabel = 0;
+        for (int it = 0; it < aCountA; it++) {
+          const int node2 = aList[k1 + 1 + it].mIndex;
+          aTracks[node2].mLabel = 0;
+          markMembers(aTracks, node1, node2, aRandom.data() + static_cast<size_t>(it) * R);
+          addEdge(aEdges, node1, node2, weightVec[it]);
+        }
+        gStats.mEdgesWeighed += aCountA;
+
+        // Loop B: against the trajectories selected in earlier stages.
+        const int aCountB = static_cast<int>(aAssigned.size());
+        aRandom.assign(static_cast<size_t>(aCountB) * R, -1);
+        // With a single earlier selection every draw would hit the excluded slot: no random
+        // members then.
+        if (aCountB >= 2) {
+          for (int i = 0; i < aCountB; i++)
+            for (int r = 0; r < R; r++) {
+              int d;
+              do d = std::rand() % aCountB;
+              while (d == i || aAssigned[d] == node1);
+              aRandom[static_cast<size_t>(i) * R + r] = aAssigned[d];
+            }
+        }
+        weightVec.assign(aCountB, 0.0f);
+#pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
+        for (int i = 0; i < aCountB; i++)
+          weightVec[i] = weighEdge(aTracks, node1, aAssigned[i],
+                                   aRandom.data() + static_cast<size_t>(i) * R, aTriples);
+        for (int i = 0; i < aCountB; i++) {
+          const int node2 = aAssigned[i];
+          aTracks[node2].mLabel = 0;
+          markMembers(aTracks, node1, node2, aRandom.data() + static_cast<size_t>(i) * R);
+          addEdge(aEdges, node1, node2, weightVec[i]);
+        }
+        gStats.mEdgesWeighed += aCountB;
+      }
+    }
+    // Selection of this stage's candidates and their coverage.
+    for (unsigned k1 = 0; k1 < aStop; k1++) {
+      const CTrack& aTrack = aTracks[aList[k1].mIndex];
+      aAssigned.push_back(aList[k1].mIndex);
+      const int n = static_cast<int>(aTrack.mx.size());
+      aCoveredLength += n;
+      for (int t = 0; t < n; t++)
+        aCovered.cell(aTrack.mSetupTime + t, aTrack.mx[t], aTrack.my[t]) = 0.0f;
+    }
+    for (int f = 0; f < mSequenceLength; f++) euclideanDistanceTransform(aCovered.mMaps[f]);
+    for (unsigned i = 0; i < aStop && i < aList.size(); i++) {
+      aList[i] = aList.back();
+      aList.pop_back();
+    }
+    // Re-score: far from every selection, or in frames nothing covers, scores highest.
+    for (CTrackItem& aItem : aList) {
+      const CTrack& aTrack = aTracks[aItem.mIndex];
+      const int n = static_cast<int>(aTrack.mx.size());
+      if (n == 0) {
+        aItem.mScore = 0.0f;
+        continue;
+      }
+      float aSum = 0.0f;
+      for (int t = 0; t < n; t++)
+        aSum += aCovered.cell(aTrack.mSetupTime + t, aTrack.mx[t], aTrack.my[t]);
+      aItem.mScore = aTrack.mFlowVar.back() * aSum;
+    }
+  } while (TOL_COVERED_PERCENTAGE * static_cast<float>(aTotalLength) >
+           static_cast<float>(aCoveredLength));
+
+  // Step 5: the remaining candidates take no part.
+  for (const CTrackItem& aItem : aList) {
+    aTracks[aItem.mIndex].mLabel = -1;
+    aValidTracks(aItem.mIndex) = false;
+  }
+  gStats.mTriples = aTriples;
+}

@@ -1,0 +1,29 @@
+// The higher-order affinity graph over the trajectories: trajectories are selected in stages
+// (the best-scored quarter of the remaining candidates each time) until they cover a fixed
+// share of all trajectory points, and every edge between selected trajectories is weighed by
+// the best-supported triple affinity over sampled third members.
+#pragma once
+
+#include <vector>
+
+#include "foundation/CVector.h"
+#include "spectral/CGraph.h"
+#include "tracking/CTrack.h"
+
+// Rebuilds aEdges with one adjacency list per trajectory of aTracks. Fills the neighbour lists
+// of the valid trajectories, sets mLabel = 0 on every trajectory that took part in a triple,
+// and mLabel = -1 with aValidTracks false on every trajectory left out. aValidTracks has one
+// entry per trajectory; every mLabel is -1 on entry. Reads mSequenceLength, mStep, mXSize,
+// mYSize and the sampling constants. Edges of weight 0 are not stored: they add nothing to
+// any degree or product of the embedding. The random third members are drawn with rand() on
+// the calling thread in the order of a one-thread run, so the graph does not depend on the
+// number of worker threads.
+void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges);
+
+// Figures of the last buildHOGraph call (for benchmarks): triples evaluated in full or up to
+// the point where their outcome was settled, edges weighed.
+struct CHOGraphStats {
+  long long mTriples = 0;
+  long long mEdgesWeighed = 0;
+};
+const CHOGraphStats& lastHOGraphStats();

@@ -1,0 +1,222 @@
+#include "graph/TrackDistances.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "app/Globals.h"
+
+namespace {
+
+constexpr float kInfinity = std::numeric_limits<float>::infinity();
+
+struct CPoint {
+  float x, y;
+};
+
+// The frames all given trajectories cover: aStart ... aStart + aLength.
+struct CWindow {
+  int aStart;
+  int aLength;
+};
+
+inline int endTime(const CTrack& A) {
+  return A.mSetupTime + static_cast<int>(A.mx.size());
+}
+
+inline CWindow commonWindow(const CTrack& A, const CTrack& B) {
+  const int aStart = std::max(A.mSetupTime, B.mSetupTime);
+  return {aStart, std::min(endTime(A), endTime(B)) - aStart};
+}
+
+inline CWindow commonWindow(const CTrack& A, const CTrack& B, const CTrack& C) {
+  const int aStart = std::max(std::max(A.mSetupTime, B.mSetupTime), C.mSetupTime);
+  return {aStart, std::min(std::min(endTime(A), endTime(B)), endTime(C)) - aStart};
+}
+
+// Position at frame t of the track's range, untruncated.
+inline CPoint positionAt(const CTrack& A, int t) {
+  if (t == A.mSetupTime) return {static_cast<float>(A.mox), static_cast<float>(A.moy)};
+  const int k = t - A.mSetupTime - 1;
+  return {A.mx[k], A.my[k]};
+}
+
+// Mean position over the window; the first window position is truncated toward zero.
+inline CPoint meanPosition(const CTrack& A, const CWindow& w) {
+  const CPoint aFirst = positionAt(A, w.aStart);
+  float sx = static_cast<float>(static_cast<int>(aFirst.x));
+  float sy = static_cast<float>(static_cast<int>(aFirst.y));
+  const int k0 = w.aStart - A.mSetupTime;  // index in mx of frame aStart + 1
+  const float* px = A.mx.data() + k0;
+  const float* py = A.my.data() + k0;
+  for (int k = 0; k < w.aLength; k++) {
+    sx += px[k];
+    sy += py[k];
+  }
+  const float aInv = 1.0f / static_cast<float>(w.aLength + 1);
+  return {sx * aInv, sy * aInv};
+}
+
+// Flow variation accumulated by the track between frames t and t + aStep.
+inline float flowVariation(const CTrack& A, int t, int aStep) {
+  const int i = t - A.mSetupTime - 1;
+  if (i == -1) return A.mFlowVar[aStep - 1];
+  return A.mFlowVar[i + aStep] - A.mFlowVar[i];
+}
+
+void offer(CTrack& A, int c, float dx, float dy, float spdist) {
+  const int k = A.mNearestNeighbors.size();
+  if (k <= 0) return;
+  int* aIndex = A.mNearestNeighbors.data();
+  float* aDX = A.mNearestNeighborsDX.data();
+  float* aDY = A.mNearestNeighborsDY.data();
+  for (int j = 0; j < k; j++)
+    if (aIndex[j] == c) return;
+  auto squaredLength = [&](int j) { return aDX[j] * aDX[j] + aDY[j] * aDY[j]; };
+  if (squaredLength(k - 1) < spdist) return;
+  int p = 0;
+  for (int j = k - 1; j >= 0; j--)
+    if (squaredLength(j) < spdist) {
+      p = j + 1;
+      break;
+    }
+  for (int j = k - 1; j > p; j--) {
+    aIndex[j] = aIndex[j - 1];
+    aDX[j] = aDX[j - 1];
+    aDY[j] = aDY[j - 1];
+  }
+  aIndex[p] = c;
+  aDX[p] = dx;
+  aDY[p] = dy;
+}
+
+// The similarity-transform error on plain points (see getSimTransError).
+float simTransError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoint z2) {
+  const float v1x = y1.x - x1.x, v1y = y1.y - x1.y;
+  const float v2x = y2.x - x2.x, v2y = y2.y - x2.y;
+  const float w1x = z1.x - x1.x, w1y = z1.y - x1.y;
+  const float u1x = z1.x - y1.x, u1y = z1.y - y1.y;
+  const float w1_l = std::sqrt(w1x * w1x + w1y * w1y);
+  const float u1_l = std::sqrt(u1x * u1x + u1y * u1y);
+  const float v1_l = std::sqrt(v1x * v1x + v1y * v1y);
+  const float v2_l = std::sqrt(v2x * v2x + v2y * v2y);
+  // A segment of length 0 carries no rotation or scale, and a third point on an end of the
+  // segment has an infinite stabiliser: no finite error exists.
+  if (v1_l == 0.0f || v2_l == 0.0f || w1_l == 0.0f || u1_l == 0.0f) return kInfinity;
+  const float s = (v1x * v2x + v1y * v2y) / (v2_l * v1_l);
+  float salpha = std::sqrt(std::max(0.0f, 1.0f - s * s));
+  if (v1x * v2y - v1y * v2x < 0.0f) salpha = -salpha;
+  const float ratio = v2_l / v1_l;
+  const float r00 = ratio * s, r01 = ratio * -salpha;
+  const float r10 = ratio * salpha, r11 = ratio * s;
+  const float mx = x1.x + y1.x, my = x1.y + y1.y;
+  const float tx = 0.5f * ((x2.x + y2.x) - (r00 * mx + r01 * my));
+  const float ty = 0.5f * ((x2.y + y2.y) - (r10 * mx + r11 * my));
+  const float zzx = (r00 * z1.x + r01 * z1.y) + tx;
+  const float zzy = (r10 * z1.x + r11 * z1.y) + ty;
+  const float aRecipSum = 1.0f / w1_l + 1.0f / u1_l;
+  const float aBase = static_cast<float>(0.5 * static_cast<double>(v1_l) * aRecipSum);
+  const float aStabilizer = static_cast<float>(std::pow(static_cast<double>(aBase), 0.25));
+  const float ex = zzx - z2.x, ey = zzy - z2.y;
+  const float aError = (ex * ex + ey * ey) * aStabilizer;
+  return std::isnan(aError) ? kInfinity : aError;
+}
+
+// Affinity of the accumulated worst error; aStep is the frame gap of the last pass.
+inline float affinity(float maxDist, float sptDist, int aStep) {
+  const float aExponent = ((maxDist * sptDist) * static_cast<float>(FRAME_SAMPLE)) /
+                          static_cast<float>(aStep) * (-ADJACENCY_WEIGHT);
+  const float aWeight = static_cast<float>(std::exp(static_cast<double>(aExponent)));
+  // Infinite errors at zero distance give 0 * infinity: such a triple is degenerate.
+  return std::isnan(aWeight) ? 0.0f : aWeight;
+}
+
+float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
+                     int* commLength, bool aBounded, double aNegativeThreshold,
+                     float aBestProduct) {
+  const CWindow w = commonWindow(A, B, C);
+  if (w.aLength < 1) return 0.0f;
+  *commLength = w.aLength;
+  int tstep, tmpStep, aFirstStep, aPasses;
+  if (w.aLength >= FRAME_SAMPLE + 3) {
+    tstep = FRAME_SAMPLE;
+    tmpStep = FRAME_STEP;
+    aFirstStep = tstep;
+    aPasses = 1;
+  } else if (w.aLength >= 4) {
+    tstep = w.aLength - 3;
+    tmpStep = 1;
+    aFirstStep = tstep;
+    aPasses = 1;
+  } else {
+    tstep = w.aLength;
+    tmpStep = 1;
+    aFirstStep = 1;
+    aPasses = 2;
+  }
+  const float aLengthF = static_cast<float>(w.aLength);
+  const int aEnd = w.aStart + w.aLength;
+  float maxDist = 0.0f;
+  for (int aPass = 0; aPass < aPasses; aPass++) {
+    const int aStep = aPass == 0 ? aFirstStep : tstep;
+    for (int t = w.aStart; t + aStep <= aEnd; t += tmpStep) {
+      const CPoint a1 = positionAt(A, t), a2 = positionAt(A, t + aStep);
+      const CPoint b1 = positionAt(B, t), b2 = positionAt(B, t + aStep);
+      const CPoint c1 = positionAt(C, t), c2 = positionAt(C, t + aStep);
+      float tmpDist = simTransError(b1, b2, c1, c2, a1, a2);
+      tmpDist = std::max(tmpDist, simTransError(a1, a2, c1, c2, b1, b2));
+      tmpDist = std::max(tmpDist, simTransError(a1, a2, b1, b2, c1, c2));
+      float flowvar = std::min(std::min(flowVariation(A, t, aStep), flowVariation(B, t, aStep)),
+                               flowVariation(C, t, aStep));
+      flowvar = std::max(flowvar, kMinFlowVariation);
+      const float aScaled = (1.0f / (flowvar * flowvar)) * tmpDist;
+      if (aScaled > maxDist) {
+        maxDist = aScaled;
+        // The affinity only falls as maxDist grows (every float step is monotone), so the
+        // current value bounds the final one from above.
+        if (aBounded) {
+          const float aBound = affinity(maxDist, sptDist, tstep);
+          if (static_cast<double>(aBound) < aNegativeThreshold && aLengthF * aBound <= aBestProduct)
+            return aBound;
+        }
+      }
+    }
+  }
+  return affinity(maxDist, sptDist, tstep);
+}
+
+}  // namespace
+
+float computeEuclidDistance(const CTrack& A, const CTrack& B) {
+  const CWindow w = commonWindow(A, B);
+  if (w.aLength < 1) return 0.0f;
+  const CPoint a = meanPosition(A, w), b = meanPosition(B, w);
+  const float dx = a.x - b.x, dy = a.y - b.y;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+void computeNearestNeighbors(CTrack& A, CTrack& B, int aIndexA, int aIndexB) {
+  const CWindow w = commonWindow(A, B);
+  if (w.aLength < 1) return;
+  const CPoint a = meanPosition(A, w), b = meanPosition(B, w);
+  const float dx = a.x - b.x, dy = a.y - b.y;
+  const float spdist = dx * dx + dy * dy;
+  offer(A, aIndexB, b.x - a.x, b.y - a.y, spdist);
+  offer(B, aIndexA, a.x - b.x, a.y - b.y, spdist);
+}
+
+float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y1,
+                       CVector<float>& y2, CVector<float>& z1, CVector<float>& z2) {
+  return simTransError({x1(0), x1(1)}, {x2(0), x2(1)}, {y1(0), y1(1)}, {y2(0), y2(1)},
+                       {z1(0), z1(1)}, {z2(0), z2(1)});
+}
+
+float computeDistance(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
+                      int* commLength) {
+  return tripleAffinity(A, B, C, sptDist, commLength, false, 0.0, 0.0f);
+}
+
+float computeDistanceBounded(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
+                             int* commLength, double aNegativeThreshold, float aBestProduct) {
+  return tripleAffinity(A, B, C, sptDist, commLength, true, aNegativeThreshold, aBestProduct);
+}

@@ -1,0 +1,45 @@
+// Geometric measures between point trajectories on which the affinity graph is built: the mean
+// distance of two trajectories over the frames they share, each trajectory's list of nearest
+// neighbours, and the affinity of a triple of trajectories from how well one similarity
+// transform per frame pair explains all three. Apart from computeNearestNeighbors these only
+// read the trajectories and may run concurrently.
+#pragma once
+
+#include "foundation/CVector.h"
+#include "tracking/CTrack.h"
+
+// Smallest flow variation a triple sample divides by. The accumulated local flow variation is
+// 0 where the flow is exactly constant; dividing a (then usually zero) error by its square
+// would give infinite or undefined affinities. Below a tenth of a pixel of variation over a
+// sample the flow is treated as varying by that tenth.
+constexpr float kMinFlowVariation = 0.1f;
+
+// Distance between the mean positions of A and B over their common window; 0 when they share
+// no frame-to-frame step. The first position of the window enters truncated to integers.
+float computeEuclidDistance(const CTrack& A, const CTrack& B);
+
+// Offers B (index aIndexB) to A's neighbour list and A (index aIndexA) to B's, keyed by the
+// squared distance of their mean positions; nothing changes when they share no step. Lists
+// stay sorted by ascending offset length and never hold an index twice.
+void computeNearestNeighbors(CTrack& A, CTrack& B, int aIndexA, int aIndexB);
+
+// Weighted squared error with which the similarity transform carrying segment x-y from the
+// first frame (x1, y1) to the second (x2, y2) predicts z2 from z1 (all 2-vectors). Coincident
+// points (x1 = y1, x2 = y2, z1 = x1 or z1 = y1) define no transform or no weight: the result
+// is then +infinity, which makes the triple's affinity 0.
+float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y1,
+                       CVector<float>& y2, CVector<float>& z1, CVector<float>& z2);
+
+// Affinity (0 ... 1) of the triple A, B, C over their common window, scaled by sptDist (the
+// mean distance of A and B). 0 when the window is empty (*commLength untouched), otherwise
+// *commLength receives the window's step count. Never NaN: degenerate triples give 0.
+float computeDistance(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
+                      int* commLength);
+
+// computeDistance for the graph construction: may stop early once the affinity is known to be
+// below aNegativeThreshold and the product of common length and affinity cannot exceed
+// aBestProduct. The value returned then is an upper bound of the true affinity that is below
+// the threshold and whose product does not exceed aBestProduct, so every decision the caller
+// takes from it is the one the exact affinity gives.
+float computeDistanceBounded(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
+                             int* commLength, double aNegativeThreshold, float aBestProduct);

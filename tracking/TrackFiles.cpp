@@ -1,0 +1,88 @@
+#include "tracking/TrackFiles.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "app/Globals.h"
+
+namespace {
+
+constexpr int kCacheNameBufferSize = 100;
+constexpr int kResultNameBufferSize = 50;
+
+// Cached tracks must fit the run: they start inside the sequence and end by its last frame,
+// and their neighbour indices name tracks of the same file. The graph construction indexes
+// per-frame maps and the track list with these values.
+bool consistentWithRun(const std::vector<CTrack>& aTracks) {
+  const int aCount = static_cast<int>(aTracks.size());
+  for (const CTrack& aTrack : aTracks) {
+    const long aEnd = static_cast<long>(aTrack.mSetupTime) + static_cast<long>(aTrack.mx.size());
+    if (aTrack.mSetupTime < 0 || aEnd > mSequenceLength) return false;
+    for (int j = 0; j < aTrack.mNearestNeighbors.size(); j++) {
+      const int aIndex = aTrack.mNearestNeighbors(j);
+      if (aIndex < -1 || aIndex >= aCount) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string trackCacheFileName() {
+  char aBuffer[kCacheNameBufferSize];
+  std::snprintf(aBuffer, sizeof(aBuffer), "Tracks_%03d_%03d_%02d.txt", mStartFrame, mSequenceLength,
+                mStep);
+  return mResultDir + mFilename + aBuffer;
+}
+
+bool readTrackFromFile(std::vector<CTrack>& aTracks) {
+  const std::string aName = trackCacheFileName();
+  std::ifstream aIn(aName);
+  if (!aIn.is_open()) return false;
+  // The tracks are read into a list of their own and handed over only when the whole file
+  // has been read, so a damaged file never leaves a partial track list behind.
+  std::vector<CTrack> aLoaded;
+  int aCount = 0;
+  bool aGood = static_cast<bool>(aIn >> aCount) && aCount >= 0;
+  for (int i = 0; aGood && i < aCount; i++) {
+    aLoaded.emplace_back();
+    aGood = aLoaded.back().readFromFile(aIn);
+  }
+  if (aGood) {
+    // Nothing but white space may follow the last record.
+    aIn >> std::ws;
+    aGood = aIn.eof() && consistentWithRun(aLoaded);
+  }
+  if (!aGood) {
+    std::cerr << "Malformed track cache file " << aName << " is ignored." << std::endl;
+    return false;
+  }
+  aTracks.swap(aLoaded);
+  return true;
+}
+
+void writeTrackToFile(const std::vector<CTrack>& aTracks) {
+  std::ofstream aOut(trackCacheFileName(), std::ios::trunc);
+  aOut << aTracks.size() << std::endl;
+  for (const CTrack& aTrack : aTracks) aTrack.writeToFile(aOut);
+}
+
+void writeTracks() {
+  char aBuffer[kResultNameBufferSize];
+  std::snprintf(aBuffer, sizeof(aBuffer), "Tracks%d.dat", mSequenceLength);
+  std::ofstream aOut(mResultDir + aBuffer);
+  int aCount = 0;
+  for (const CTrack& aTrack : mTracks)
+    if (aTrack.mLabel >= 0) aCount++;
+  aOut << mSequenceLength << std::endl;
+  aOut << aCount << std::endl;
+  for (const CTrack& aTrack : mTracks) {
+    if (aTrack.mLabel < 0) continue;
+    const int n = static_cast<int>(aTrack.mx.size());
+    aOut << aTrack.mLabel << " " << n + 1 << std::endl;
+    aOut << aTrack.mox << " " << aTrack.moy << " " << aTrack.mSetupTime << std::endl;
+    for (int j = 0; j < n; j++)
+      aOut << aTrack.mx[j] << " " << aTrack.my[j] << " " << aTrack.mSetupTime + j + 1 << std::endl;
+  }
+}

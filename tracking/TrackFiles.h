@@ -1,0 +1,27 @@
+// The two trajectory files of a run: the track cache (mResultDir + mFilename +
+// "Tracks_%03d_%03d_%02d.txt" with mStartFrame, mSequenceLength, mStep), which replaces the
+// tracking when present, and the result file mResultDir + "Tracks%d.dat" with the labelled
+// tracks.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tracking/CTrack.h"
+
+// Full name of the run's track cache file.
+std::string trackCacheFileName();
+
+// Loads the track cache into aTracks. Returns true when the file exists and holds a whole,
+// consistent track list (aTracks then holds exactly its tracks). Returns false, leaving
+// aTracks untouched, when the file cannot be opened or is malformed; a malformed file is
+// reported on standard error with its name.
+bool readTrackFromFile(std::vector<CTrack>& aTracks);
+
+// Writes aTracks as the run's track cache file (truncating it).
+void writeTrackToFile(const std::vector<CTrack>& aTracks);
+
+// Writes mTracks' tracks with a label >= 0 to mResultDir + "Tracks%d.dat" (mSequenceLength):
+// the length, the count, then per track its label and point count, its start (mox, moy,
+// mSetupTime) and one line x y frame per later point.
+void writeTracks();
