@@ -6,6 +6,7 @@
 #include "app/FlowPictures.h"
 #include "app/Globals.h"
 #include "app/Run.h"
+#include "clustering/Clustering.h"
 #include "evaluation/ComputeError.h"
 #include "flow/CMatching.h"
 #include "foundation/Exceptions.h"
@@ -29,6 +30,8 @@ int run(int argc, char** argv) {
     mStatus << "Tracks are being computed..." << std::endl;
     if (!computeTracks(aFirstFrame, &CMatching::hogFlow, &showFlow)) return kRunFailed;
   }
+
+  clustering(mTracks);
 
   // Output.
   if (!writeTracks()) return kRunFailed;

@@ -1,189 +1,248 @@
-// Resampling of float matrices and tensors: area-averaging reduction, area-weighted and
-// bilinear enlargement, confidence-weighted reduction. The image pyramid of the flow and the
-// flow-variation measure depend on these exact weights.
+// Resampling of float matrices and tensors for the image pyramid and the flow variation:
+// area-averaging reduction, area-weighted and bilinear enlargement, and the
+// confidence-weighted reduction. The float/double points of the arithmetic are fixed because
+// the flow computed on the pyramid depends on the exact values.
+#include <algorithm>
 #include <vector>
 
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
+#include "foundation/Exceptions.h"
 
 namespace {
 
-// One line of the area walk: aCount source samples (stride aStride) spread over aNewCount
-// target samples (same stride). Reduction and enlargement differ only in which index the
-// "rest" branch advances, so both share the walk with aShrink choosing.
-void areaWalk(const float* aSource, int aCount, float* aTarget, int aNewCount, int aStride,
-              float aFactor, bool aShrink) {
-  int i = 0, j = 0;  // source, target
-  float aRest = aFactor, aPart = 1.0f;
-  while (i < aCount && j < aNewCount) {
-    if (aRest > 1.0f) {
-      aTarget[j * aStride] += aSource[i * aStride] * aPart;
-      aRest -= aPart;
-      if (aShrink)
+// Sums aCount source lines of aOldSize samples (aStride between samples; line starts
+// aSourceStep / aTargetStep apart) into target lines of aNewSize samples: each target sample
+// receives the source samples it covers, a boundary sample with its covered fraction.
+void reduceLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
+                 int aOldSize, int aNewSize, int aCount, int aStride) {
+  const float aFactor = static_cast<float>(aOldSize) / aNewSize;
+  for (int aLine = 0; aLine < aCount; aLine++) {
+    const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
+    float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
+    int i = 0, j = 0;
+    float aRest = aFactor, aPart = 1.0f;
+    while (j < aNewSize && i < aOldSize) {
+      if (aRest > 1.0f) {
+        aDst[j * aStride] += aSrc[i * aStride] * aPart;
+        aRest -= aPart;
         i++;
-      else
+        aPart = 1.0f;
+      } else {
+        // Source sample i is shared: its remaining part goes to the next target sample.
+        aDst[j * aStride] += aSrc[i * aStride] * aRest;
         j++;
-      aPart = 1.0f;
-    } else {
-      aTarget[j * aStride] += aSource[i * aStride] * aRest;
-      if (aShrink)
-        j++;
-      else
-        i++;
-      aPart = 1.0f - aRest;
-      aRest = aFactor;
+        aPart = 1.0f - aRest;
+        aRest = aFactor;
+      }
     }
   }
 }
 
-// Resizes aMatrix along x then y with the area walk.
-void areaResample(CMatrix<float>& aMatrix, int aNewXSize, int aNewYSize, bool aShrink) {
-  const int aXSize = aMatrix.xSize(), aYSize = aMatrix.ySize();
-  if (aNewXSize != aXSize) {
-    CMatrix<float> aTemp(aNewXSize, aYSize, 0.0f);
-    const float aFactor =
-        aShrink ? static_cast<float>(aXSize) / aNewXSize : static_cast<float>(aNewXSize) / aXSize;
-    for (int y = 0; y < aYSize; y++)
-      areaWalk(aMatrix.data() + y * aXSize, aXSize, aTemp.data() + y * aNewXSize, aNewXSize, 1,
-               aFactor, aShrink);
-    aMatrix = std::move(aTemp);
+// Spreads source lines of aOldSize samples over target lines of aNewSize samples; the
+// weights of each target sample sum to 1, so no normalisation follows.
+void enlargeLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
+                  int aOldSize, int aNewSize, int aCount, int aStride) {
+  const float aFactor = static_cast<float>(aNewSize) / aOldSize;
+  for (int aLine = 0; aLine < aCount; aLine++) {
+    const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
+    float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
+    int i = 0, c = 0;
+    float aRest = aFactor, aPart = 1.0f;
+    while (i < aNewSize && c < aOldSize) {
+      if (aRest > 1.0f) {
+        aDst[i * aStride] += aSrc[c * aStride] * aPart;
+        aRest -= aPart;
+        i++;
+        aPart = 1.0f;
+      } else {
+        aDst[i * aStride] += aSrc[c * aStride] * aRest;
+        c++;
+        aPart = 1.0f - aRest;
+        aRest = aFactor;
+      }
+    }
   }
-  if (aNewYSize != aYSize) {
-    CMatrix<float> aTemp(aNewXSize, aNewYSize, 0.0f);
-    const float aFactor =
-        aShrink ? static_cast<float>(aYSize) / aNewYSize : static_cast<float>(aNewYSize) / aYSize;
-    for (int x = 0; x < aNewXSize; x++)
-      areaWalk(aMatrix.data() + x, aYSize, aTemp.data() + x, aNewYSize, aNewXSize, aFactor,
-               aShrink);
-    aMatrix = std::move(aTemp);
+}
+
+// Neighbour pair and fraction of a source coordinate for bilinear lookup. Left of the first
+// pixel centre the pair is (0, 1) with weight 0 on the second; the second index is clamped
+// so a one-pixel-wide source is never read past its end.
+void bilinearPair(float aPos, int aSize, int& aLow, int& aHigh, float& aFraction) {
+  if (aPos < 0.0f) {
+    aLow = 0;
+    aHigh = std::min(1, aSize - 1);
+    aFraction = 0.0f;
+    return;
   }
+  aLow = std::min(static_cast<int>(aPos), aSize - 1);
+  aHigh = std::min(aLow + 1, aSize - 1);
+  aFraction = aPos - aLow;
 }
 
 }  // namespace
 
-CVector<float> operator*(const CMatrix<float>& aMatrix, const CVector<float>& aVector) {
-  if (aVector.size() != aMatrix.xSize())
-    throw EIncompatibleMatrices(aMatrix.xSize(), aMatrix.ySize(), 1, aVector.size());
-  CVector<float> aResult(aMatrix.ySize());
-  for (int y = 0; y < aMatrix.ySize(); y++) {
-    float aSum = 0.0f;
-    const float* aRow = aMatrix.data() + y * aMatrix.xSize();
-    for (int x = 0; x < aMatrix.xSize(); x++) aSum += aRow[x] * aVector(x);
-    aResult(y) = aSum;
-  }
-  return aResult;
-}
-
 template <>
 void CMatrix<float>::downsample(int aNewXSize, int aNewYSize) {
-  const int aOldSize = mXSize * mYSize;
-  areaResample(*this, aNewXSize, aNewYSize, true);
-  // The walk summed the covered source pixels; scale the sums to area averages.
-  const float aScale = static_cast<float>(aNewXSize * aNewYSize) / static_cast<float>(aOldSize);
+  if (aNewXSize <= 0 || aNewYSize <= 0 || mXSize <= 0 || mYSize <= 0) {
+    setSize(std::max(aNewXSize, 0), std::max(aNewYSize, 0));
+    fill(0.0f);
+    return;
+  }
+  const int aOldXSize = mXSize, aOldYSize = mYSize;
+  if (aNewXSize < mXSize) {
+    float* aTarget = allocate(aNewXSize, mYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(aNewXSize) * mYSize, 0.0f);
+    reduceLines(mData, mXSize, aTarget, aNewXSize, mXSize, aNewXSize, mYSize, 1);
+    delete[] mData;
+    mData = aTarget;
+    mXSize = aNewXSize;
+  }
+  if (aNewYSize < mYSize) {
+    float* aTarget = allocate(mXSize, aNewYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(mXSize) * aNewYSize, 0.0f);
+    reduceLines(mData, 1, aTarget, 1, mYSize, aNewYSize, mXSize, mXSize);
+    delete[] mData;
+    mData = aTarget;
+    mYSize = aNewYSize;
+  }
+  const float aScale =
+      static_cast<float>(aNewXSize * aNewYSize) / static_cast<float>(aOldXSize * aOldYSize);
   for (int i = 0; i < size(); i++) mData[i] *= aScale;
 }
 
 template <>
+void CMatrix<float>::downsample(int aNewXSize, int aNewYSize, CMatrix<float>& aConfidence) {
+  // A confidence map of another size would be read out of bounds.
+  if (aConfidence.xSize() != mXSize || aConfidence.ySize() != mYSize)
+    throw EIncompatibleMatrices(mXSize, mYSize, aConfidence.xSize(), aConfidence.ySize());
+  const int aCount = std::max(aNewXSize, 0) * std::max(aNewYSize, 0);
+  float* aValues = allocate(aNewXSize, aNewYSize);
+  std::vector<float> aWeights(static_cast<size_t>(aCount), 0.0f);
+  std::fill(aValues, aValues + aCount, 0.0f);
+  const float aRatioX = static_cast<float>(aNewXSize) / mXSize;
+  const float aRatioY = static_cast<float>(aNewYSize) / mYSize;
+  for (int y = 0; y < mYSize && aCount > 0; y++) {
+    const float ay = aRatioY * y;
+    const int iy = static_cast<int>(ay);
+    const float fy = ay - iy;
+    const bool aHasDown = iy + 1 < aNewYSize;
+    for (int x = 0; x < mXSize; x++) {
+      const float a = aConfidence.mData[x + mXSize * y];
+      if (!(a > 0.0f)) continue;
+      const float ax = aRatioX * x;
+      const int ix = static_cast<int>(ax);
+      const float fx = ax - ix;
+      const bool aHasRight = ix + 1 < aNewXSize;
+      const float aValue = a * mData[x + mXSize * y];
+      const int aBase = ix + aNewXSize * iy;
+      const float w00 = (1.0f - fx) * (1.0f - fy);
+      aValues[aBase] += aValue * w00;
+      aWeights[aBase] += a * w00;
+      if (aHasRight) {
+        const float w10 = fx * (1.0f - fy);
+        aValues[aBase + 1] += aValue * w10;
+        aWeights[aBase + 1] += a * w10;
+      }
+      if (aHasDown) {
+        const float w01 = (1.0f - fx) * fy;
+        aValues[aBase + aNewXSize] += aValue * w01;
+        aWeights[aBase + aNewXSize] += a * w01;
+      }
+      if (aHasRight && aHasDown) {
+        const float w11 = fx * fy;
+        aValues[aBase + aNewXSize + 1] += aValue * w11;
+        aWeights[aBase + aNewXSize + 1] += a * w11;
+      }
+    }
+  }
+  for (int i = 0; i < aCount; i++)
+    if (aWeights[i] > 0.0f) aValues[i] /= aWeights[i];
+  delete[] mData;
+  mData = aValues;
+  mXSize = std::max(aNewXSize, 0);
+  mYSize = std::max(aNewYSize, 0);
+}
+
+template <>
 void CMatrix<float>::upsample(int aNewXSize, int aNewYSize) {
-  areaResample(*this, aNewXSize, aNewYSize, false);
+  if (aNewXSize <= 0 || aNewYSize <= 0 || mXSize <= 0 || mYSize <= 0) {
+    setSize(std::max(aNewXSize, 0), std::max(aNewYSize, 0));
+    fill(0.0f);
+    return;
+  }
+  if (aNewXSize > mXSize) {
+    float* aTarget = allocate(aNewXSize, mYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(aNewXSize) * mYSize, 0.0f);
+    enlargeLines(mData, mXSize, aTarget, aNewXSize, mXSize, aNewXSize, mYSize, 1);
+    delete[] mData;
+    mData = aTarget;
+    mXSize = aNewXSize;
+  }
+  if (aNewYSize > mYSize) {
+    float* aTarget = allocate(mXSize, aNewYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(mXSize) * aNewYSize, 0.0f);
+    enlargeLines(mData, 1, aTarget, 1, mYSize, aNewYSize, mXSize, mXSize);
+    delete[] mData;
+    mData = aTarget;
+    mYSize = aNewYSize;
+  }
 }
 
 template <>
 void CMatrix<float>::upsampleBilinear(int aNewXSize, int aNewYSize) {
-  CMatrix<float> aResult(aNewXSize, aNewYSize);
-  const float aXRatio = static_cast<float>(mXSize) / aNewXSize;
-  const float aYRatio = static_cast<float>(mYSize) / aNewYSize;
-  // Column pairs and weights are the same for every row.
+  if (aNewXSize <= 0 || aNewYSize <= 0 || mXSize <= 0 || mYSize <= 0) {
+    setSize(std::max(aNewXSize, 0), std::max(aNewYSize, 0));
+    fill(0.0f);
+    return;
+  }
+  const float aRatioX = static_cast<float>(mXSize) / aNewXSize;
+  const float aRatioY = static_cast<float>(mYSize) / aNewYSize;
+  float* aTarget = allocate(aNewXSize, aNewYSize);
   std::vector<int> aX1(aNewXSize), aX2(aNewXSize);
-  std::vector<float> aFX(aNewXSize);
+  std::vector<float> aFx(aNewXSize);
   for (int x = 0; x < aNewXSize; x++) {
-    const float sx = static_cast<float>((x + 0.5) * aXRatio - 0.5);
-    if (sx < 0.0f) {
-      aX1[x] = 0;
-      aX2[x] = std::min(1, mXSize - 1);
-      aFX[x] = 0.0f;
-    } else {
-      aX1[x] = static_cast<int>(sx);
-      aX2[x] = std::min(aX1[x] + 1, mXSize - 1);
-      aFX[x] = sx - aX1[x];
-    }
+    const float sx = static_cast<float>((x + 0.5) * aRatioX - 0.5);
+    bilinearPair(sx, mXSize, aX1[x], aX2[x], aFx[x]);
   }
   for (int y = 0; y < aNewYSize; y++) {
-    const float sy = static_cast<float>((y + 0.5) * aYRatio - 0.5);
+    const float sy = static_cast<float>((y + 0.5) * aRatioY - 0.5);
     int y1, y2;
     float fy;
-    if (sy < 0.0f) {
-      y1 = 0;
-      y2 = std::min(1, mYSize - 1);
-      fy = 0.0f;
-    } else {
-      y1 = static_cast<int>(sy);
-      y2 = std::min(y1 + 1, mYSize - 1);
-      fy = sy - y1;
-    }
-    const float* aRow1 = mData + y1 * mXSize;
-    const float* aRow2 = mData + y2 * mXSize;
-    float* aOut = aResult.data() + y * aNewXSize;
+    bilinearPair(sy, mYSize, y1, y2, fy);
+    const float* aRow1 = mData + static_cast<size_t>(mXSize) * y1;
+    const float* aRow2 = mData + static_cast<size_t>(mXSize) * y2;
+    float* aOut = aTarget + static_cast<size_t>(aNewXSize) * y;
     for (int x = 0; x < aNewXSize; x++) {
-      const float fx = aFX[x];
+      const float fx = aFx[x];
       aOut[x] = (1.0f - fy) * ((1.0f - fx) * aRow1[aX1[x]] + fx * aRow1[aX2[x]]) +
                 fy * ((1.0f - fx) * aRow2[aX1[x]] + fx * aRow2[aX2[x]]);
     }
   }
-  *this = std::move(aResult);
-}
-
-template <>
-void CMatrix<float>::downsample(int aNewXSize, int aNewYSize, CMatrix<float>& aConfidence) {
-  CMatrix<float> aValues(aNewXSize, aNewYSize, 0.0f);
-  CMatrix<float> aWeights(aNewXSize, aNewYSize, 0.0f);
-  const float aXRatio = static_cast<float>(aNewXSize) / mXSize;
-  const float aYRatio = static_cast<float>(aNewYSize) / mYSize;
-  for (int y = 0; y < mYSize; y++)
-    for (int x = 0; x < mXSize; x++) {
-      const float a = aConfidence(x, y);
-      if (!(a > 0.0f)) continue;
-      const float ax = aXRatio * x, ay = aYRatio * y;
-      const int ix = static_cast<int>(ax), iy = static_cast<int>(ay);
-      const float fx = ax - ix, fy = ay - iy;
-      const float aValue = a * operator()(x, y);
-      const bool aRight = ix + 1 < aNewXSize, aDown = iy + 1 < aNewYSize;
-      const float w00 = (1.0f - fx) * (1.0f - fy);
-      aValues(ix, iy) += aValue * w00;
-      aWeights(ix, iy) += a * w00;
-      if (aRight) {
-        const float w = fx * (1.0f - fy);
-        aValues(ix + 1, iy) += aValue * w;
-        aWeights(ix + 1, iy) += a * w;
-      }
-      if (aDown) {
-        const float w = (1.0f - fx) * fy;
-        aValues(ix, iy + 1) += aValue * w;
-        aWeights(ix, iy + 1) += a * w;
-      }
-      if (aRight && aDown) {
-        const float w = fx * fy;
-        aValues(ix + 1, iy + 1) += aValue * w;
-        aWeights(ix + 1, iy + 1) += a * w;
-      }
-    }
-  for (int i = 0; i < aValues.size(); i++)
-    if (aWeights(i) > 0.0f) aValues(i) /= aWeights(i);
-  *this = std::move(aValues);
+  delete[] mData;
+  mData = aTarget;
+  mXSize = aNewXSize;
+  mYSize = aNewYSize;
 }
 
 namespace {
 
-// Applies a matrix operation to every channel of aTensor and replaces its planes.
-template <class Operation>
-void perChannel(CTensor<float>& aTensor, int aNewXSize, int aNewYSize, Operation aOperation) {
-  CTensor<float> aResult(aNewXSize, aNewYSize, aTensor.zSize());
-  CMatrix<float> aPlane(aTensor.xSize(), aTensor.ySize());
-  for (int z = 0; z < aTensor.zSize(); z++) {
-    aPlane.setSize(aTensor.xSize(), aTensor.ySize());
-    aTensor.getMatrix(aPlane, z);
-    aOperation(aPlane, z);
-    aResult.putMatrix(aPlane, z);
+// Applies aOperation to every channel of aTensor in turn and gathers the resized channels,
+// so the tensor's data and width and height are replaced only at the end.
+template <class TOperation>
+void resampleChannels(CTensor<float>& aTensor, int aNewXSize, int aNewYSize,
+                      TOperation aOperation) {
+  const int aZSize = aTensor.zSize();
+  const int aNewX = std::max(aNewXSize, 0), aNewY = std::max(aNewYSize, 0);
+  CTensor<float> aResult(aNewX, aNewY, aZSize);
+  CMatrix<float> aChannel(aTensor.xSize(), aTensor.ySize());
+  const size_t aPlane = static_cast<size_t>(aNewX) * aNewY;
+  for (int z = 0; z < aZSize; z++) {
+    if (aChannel.xSize() != aTensor.xSize() || aChannel.ySize() != aTensor.ySize())
+      aChannel.setSize(aTensor.xSize(), aTensor.ySize());
+    aTensor.getMatrix(aChannel, z);
+    aOperation(aChannel, z);
+    std::copy(aChannel.data(), aChannel.data() + aPlane, aResult.data() + aPlane * z);
   }
   aTensor = std::move(aResult);
 }
@@ -192,21 +251,26 @@ void perChannel(CTensor<float>& aTensor, int aNewXSize, int aNewYSize, Operation
 
 template <>
 void CTensor<float>::downsample(int aNewXSize, int aNewYSize) {
-  perChannel(*this, aNewXSize, aNewYSize,
-             [&](CMatrix<float>& aPlane, int) { aPlane.downsample(aNewXSize, aNewYSize); });
+  resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int) {
+    aChannel.downsample(aNewXSize, aNewYSize);
+  });
 }
 
 template <>
 void CTensor<float>::downsample(int aNewXSize, int aNewYSize, CTensor<float>& aConfidence) {
-  CMatrix<float> aChannelConfidence(mXSize, mYSize);
-  perChannel(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aPlane, int z) {
-    aConfidence.getMatrix(aChannelConfidence, z);
-    aPlane.downsample(aNewXSize, aNewYSize, aChannelConfidence);
+  if (aConfidence.xSize() != mXSize || aConfidence.ySize() != mYSize ||
+      aConfidence.zSize() < mZSize)
+    throw ETensorIncompatibleSize(aConfidence.xSize(), aConfidence.ySize(), mXSize, mYSize);
+  CMatrix<float> aWeights(mXSize, mYSize);
+  resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int z) {
+    aConfidence.getMatrix(aWeights, z);
+    aChannel.downsample(aNewXSize, aNewYSize, aWeights);
   });
 }
 
 template <>
 void CTensor<float>::upsampleBilinear(int aNewXSize, int aNewYSize) {
-  perChannel(*this, aNewXSize, aNewYSize,
-             [&](CMatrix<float>& aPlane, int) { aPlane.upsampleBilinear(aNewXSize, aNewYSize); });
+  resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int) {
+    aChannel.upsampleBilinear(aNewXSize, aNewYSize);
+  });
 }
