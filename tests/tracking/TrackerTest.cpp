@@ -117,7 +117,8 @@ struct CRun {
       mShown.push_back(t);
       return true;
     };
-    const bool aOk = computeTracks(aFirst, aFlow, aShow);
+    const bool aOk = mRealFlow ? computeTracks(aFirst, CMatching::hogFlow, showFlow)
+                               : computeTracks(aFirst, aFlow, aShow);
     mStatus.close();
     return aOk;
   }
@@ -128,6 +129,8 @@ struct CRun {
   int mComputed = 0;
   // When not 0, the whole frame moves by this many pixels along x instead of the square.
   float mConstantU = 0.0f;
+  // Use the large-displacement flow and the flow pictures of a real run.
+  bool mRealFlow = false;
   std::vector<int> mShown;
   // The pair being computed is the one of the status line written just before the call.
   int pairBeingComputed() {
@@ -387,4 +390,31 @@ TEST(Tracker, NextPositionIsRoundedHalvesAwayFromZeroAtTheBorder) {
     EXPECT_TRUE(mTracks[i].mStopped);
     EXPECT_TRUE(mTracks[i].mx.empty());
   }
+}
+
+TEST(Tracker, WithTheComputedFlowTracksFollowTheSquare) {
+  CRun aRun(3);
+  aRun.mRealFlow = true;
+  ASSERT_TRUE(aRun.track());
+  EXPECT_EQ(aRun.status(), "Compute optical flow. Frame0\nCompute optical flow. Frame1\n");
+  EXPECT_TRUE(testutil::fileExists(aRun.mDir.file("ForwardFlow001.ppm")));
+  EXPECT_TRUE(testutil::fileExists(aRun.mDir.file("BackwardFlow001.ppm")));
+  int aOnSquare = 0, aOnBackground = 0;
+  for (const CTrack& aTrack : mTracks) {
+    if (aTrack.mSetupTime != 0 || aTrack.mx.size() != 2) continue;
+    // Well inside the square or well away from it.
+    const bool aInside = aTrack.mox >= kSquareX + 2 && aTrack.mox < kSquareX + kSquare - 2 &&
+                         aTrack.moy >= kSquareY + 2 && aTrack.moy < kSquareY + kSquare - 2;
+    const bool aAway = aTrack.mox < kSquareX - 6 || aTrack.mox > kSquareX + kSquare + 10 ||
+                       aTrack.moy < kSquareY - 6 || aTrack.moy > kSquareY + kSquare + 6;
+    const float aShift = aInside ? 2.0f * kSpeed : 0.0f;
+    if (aInside || aAway) {
+      EXPECT_NEAR(aTrack.mx[1], aTrack.mox + aShift, 0.5f) << aTrack.mox << " " << aTrack.moy;
+      EXPECT_NEAR(aTrack.my[1], aTrack.moy, 0.5f) << aTrack.mox << " " << aTrack.moy;
+    }
+    aOnSquare += aInside;
+    aOnBackground += aAway;
+  }
+  EXPECT_GT(aOnSquare, 2);
+  EXPECT_GT(aOnBackground, 20);
 }
