@@ -100,6 +100,11 @@ struct CRun {
       mComputed++;
       const int t = pairBeingComputed();
       EXPECT_GE(t, 0);
+      if (mConstantU != 0.0f) {
+        aForward = constantFlow(aImage1.xSize(), aImage1.ySize(), mConstantU, 0);
+        aBackward = constantFlow(aImage1.xSize(), aImage1.ySize(), -mConstantU, 0);
+        return;
+      }
       aForward = constantFlow(aImage1.xSize(), aImage1.ySize(), 0, 0);
       aBackward = aForward;
       for (int y = 0; y < aImage1.ySize(); y++)
@@ -112,7 +117,8 @@ struct CRun {
       mShown.push_back(t);
       return true;
     };
-    const bool aOk = computeTracks(aFirst, aFlow, aShow);
+    const bool aOk = mRealFlow ? computeTracks(aFirst, CMatching::hogFlow, showFlow)
+                               : computeTracks(aFirst, aFlow, aShow);
     mStatus.close();
     return aOk;
   }
@@ -121,6 +127,10 @@ struct CRun {
   testutil::TempDir mDir{"tracker"};
   int mFrames;
   int mComputed = 0;
+  // When not 0, the whole frame moves by this many pixels along x instead of the square.
+  float mConstantU = 0.0f;
+  // Use the large-displacement flow and the flow pictures of a real run.
+  bool mRealFlow = false;
   std::vector<int> mShown;
   // The pair being computed is the one of the status line written just before the call.
   int pairBeingComputed() {
@@ -357,4 +367,54 @@ TEST(Tracker, UnreadableOrResizedFrameStopsWithFalse) {
   EXPECT_FALSE(aRun.track());
   mStep = 0;
   EXPECT_FALSE(aRun.track());
+}
+
+TEST(Tracker, NextPositionIsRoundedHalvesAwayFromZeroAtTheBorder) {
+  // Seeds in column 4 moved by -4.4 land at -0.4, which rounds to 0 and is kept; moved by
+  // -4.5 they land at -0.5, which rounds to -1 and ends them without a position.
+  CRun aRun(2);
+  aRun.mConstantU = -4.4f;
+  ASSERT_TRUE(aRun.track());
+  std::vector<int> aKept;
+  for (size_t i = 0; i < mTracks.size(); i++)
+    if (mTracks[i].mox == 4 && mTracks[i].mx.size() == 1) {
+      EXPECT_EQ(mTracks[i].mx[0], 4.0f + -4.4f);
+      aKept.push_back(static_cast<int>(i));
+    }
+  ASSERT_FALSE(aKept.empty());
+  std::remove(flowName(aRun.mDir.path(), "ForwardFlow%03d.flo", 0).c_str());
+  aRun.mConstantU = -4.5f;
+  ASSERT_TRUE(aRun.track());
+  for (int i : aKept) {
+    EXPECT_EQ(mTracks[i].mox, 4);
+    EXPECT_TRUE(mTracks[i].mStopped);
+    EXPECT_TRUE(mTracks[i].mx.empty());
+  }
+}
+
+TEST(Tracker, WithTheComputedFlowTracksFollowTheSquare) {
+  CRun aRun(3);
+  aRun.mRealFlow = true;
+  ASSERT_TRUE(aRun.track());
+  EXPECT_EQ(aRun.status(), "Compute optical flow. Frame0\nCompute optical flow. Frame1\n");
+  EXPECT_TRUE(testutil::fileExists(aRun.mDir.file("ForwardFlow001.ppm")));
+  EXPECT_TRUE(testutil::fileExists(aRun.mDir.file("BackwardFlow001.ppm")));
+  int aOnSquare = 0, aOnBackground = 0;
+  for (const CTrack& aTrack : mTracks) {
+    if (aTrack.mSetupTime != 0 || aTrack.mx.size() != 2) continue;
+    // Well inside the square or well away from it.
+    const bool aInside = aTrack.mox >= kSquareX + 2 && aTrack.mox < kSquareX + kSquare - 2 &&
+                         aTrack.moy >= kSquareY + 2 && aTrack.moy < kSquareY + kSquare - 2;
+    const bool aAway = aTrack.mox < kSquareX - 6 || aTrack.mox > kSquareX + kSquare + 10 ||
+                       aTrack.moy < kSquareY - 6 || aTrack.moy > kSquareY + kSquare + 6;
+    const float aShift = aInside ? 2.0f * kSpeed : 0.0f;
+    if (aInside || aAway) {
+      EXPECT_NEAR(aTrack.mx[1], aTrack.mox + aShift, 0.5f) << aTrack.mox << " " << aTrack.moy;
+      EXPECT_NEAR(aTrack.my[1], aTrack.moy, 0.5f) << aTrack.mox << " " << aTrack.moy;
+    }
+    aOnSquare += aInside;
+    aOnBackground += aAway;
+  }
+  EXPECT_GT(aOnSquare, 2);
+  EXPECT_GT(aOnBackground, 20);
 }
