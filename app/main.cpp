@@ -1,6 +1,7 @@
 // quorvik SEQUENCE.bmf FIRST COUNT STEP: segments the frames FIRST ... FIRST + COUNT - 1 of a
 // sequence into independently moving objects and writes the results into QuorvikResults/
 // beside the sequence description.
+#include <csignal>
 #include <ctime>
 
 #include "app/FlowPictures.h"
@@ -16,6 +17,8 @@
 namespace {
 
 int run(int argc, char** argv) {
+  // Beyond a file-size limit a write should fail and be reported, not kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   raiseDataSegmentLimit();
   if (const int aStatus = setUpRun(argc, argv); aStatus != 0) return aStatus;
   const std::clock_t aStart = std::clock();

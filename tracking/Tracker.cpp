@@ -120,13 +120,14 @@ void startPicture(const CTensor<float>& aImage, CTensor<float>& aShow) {
     std::copy(aImage.data(), aImage.data() + aPlane, aShow.data() + z * aPlane);
 }
 
-void writePicture(const CTensor<float>& aShow, int aFrame) {
-  aShow.writeToPPM(resultFileName("Tracking%03d.ppm", aFrame).c_str());
+bool writePicture(const CTensor<float>& aShow, int aFrame) {
+  return aShow.writeToPPM(resultFileName("Tracking%03d.ppm", aFrame).c_str());
 }
 
 // Flows of the pair (t, t + 1) from the cache, or computed, cached and drawn. Either file
-// missing, damaged or of another size than the frames means both are recomputed.
-void loadOrComputeFlow(int t, const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+// missing, damaged or of another size than the frames means both are recomputed. False when a
+// computed flow or its pictures could not be written (the writer has said why).
+bool loadOrComputeFlow(int t, const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                        const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                        const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                        const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
@@ -135,12 +136,12 @@ void loadOrComputeFlow(int t, const CTensor<float>& aImage1, const CTensor<float
   const std::string aName2 = resultFileName("BackwardFlow%03d.flo", mStartFrame + t);
   if (COpticFlow::readMiddlebury(aName1.c_str(), aForward, false, mXSize, mYSize) &&
       COpticFlow::readMiddlebury(aName2.c_str(), aBackward, false, mXSize, mYSize))
-    return;
+    return true;
   mStatus << "Compute optical flow. Frame" << t << std::endl;
   aComputeFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
-  COpticFlow::writeMiddlebury(aForward, aName1.c_str());
-  COpticFlow::writeMiddlebury(aBackward, aName2.c_str());
-  if (aShowFlow) aShowFlow(aForward, aBackward, t);
+  if (!COpticFlow::writeMiddlebury(aForward, aName1.c_str())) return false;
+  if (!COpticFlow::writeMiddlebury(aBackward, aName2.c_str())) return false;
+  return !aShowFlow || aShowFlow(aForward, aBackward, t);
 }
 
 // One step of every live track along the forward flow, or its end; draws the new positions.
@@ -323,11 +324,12 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
       trackColour(0, r, g, b);
       for (const CTrack& aTrack : mTracks)
         aShow.drawRect(aTrack.mox - 1, aTrack.moy - 1, aTrack.mox + 1, aTrack.moy + 1, r, g, b);
-      writePicture(aShow, mStartFrame);
+      if (!writePicture(aShow, mStartFrame)) return false;
     }
 
-    loadOrComputeFlow(t, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aComputeFlow,
-                      aShowFlow, aForward, aBackward);
+    if (!loadOrComputeFlow(t, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aComputeFlow,
+                           aShowFlow, aForward, aBackward))
+      return false;
     if (aForward.xSize() != mXSize || aForward.ySize() != mYSize || aForward.zSize() != 2 ||
         aBackward.xSize() != mXSize || aBackward.ySize() != mYSize || aBackward.zSize() != 2) {
       std::cerr << "Tracking stopped: the flow of frame " << mStartFrame + t
@@ -339,7 +341,7 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
 
     startPicture(aImage2, aShow);
     propagateTracks(t, aForward, aFlowVar, aUnreliable, aShow);
-    writePicture(aShow, mStartFrame + t + 1);
+    if (!writePicture(aShow, mStartFrame + t + 1)) return false;
 
     // The next frame's data become the current ones without being recomputed.
     std::swap(aImage1, aImage2);
