@@ -35,8 +35,19 @@ long parseNumber(const char* aText, bool& aValid) {
   return aEnd == aText ? 0 : aValue;
 }
 
-// Reads the frame count, the ignored view count and the frame names. The names are collected
-// one by one, so a count larger than the file holds never allocates more than the file's size.
+// The result folder is made with mkdir(2), never through a shell, so any path is safe.
+bool makeResultDirectory(const std::string& aPath) {
+  if (mkdir(aPath.c_str(), 0777) == 0) return true;
+  struct stat aInfo;
+  if (errno == EEXIST && stat(aPath.c_str(), &aInfo) == 0 && S_ISDIR(aInfo.st_mode)) return true;
+  std::cerr << "Cannot create result folder " << aPath << ": " << std::strerror(errno) << std::endl;
+  return false;
+}
+
+}  // namespace
+
+// The names are collected one by one, so a count larger than the file holds never allocates
+// more than the file's size.
 bool readSequenceDescription(const std::string& aPath) {
   std::ifstream aFile(aPath);
   if (!aFile) {
@@ -62,17 +73,6 @@ bool readSequenceDescription(const std::string& aPath) {
   for (size_t i = 0; i < aNames.size(); i++) mInput(static_cast<int>(i)) = aNames[i];
   return true;
 }
-
-// The result folder is made with mkdir(2), never through a shell, so any path is safe.
-bool makeResultDirectory(const std::string& aPath) {
-  if (mkdir(aPath.c_str(), 0777) == 0) return true;
-  struct stat aInfo;
-  if (errno == EEXIST && stat(aPath.c_str(), &aInfo) == 0 && S_ISDIR(aInfo.st_mode)) return true;
-  std::cerr << "Cannot create result folder " << aPath << ": " << std::strerror(errno) << std::endl;
-  return false;
-}
-
-}  // namespace
 
 void raiseDataSegmentLimit() {
   struct rlimit aLimit;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 #include "foundation/CTensor.h"
 
@@ -14,6 +15,11 @@ constexpr int kNotABmfFile = -1;
 // Raises the data-segment limit to 6,000,000,000 bytes (hard 7,000,000,000); a limit that is
 // already higher or unlimited stays as it is.
 void raiseDataSegmentLimit();
+
+// Reads the ".bmf" file aPath (frame count, ignored view count, frame names) into mInput,
+// prefixing every name with mInputDir. False after one line on standard error when the file
+// cannot be opened or holds fewer names than its count.
+bool readSequenceDescription(const std::string& aPath);
 
 // Checks the command line, reads the sequence description into mInput, derives the paths,
 // creates the result folder and opens the status log. Returns 0 on success, otherwise the exit

@@ -3,9 +3,15 @@
 // beside the sequence description.
 #include <ctime>
 
+#include "app/FlowPictures.h"
 #include "app/Globals.h"
 #include "app/Run.h"
+#include "clustering/Clustering.h"
+#include "evaluation/ComputeError.h"
+#include "flow/CMatching.h"
 #include "foundation/Exceptions.h"
+#include "tracking/TrackFiles.h"
+#include "tracking/Tracker.h"
 
 namespace {
 
@@ -19,7 +25,17 @@ int run(int argc, char** argv) {
   mXSize = aFirstFrame.xSize();
   mYSize = aFirstFrame.ySize();
 
+  // Trajectories: from the cache when this range was tracked before, else from the frames.
+  if (!readTrackFromFile(mTracks)) {
+    mStatus << "Tracks are being computed..." << std::endl;
+    if (!computeTracks(aFirstFrame, &CMatching::hogFlow, &showFlow)) return kRunFailed;
+  }
+
+  clustering(mTracks);
+
   // Output.
+  if (!writeTracks()) return kRunFailed;
+  computeError(mTracks);
   if (!writeSegmentPictures()) return kRunFailed;
   if (!finishRun(aStart)) return kRunFailed;
   return 0;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "flow/CMatching.h"
+#include "tracking/CFlowVariation.h"
 
 namespace {
 
@@ -44,6 +45,28 @@ void BM_Corners(benchmark::State& aState) {
   }
 }
 BENCHMARK(BM_Corners)->Unit(benchmark::kMillisecond);
+
+// A flow of several moving regions with smooth variation inside them.
+CTensor<float> makeFlow() {
+  CTensor<float> aFlow(kWidth, kHeight, 2);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      const bool aObject = (x - 320) * (x - 320) + (y - 240) * (y - 240) < 120 * 120;
+      aFlow(x, y, 0) = aObject ? 6.0f + 0.01f * x : 0.5f * std::sin(0.01f * y);
+      aFlow(x, y, 1) = aObject ? -3.0f : 0.002f * x;
+    }
+  return aFlow;
+}
+
+void BM_FlowVariation(benchmark::State& aState) {
+  const CTensor<float> aFlow = makeFlow();
+  CMatrix<float> aFlowVar;
+  for (auto _ : aState) {
+    computeLocalFlowVariation(aFlow, aFlowVar);
+    benchmark::DoNotOptimize(aFlowVar.data());
+  }
+}
+BENCHMARK(BM_FlowVariation)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "FlowTestUtil.h"
-#include "TestUtil.h"
+#include "tests/TestUtil.h"
 
 using namespace testutil;
 
