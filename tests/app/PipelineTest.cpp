@@ -2,6 +2,7 @@
 // the frames through the tracker, to labelled tracks, segment pictures and the evaluation.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -120,4 +121,21 @@ TEST(Pipeline, TracksFramesThenReusesTheFlowCacheWithIdenticalResults) {
   for (const std::string& aLine : aSecond) EXPECT_FALSE(startsWith(aLine, "Compute optical flow"));
   EXPECT_EQ(testutil::readFile(aDir.file("QuorvikResults/Tracks4.dat")), aTracks);
   EXPECT_EQ(testutil::readFile(aDir.file("QuorvikResults/Segments003.ppm")), aSegments);
+}
+
+TEST(Pipeline, UniformSequenceEndsWellWithNoLabelledTracks) {
+  TempDir aDir;
+  {
+    std::ofstream aBmf(aDir.file("synth.bmf"));
+    aBmf << "3 1\n";
+    for (int t = 0; t < 3; t++) {
+      const std::string aName = "u" + std::to_string(t) + ".ppm";
+      testutil::writeFile(aDir.file(aName), "P6\n64 48\n255\n" + std::string(64 * 48 * 3, '\x80'));
+      aBmf << aName << "\n";
+    }
+  }
+  ASSERT_EQ(runQuorvik(aDir, "3"), 0) << testutil::readFile(aDir.file("err.txt"));
+  EXPECT_EQ(resultLabels(aDir.file("QuorvikResults/Tracks3.dat")).size(), 0u);
+  for (const char* aName : {"Segments000.ppm", "Segments002.ppm", "Tracking002.ppm"})
+    EXPECT_TRUE(testutil::fileExists(aDir.file(std::string("QuorvikResults/") + aName))) << aName;
 }
