@@ -43,9 +43,9 @@ constexpr int kPaletteSize = 25;
 extern int mR[kPaletteSize], mG[kPaletteSize], mB[kPaletteSize];
 
 // Tuning constants (initialised globals, never changed at run time).
-extern int SAMPLE_RAND_COUNT;           // random third members per graph edge
-extern int SAMPLE_NN_COUNT;             // nearest neighbours used as third members
-extern float TOL_COVERED_PERCENTAGE;    // share of track points the graph's tracks must cover
-extern float ADJACENCY_WEIGHT;          // scale of the affinity exponent
-extern int FRAME_SAMPLE;                // frame gap of a triple sample
-extern int FRAME_STEP;                  // stride between triple samples
+extern int SAMPLE_RAND_COUNT;         // random third members per graph edge
+extern int SAMPLE_NN_COUNT;           // nearest neighbours used as third members
+extern float TOL_COVERED_PERCENTAGE;  // share of track points the graph's tracks must cover
+extern float ADJACENCY_WEIGHT;        // scale of the affinity exponent
+extern int FRAME_SAMPLE;              // frame gap of a triple sample
+extern int FRAME_STEP;                // stride between triple samples

@@ -1,5 +1,6 @@
 #include "flow/CDiffusion.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 

@@ -15,6 +15,11 @@ constexpr int kDescriptorSpacing = 4;
 // Values of one point descriptor: 9 positions x 15 bins.
 constexpr int kDescriptorSize = 9 * kHOGBins;
 
+// Orientation bin of the gradient (dx, dy), not both 0: the truncation of
+// float(atan2(dy, dx) + pi) * float(15 / (2 pi)), pi being the single-precision constant, with
+// the direction pi (which gives 15) taken as bin 0.
+int orientationBin(float dx, float dy);
+
 // True when (ax, ay) lies at least kDescriptorSpacing pixels inside an aXSize x aYSize image,
 // so that all nine sample positions exist.
 inline bool hasPointDescriptor(int aXSize, int aYSize, int ax, int ay) {

@@ -14,11 +14,11 @@ struct CMatch {
     mox = aX;
     moy = aY;
   }
-  int mox, moy;  // point in the first image
-  int mx, my;    // matched point in the second image (valid once accepted)
-  int mLabel;    // motion group, -1 for none
-  bool mStopped; // the point has no acceptable match
-  float mScore;  // distinctiveness of the accepted match; larger is better
+  int mox, moy;   // point in the first image
+  int mx, my;     // matched point in the second image (valid once accepted)
+  int mLabel;     // motion group, -1 for none
+  bool mStopped;  // the point has no acceptable match
+  float mScore;   // distinctiveness of the accepted match; larger is better
 };
 
 class CMatching {
@@ -41,6 +41,11 @@ class CMatching {
                           const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                           const CMatrix<float>& aCorners, float aAverageCornerness, int& rx1,
                           int& ry1, int& rx2, int& ry2, CMatrix<bool>& aAllowed);
+  // The window and allowed set seen from the second frame: the bounds negated and exchanged,
+  // aAllowedBack admitting d exactly when aAllowed admits -d.
+  static void reflectWindow(int rx1, int ry1, int rx2, int ry2, const CMatrix<bool>& aAllowed,
+                            int& aBackX1, int& aBackY1, int& aBackX2, int& aBackY2,
+                            CMatrix<bool>& aAllowedBack);
   // Forward (first to second) and backward (second to first) dense flow of a frame pair.
   static void hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                       const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,

@@ -14,12 +14,9 @@ void CMatching::computeCorners(const CTensor<float>& aImage, CMatrix<float>& aCo
   const int aPlane = aXSize * aYSize;
   if (aPlane == 0) return;
 
-  const CDerivative<float> aDerivative(3);
-  CTensor<float> aDx(aXSize, aYSize, aChannels);
-  CTensor<float> aDy(aXSize, aYSize, aChannels);
-  NFilter::filter(aImage, aDx, aDerivative, 1, 1);
-  NFilter::filter(aImage, aDy, 1, aDerivative, 1);
-
+  // Structure tensor summed over the channels. The gradient is the central difference
+  // (f(x + 1) - f(x - 1)) / 2 with the border sample repeated, the same as the size-3
+  // derivative mask, formed here row by row so that no gradient field is stored.
   CMatrix<float> dxx(aXSize, aYSize, 0.0f);
   CMatrix<float> dyy(aXSize, aYSize, 0.0f);
   CMatrix<float> dxy(aXSize, aYSize, 0.0f);
@@ -27,12 +24,21 @@ void CMatching::computeCorners(const CTensor<float>& aImage, CMatrix<float>& aCo
   float* aYY = dyy.data();
   float* aXY = dxy.data();
   for (int c = 0; c < aChannels; c++) {
-    const float* aGx = aDx.data() + c * aPlane;
-    const float* aGy = aDy.data() + c * aPlane;
-    for (int i = 0; i < aPlane; i++) {
-      aXX[i] += aGx[i] * aGx[i];
-      aYY[i] += aGy[i] * aGy[i];
-      aXY[i] += aGx[i] * aGy[i];
+    const float* aChannel = aImage.data() + c * aPlane;
+    for (int y = 0; y < aYSize; y++) {
+      const float* aRow = aChannel + y * aXSize;
+      const float* aUp = aChannel + (y > 0 ? y - 1 : 0) * aXSize;
+      const float* aDown = aChannel + (y < aYSize - 1 ? y + 1 : y) * aXSize;
+      const int aOffset = y * aXSize;
+      for (int x = 0; x < aXSize; x++) {
+        const int aLeft = x > 0 ? x - 1 : 0;
+        const int aRight = x < aXSize - 1 ? x + 1 : x;
+        const float aGx = 0.5f * (aRow[aRight] - aRow[aLeft]);
+        const float aGy = 0.5f * (aDown[x] - aUp[x]);
+        aXX[aOffset + x] += aGx * aGx;
+        aYY[aOffset + x] += aGy * aGy;
+        aXY[aOffset + x] += aGx * aGy;
+      }
     }
   }
 

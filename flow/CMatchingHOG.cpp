@@ -1,7 +1,9 @@
 // Histograms of oriented gradients: per-pixel votes of the gradient magnitude into 15
 // orientation bins, smoothed across orientation (cyclically coupled at the ends) and averaged
 // over a 7 x 7 neighbourhood; and the point descriptor read from them.
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "flow/CHOGDescriptor.h"
@@ -21,6 +23,17 @@ constexpr int kPoolWidth = 2 * kPoolRadius + 1;
 // Reciprocals of the possible window pixel counts 1 ... 7 along one axis.
 constexpr float kInvCount[kPoolWidth + 1] = {0.0f,        1.0f,        1.0f / 2.0f, 1.0f / 3.0f,
                                              1.0f / 4.0f, 1.0f / 5.0f, 1.0f / 6.0f, 1.0f / 7.0f};
+
+// Bin units between a direction and the nearest bin boundary below which the direction is
+// recomputed with the exact atan2; far above the error of the polynomial below.
+constexpr double kBinMargin = 1e-3;
+
+// Arc tangent of t in [0, 1] with an absolute error below 1e-5 (odd minimax polynomial).
+inline double atanUnit(double t) {
+  const double t2 = t * t;
+  return t *
+         (0.9998660 + t2 * (-0.3302995 + t2 * (0.1801410 + t2 * (-0.0851330 + t2 * 0.0208351))));
+}
 
 // Number of indices of [p - kPoolRadius, p + kPoolRadius] inside [0, aLength).
 inline int windowCount(int p, int aLength) {
@@ -45,38 +58,58 @@ void poolRows(float* aPlane, int aXSize, int aYSize, float* aLine) {
 }
 
 // Replaces every column of the plane by its running-window mean along y. The sums of all
-// columns advance together one row at a time (aSums, aCopy: scratch rows and a copy of the
-// plane), so every access runs along a row.
-void poolColumns(float* aPlane, int aXSize, int aYSize, float* aSums, float* aCopy) {
-  const int aSize = aXSize * aYSize;
-  std::copy(aPlane, aPlane + aSize, aCopy);
+// columns advance together one row at a time, so every access runs along a row; aRing keeps
+// the original values of the last kPoolRing rows, which the output has already replaced.
+constexpr int kPoolRing = kPoolRadius + 2;
+void poolColumns(float* aPlane, int aXSize, int aYSize, float* aSums, float* aRing) {
   std::fill(aSums, aSums + aXSize, 0.0f);
   for (int y = 0; y < kPoolRadius && y < aYSize; y++) {
-    const float* aRow = aCopy + y * aXSize;
+    const float* aRow = aPlane + y * aXSize;
     for (int x = 0; x < aXSize; x++) aSums[x] += aRow[x];
   }
   for (int y = 0; y < aYSize; y++) {
     if (y + kPoolRadius < aYSize) {
-      const float* aAdd = aCopy + (y + kPoolRadius) * aXSize;
+      const float* aAdd = aPlane + (y + kPoolRadius) * aXSize;
       for (int x = 0; x < aXSize; x++) aSums[x] += aAdd[x];
     }
     if (y - kPoolRadius - 1 >= 0) {
-      const float* aSub = aCopy + (y - kPoolRadius - 1) * aXSize;
+      const float* aSub = aRing + ((y - kPoolRadius - 1) % kPoolRing) * aXSize;
       for (int x = 0; x < aXSize; x++) aSums[x] -= aSub[x];
     }
-    const float aInv = kInvCount[windowCount(y, aYSize)];
     float* aOut = aPlane + y * aXSize;
+    std::copy(aOut, aOut + aXSize, aRing + (y % kPoolRing) * aXSize);
+    const float aInv = kInvCount[windowCount(y, aYSize)];
     for (int x = 0; x < aXSize; x++) aOut[x] = aSums[x] * aInv;
   }
 }
 
 }  // namespace
 
+int orientationBin(float dx, float dy) {
+  constexpr double kPiD = kPi;
+  static const float kBinScale = static_cast<float>(kHOGBins / (2.0 * kPiD));
+  // The exact rule needs atan2 in double, which dominates the cost of the histograms. A cheap
+  // approximation decides every direction that lies clearly inside a bin; the few within
+  // kBinMargin of a boundary, where rounding matters, take the exact rule.
+  const double ax = std::fabs(double(dx));
+  const double ay = std::fabs(double(dy));
+  double aAngle = ay <= ax ? atanUnit(ay / ax) : 0.5 * M_PI - atanUnit(ax / ay);
+  if (dx < 0.0f) aAngle = M_PI - aAngle;
+  if (dy < 0.0f) aAngle = -aAngle;
+  const double q = (aAngle + M_PI) * (kHOGBins / (2.0 * M_PI));
+  const double aNearest = std::floor(q + 0.5);
+  if (std::fabs(q - aNearest) > kBinMargin) return static_cast<int>(q);
+  const float aOri = static_cast<float>(std::atan2(static_cast<double>(dy), dx) + kPiD);
+  const int aBin = static_cast<int>(aOri * kBinScale);
+  return aBin >= kHOGBins ? 0 : aBin;
+}
+
 void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
   const int aXSize = aBox.xSize();
   const int aYSize = aBox.ySize();
   const int aChannels = aBox.zSize();
-  aHOG.setSize(aXSize, aYSize, kHOGBins);
+  if (aHOG.xSize() != aXSize || aHOG.ySize() != aYSize || aHOG.zSize() != kHOGBins)
+    aHOG.setSize(aXSize, aYSize, kHOGBins);
   aHOG.fill(0.0f);
   const int aPlane = aXSize * aYSize;
   if (aPlane == 0 || aChannels == 0) return;
@@ -88,10 +121,7 @@ void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
   NFilter::filter(aBox, aDx, aDerivative, 1, 1);
   NFilter::filter(aBox, aDy, 1, aDerivative, 1);
 
-  // Every channel votes its gradient magnitude into the bin of its direction. The direction
-  // atan2(dy, dx) + pi lies in (0, 2 pi]; exactly 2 pi (the direction pi) wraps to bin 0.
-  const double aPiD = kPi;
-  const float aBinScale = static_cast<float>(kHOGBins / (2.0 * aPiD));
+  // Every channel votes its gradient magnitude into the bin of its direction.
   float* aHist = aHOG.data();
   for (int c = 0; c < aChannels; c++) {
     const float* aGx = aDx.data() + c * aPlane;
@@ -101,37 +131,52 @@ void CMatching::computeHOG(const CTensor<float>& aBox, CTensor<float>& aHOG) {
       const float dy = aGy[i];
       if (dx == 0.0f && dy == 0.0f) continue;
       const float aMag = std::sqrt(dx * dx + dy * dy);
-      const float aOri = static_cast<float>(std::atan2(static_cast<double>(dy), dx) + aPiD);
-      int aBin = static_cast<int>(aOri * aBinScale);
-      if (aBin >= kHOGBins) aBin = 0;
-      aHist[aBin * aPlane + i] += aMag;
+      aHist[orientationBin(dx, dy) * aPlane + i] += aMag;
     }
   }
   aDx = CTensor<float>();
   aDy = CTensor<float>();
 
-  // Smoothing across orientation (the end bins mirror at first) ...
+  // Smoothing across orientation with the 3-tap Gaussian, the end bins mirrored (bin -1 reads
+  // bin 0, bin 15 reads bin 14), summed in the order of the mask's taps. It runs in place plane
+  // by plane, so that every access is along rows (filtering across channels would stride by
+  // whole planes); aPrevious and aCurrent keep the unsmoothed planes b - 1 and b.
   const CSmooth<float> aGauss(kOrientationSigma, kOrientationPrecision);
-  CTensor<float> aSmoothed(aXSize, aYSize, kHOGBins);
-  NFilter::filter(aHOG, aSmoothed, 1, 1, aGauss);
-  // ... and then the first and the last bin are coupled, since orientation is cyclic.
-  const float aT = aGauss(1);
-  float* aFirst = aSmoothed.data();
-  float* aLast = aSmoothed.data() + (kHOGBins - 1) * aPlane;
+  const float aLow = aGauss(-1), aMid = aGauss(0), aHigh = aGauss(1);
+  std::vector<float> aPreviousPlane(aPlane), aCurrentPlane(aPlane);
+  float* aPrevious = aPreviousPlane.data();
+  float* aCurrent = aCurrentPlane.data();
+  for (int b = 0; b < kHOGBins; b++) {
+    float* aOut = aHist + b * aPlane;
+    std::copy(aOut, aOut + aPlane, aCurrent);
+    const float* aBelow = b > 0 ? aPrevious : aCurrent;
+    const float* aAbove = b < kHOGBins - 1 ? aOut + aPlane : aCurrent;
+    for (int i = 0; i < aPlane; i++) {
+      float aSum = 0.0f;
+      aSum += aLow * aBelow[i];
+      aSum += aMid * aCurrent[i];
+      aSum += aHigh * aAbove[i];
+      aOut[i] = aSum;
+    }
+    std::swap(aPrevious, aCurrent);
+  }
+  // Orientation is cyclic: the first and the last bin are then coupled.
+  const float aT = aHigh;
+  float* aFirst = aHist;
+  float* aLast = aHist + (kHOGBins - 1) * aPlane;
   for (int i = 0; i < aPlane; i++) {
     const float s0 = aFirst[i];
     const float s14 = aLast[i];
     aFirst[i] = static_cast<float>(aT * s14 + (1.0 - aT) * s0);
     aLast[i] = static_cast<float>(aT * s0 + (1.0 - aT) * s14);
   }
-  aHOG = std::move(aSmoothed);
 
   // Spatial pooling: window means, cut at the border, along x and then along y.
-  std::vector<float> aLine(aXSize), aSums(aXSize), aCopy(aPlane);
+  std::vector<float> aLine(aXSize), aSums(aXSize), aRing(kPoolRing * aXSize);
   for (int b = 0; b < kHOGBins; b++) {
     float* aBinPlane = aHOG.data() + b * aPlane;
     poolRows(aBinPlane, aXSize, aYSize, aLine.data());
-    poolColumns(aBinPlane, aXSize, aYSize, aSums.data(), aCopy.data());
+    poolColumns(aBinPlane, aXSize, aYSize, aSums.data(), aRing.data());
   }
 }
 

@@ -68,7 +68,7 @@ void writeTrackToFile(const std::vector<CTrack>& aTracks) {
   for (const CTrack& aTrack : aTracks) aTrack.writeToFile(aOut);
 }
 
-void writeTracks() {
+bool writeTracks() {
   char aBuffer[kResultNameBufferSize];
   std::snprintf(aBuffer, sizeof(aBuffer), "Tracks%d.dat", mSequenceLength);
   std::ofstream aOut(mResultDir + aBuffer);
@@ -85,4 +85,10 @@ void writeTracks() {
     for (int j = 0; j < n; j++)
       aOut << aTrack.mx[j] << " " << aTrack.my[j] << " " << aTrack.mSetupTime + j + 1 << std::endl;
   }
+  aOut.close();
+  if (aOut.fail()) {
+    std::cerr << "Cannot write the result tracks " << mResultDir + aBuffer << std::endl;
+    return false;
+  }
+  return true;
 }

@@ -23,5 +23,6 @@ void writeTrackToFile(const std::vector<CTrack>& aTracks);
 
 // Writes mTracks' tracks with a label >= 0 to mResultDir + "Tracks%d.dat" (mSequenceLength):
 // the length, the count, then per track its label and point count, its start (mox, moy,
-// mSetupTime) and one line x y frame per later point.
-void writeTracks();
+// mSetupTime) and one line x y frame per later point. False, after one line on standard
+// error, when the file cannot be written completely.
+bool writeTracks();

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "flow/CMatching.h"
+#include "foundation/CFilter.h"
 
 namespace {
 
@@ -67,4 +70,39 @@ TEST(Corners, LargerIntegrationScaleSpreadsTheResponse) {
   // Five pixels from the corner the fine measure has died out, the coarse one has not.
   EXPECT_GT(aCoarse(19, 19), 10.0f * aFine(19, 19));
   EXPECT_GT(aCoarse(19, 19), 0.01f * maximum(aCoarse));
+}
+
+TEST(Corners, EqualTheStructureTensorOfTheLibraryFilters) {
+  // Reference: size-3 derivative masks, channel sums, recursive smoothing at aRho, the
+  // smaller eigenvalue; the result must agree to the last bit.
+  const int X = 19, Y = 13;
+  CTensor<float> aImage(X, Y, 3);
+  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(rand() % 256);
+  const CDerivative<float> aDerivative(3);
+  CTensor<float> aDx(X, Y, 3), aDy(X, Y, 3);
+  NFilter::filter(aImage, aDx, aDerivative, 1, 1);
+  NFilter::filter(aImage, aDy, 1, aDerivative, 1);
+  CMatrix<float> aXX(X, Y, 0.0f), aYY(X, Y, 0.0f), aXY(X, Y, 0.0f);
+  for (int c = 0; c < 3; c++)
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x < X; x++) {
+        aXX(x, y) += aDx(x, y, c) * aDx(x, y, c);
+        aYY(x, y) += aDy(x, y, c) * aDy(x, y, c);
+        aXY(x, y) += aDx(x, y, c) * aDy(x, y, c);
+      }
+  for (float aRho : {1.0f, 2.5f}) {
+    CMatrix<float> xx = aXX, yy = aYY, xy = aXY;
+    for (CMatrix<float>* m : {&xx, &yy, &xy}) {
+      NFilter::recursiveSmoothX(*m, aRho);
+      NFilter::recursiveSmoothY(*m, aRho);
+    }
+    CMatrix<float> aCorners;
+    CMatching::computeCorners(aImage, aCorners, aRho);
+    for (int i = 0; i < X * Y; i++) {
+      const float t = 0.5f * (xx[i] + yy[i]);
+      const float t2 = t * t + xy[i] * xy[i] - yy[i] * xx[i];
+      const float aExpected = t2 < 0.0f ? 0.0f : float(t - std::sqrt(double(t2)));
+      ASSERT_EQ(aCorners[i], aExpected) << aRho << " " << i;
+    }
+  }
 }

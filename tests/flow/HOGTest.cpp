@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
+#include "foundation/CFilter.h"
 
 namespace {
 
@@ -12,6 +15,10 @@ namespace {
 constexpr float kOuter = 0.2390f;
 constexpr float kCentre = 0.5220f;
 constexpr float kWeightTolerance = 2e-4f;
+
+float uniform(float aLow, float aHigh) {
+  return aLow + (aHigh - aLow) * static_cast<float>(rand()) / static_cast<float>(RAND_MAX);
+}
 
 CTensor<float> makeImage(int aXSize, int aYSize, int aChannels,
                          const std::function<float(int, int, int)>& aValue) {
@@ -189,4 +196,83 @@ TEST(PointDescriptor, EnergyIsTheSumOverBins) {
   for (int b = 0; b < kHOGBins; b++) aSum += aHOG(9, 5, b);
   EXPECT_EQ(aEnergy(9, 5), aSum);
   EXPECT_GT(aSum, 0.0f);
+}
+
+TEST(HOG, AgreesWithAStraightforwardEvaluationOnARandomImage) {
+  // Reference: library filters for the gradients and the orientation smoothing, the wrap of
+  // the end bins, and window means summed pixel by pixel.
+  const int X = 23, Y = 17, C = 3;
+  CTensor<float> aImage(X, Y, C);
+  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(rand() % 256);
+  CTensor<float> aHOG;
+  CMatching::computeHOG(aImage, aHOG);
+
+  const CDerivative<float> aDerivative(3);
+  CTensor<float> aDx(X, Y, C), aDy(X, Y, C);
+  NFilter::filter(aImage, aDx, aDerivative, 1, 1);
+  NFilter::filter(aImage, aDy, 1, aDerivative, 1);
+  CTensor<float> aVotes(X, Y, kHOGBins, 0.0f);
+  for (int c = 0; c < C; c++)
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x < X; x++) {
+        const float dx = aDx(x, y, c), dy = aDy(x, y, c);
+        if (dx == 0.0f && dy == 0.0f) continue;
+        const double aDirection = std::atan2(double(dy), double(dx)) + double(3.1415927f);
+        int aBin = int(float(aDirection) * float(15.0 / (2.0 * double(3.1415927f))));
+        if (aBin == kHOGBins) aBin = 0;
+        aVotes(x, y, aBin) += std::sqrt(dx * dx + dy * dy);
+      }
+  CTensor<float> aSmoothed(X, Y, kHOGBins);
+  const CSmooth<float> aGauss(0.8f, 1.0f);
+  NFilter::filter(aVotes, aSmoothed, 1, 1, aGauss);
+  const float t = aGauss(1);
+  for (int y = 0; y < Y; y++)
+    for (int x = 0; x < X; x++) {
+      const float s0 = aSmoothed(x, y, 0), s14 = aSmoothed(x, y, 14);
+      aSmoothed(x, y, 0) = float(t * s14 + (1.0 - t) * s0);
+      aSmoothed(x, y, 14) = float(t * s0 + (1.0 - t) * s14);
+    }
+  for (int b = 0; b < kHOGBins; b++)
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x < X; x++) {
+        double aSum = 0.0;
+        int aCount = 0;
+        for (int yy = std::max(0, y - 3); yy <= std::min(Y - 1, y + 3); yy++)
+          for (int xx = std::max(0, x - 3); xx <= std::min(X - 1, x + 3); xx++) {
+            aSum += aSmoothed(xx, yy, b);
+            aCount++;
+          }
+        const double aMean = aSum / aCount;
+        ASSERT_NEAR(aHOG(x, y, b), aMean, 1e-4 * (1.0 + aMean)) << x << " " << y << " " << b;
+      }
+}
+
+TEST(HOG, OrientationBinsFollowTheExactRuleEverywhere) {
+  const double aPiF = double(3.1415927f);
+  const float aScale = float(15.0 / (2.0 * aPiF));
+  auto exact = [&](float dx, float dy) {
+    const int b = int(float(std::atan2(double(dy), double(dx)) + aPiF) * aScale);
+    return b == kHOGBins ? 0 : b;
+  };
+  // Random gradients, integer and half-integer ones (as from 8-bit pictures), and directions
+  // right at the bin boundaries -pi + k * 24 degrees.
+  for (int i = 0; i < 200000; i++) {
+    const float dx = uniform(-300.0f, 300.0f), dy = uniform(-300.0f, 300.0f);
+    ASSERT_EQ(orientationBin(dx, dy), exact(dx, dy)) << dx << " " << dy;
+  }
+  for (int dy = -40; dy <= 40; dy++)
+    for (int dx = -40; dx <= 40; dx++) {
+      if (dx == 0 && dy == 0) continue;
+      ASSERT_EQ(orientationBin(0.5f * dx, 0.5f * dy), exact(0.5f * dx, 0.5f * dy))
+          << dx << " " << dy;
+    }
+  for (int k = 0; k <= kHOGBins; k++)
+    for (int j = -50; j <= 50; j++) {
+      const double aAngle = -M_PI + k * 2.0 * M_PI / kHOGBins + j * 1e-7;
+      const float dx = float(100.0 * std::cos(aAngle)), dy = float(100.0 * std::sin(aAngle));
+      ASSERT_EQ(orientationBin(dx, dy), exact(dx, dy)) << k << " " << j;
+    }
+  EXPECT_EQ(orientationBin(-1.0f, 0.0f), 0);
+  EXPECT_EQ(orientationBin(-1.0f, -0.0f), 0);
+  EXPECT_EQ(orientationBin(1.0f, 0.0f), 7);
 }

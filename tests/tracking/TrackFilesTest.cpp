@@ -175,7 +175,7 @@ TEST(ResultTracks, WritesLabelledTracksWithRelativeFrames) {
   mTracks[2].mLabel = 0;   // no positions after its start
   mTracks[2].mox = 1;
   mTracks[2].moy = 2;
-  writeTracks();
+  ASSERT_TRUE(writeTracks());
   EXPECT_EQ(testutil::readFile(aDir.file("Tracks20.dat")),
             "20\n2\n1 4\n5 6 2\n5.5 6.5 3\n6 7 4\n7.25 8 5\n0 1\n1 2 0\n");
   mTracks.clear();

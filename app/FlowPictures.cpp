@@ -1,0 +1,59 @@
+#include "app/FlowPictures.h"
+
+#include <cstdio>
+#include <string>
+
+#include "app/Globals.h"
+#include "flow/COpticFlow.h"
+
+namespace {
+
+constexpr int kBandRows = 256;
+constexpr float kFlowPictureDivisor = 4.0f;
+
+std::string frameFileName(const char* aPattern, int aFrame) {
+  char aName[64];
+  std::snprintf(aName, sizeof(aName), aPattern, aFrame);
+  return mResultDir + aName;
+}
+
+}  // namespace
+
+void buildColorCode() {
+  mColorCode.setSize(3, kColorCodeRows);
+  for (int k = 0; k < kColorCodeRows; k++) {
+    const int aBand = k / kBandRows;
+    const float j = static_cast<float>(k % kBandRows);
+    float aRGB[3];
+    switch (aBand) {
+      case 0:
+        aRGB[0] = 0, aRGB[1] = j, aRGB[2] = 255;
+        break;
+      case 1:
+        aRGB[0] = 0, aRGB[1] = 255, aRGB[2] = 255 - j;
+        break;
+      case 2:
+        aRGB[0] = j, aRGB[1] = 255, aRGB[2] = 0;
+        break;
+      case 3:
+        aRGB[0] = 255, aRGB[1] = 255 - j, aRGB[2] = 0;
+        break;
+      case 4:
+        aRGB[0] = 255, aRGB[1] = 0, aRGB[2] = j;
+        break;
+      default:
+        aRGB[0] = 255, aRGB[1] = 0, aRGB[2] = 255;
+        break;
+    }
+    for (int c = 0; c < 3; c++) mColorCode(c, k) = aRGB[c];
+  }
+}
+
+bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t) {
+  CTensor<float> aPicture;
+  COpticFlow::flowToImage(aForwardFlow, aPicture, kFlowPictureDivisor);
+  if (!aPicture.writeToPPM(frameFileName("ForwardFlow%03d.ppm", t + mStartFrame).c_str()))
+    return false;
+  COpticFlow::flowToImage(aBackwardFlow, aPicture, kFlowPictureDivisor);
+  return aPicture.writeToPPM(frameFileName("BackwardFlow%03d.ppm", t + mStartFrame).c_str());
+}

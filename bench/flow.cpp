@@ -1,0 +1,153 @@
+// Large-displacement flow of one 640 x 480 frame pair: the learning of the displacement window,
+// the dense matching and the variational refinement of one direction, and forward plus
+// backward flow of the pair as the tracker computes it (both directions run side by side).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "flow/CHOGDescriptor.h"
+#include "flow/CMatching.h"
+#include "flow/COpticFlow.h"
+#include "foundation/CFilter.h"
+
+namespace {
+
+constexpr int kXSize = 640, kYSize = 480;
+
+// Multi-octave value noise in colour, sampled at (x - aShiftX, y - aShiftY); a square of a
+// second texture moves by a further (6, 4) in front of it.
+struct CTexture {
+  std::vector<float> mLattice[3][3];
+  int mCells[3] = {8, 24, 72};
+  CTexture() {
+    for (int o = 0; o < 3; o++)
+      for (int c = 0; c < 3; c++) {
+        mLattice[o][c].resize((mCells[o] + 3) * (mCells[o] + 3));
+        for (float& v : mLattice[o][c]) v = rand() / (float)RAND_MAX;
+      }
+  }
+  float at(double x, double y, int c) const {
+    double aValue = 0, aAmplitude = 110;
+    for (int o = 0; o < 3; o++, aAmplitude *= 0.6) {
+      const double gx = (x + 64) / 800.0 * mCells[o], gy = (y + 64) / 800.0 * mCells[o];
+      const int ix = (int)gx, iy = (int)gy;
+      const double fx = gx - ix, fy = gy - iy;
+      const int w = mCells[o] + 3;
+      const std::vector<float>& l = mLattice[o][c];
+      aValue +=
+          aAmplitude * ((1 - fy) * ((1 - fx) * l[ix + w * iy] + fx * l[ix + 1 + w * iy]) +
+                        fy * ((1 - fx) * l[ix + w * (iy + 1)] + fx * l[ix + 1 + w * (iy + 1)]));
+    }
+    return (float)std::fmin(255.0, aValue);
+  }
+};
+
+struct CFrame {
+  CTensor<float> mImage, mHOG;
+  CMatrix<float> mEnergy;
+};
+
+CFrame makeFrame(const CTexture& aBack, const CTexture& aFront, double aShiftX, double aShiftY,
+                 double aSquareX, double aSquareY) {
+  CFrame f;
+  f.mImage.setSize(kXSize, kYSize, 3);
+  for (int c = 0; c < 3; c++)
+    for (int y = 0; y < kYSize; y++)
+      for (int x = 0; x < kXSize; x++) {
+        const bool aInSquare =
+            x - aSquareX >= 200 && x - aSquareX < 360 && y - aSquareY >= 150 && y - aSquareY < 300;
+        f.mImage(x, y, c) = aInSquare ? aFront.at(x - aSquareX, y - aSquareY, c)
+                                      : aBack.at(x - aShiftX, y - aShiftY, c);
+      }
+  NFilter::recursiveSmoothX(f.mImage, 0.8f);
+  NFilter::recursiveSmoothY(f.mImage, 0.8f);
+  for (int i = 0; i < f.mImage.size(); i++)
+    f.mImage[i] = std::fmin(255.0f, std::fmax(0.0f, f.mImage[i]));
+  CMatching::computeHOG(f.mImage, f.mHOG);
+  hogEnergy(f.mHOG, f.mEnergy);
+  return f;
+}
+
+struct CPair {
+  CFrame mFirst, mSecond;
+  CMatrix<float> mCorners;
+  int rx1 = 0, ry1 = 0, rx2 = 0, ry2 = 0;
+  CMatrix<bool> mAllowed;
+  std::vector<CMatch> mSeeds;
+};
+
+const CPair& pair() {
+  static CPair* aPair = [] {
+    srand(1);
+    const CTexture aBack, aFront;
+    CPair* p = new CPair;
+    p->mFirst = makeFrame(aBack, aFront, 0, 0, 0, 0);
+    p->mSecond = makeFrame(aBack, aFront, 3.4, -1.2, 9.4, 2.8);
+    CMatching::computeCorners(p->mFirst.mImage, p->mCorners, 2.5f);
+    CMatching::findMotions(p->mFirst.mImage, p->mSecond.mImage, p->mFirst.mHOG, p->mSecond.mHOG,
+                           p->mFirst.mEnergy, p->mSecond.mEnergy, p->mCorners, p->mCorners.avg(),
+                           p->rx1, p->ry1, p->rx2, p->ry2, p->mAllowed);
+    const double aThreshold = 0.125 * p->mCorners.avg();
+    for (int y = 8; y < kYSize - 8; y += 4)
+      for (int x = 8; x < kXSize - 8; x += 4)
+        if (p->mCorners(x, y) >= aThreshold) p->mSeeds.emplace_back(x, y);
+    return p;
+  }();
+  return *aPair;
+}
+
+void BM_FindMotions(benchmark::State& state) {
+  const CPair& p = pair();
+  for (auto _ : state) {
+    int rx1, ry1, rx2, ry2;
+    CMatrix<bool> aAllowed;
+    CMatching::findMotions(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+                           p.mFirst.mEnergy, p.mSecond.mEnergy, p.mCorners, p.mCorners.avg(), rx1,
+                           ry1, rx2, ry2, aAllowed);
+    benchmark::DoNotOptimize(aAllowed.data());
+  }
+  state.counters["window"] = (p.rx2 - p.rx1 + 1) * (p.ry2 - p.ry1 + 1);
+}
+
+void BM_DenseMatchingOneDirection(benchmark::State& state) {
+  const CPair& p = pair();
+  for (auto _ : state) {
+    std::vector<CMatch> aPoints = p.mSeeds;
+    CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG,
+                           p.mSecond.mHOG, p.mFirst.mEnergy, p.mSecond.mEnergy, p.rx1, p.ry1, p.rx2,
+                           p.ry2, p.mAllowed);
+    benchmark::DoNotOptimize(aPoints.data());
+  }
+  state.counters["seeds"] = p.mSeeds.size();
+}
+
+void BM_VariationalOneDirection(benchmark::State& state) {
+  const CPair& p = pair();
+  const CTensor<float> aZero(kXSize, kYSize, 1, 0.0f);
+  for (auto _ : state) {
+    CTensor<float> aFlow;
+    COpticFlow::warpingGeometric(p.mFirst.mImage, p.mSecond.mImage, aFlow, aZero, aZero, aZero,
+                                 nullptr, 0, 70, 400, 5, 0, 0.95f, 3, 5, 1.85f, 1);
+    benchmark::DoNotOptimize(aFlow.data());
+  }
+}
+
+void BM_HogFlowPair(benchmark::State& state) {
+  const CPair& p = pair();
+  for (auto _ : state) {
+    CTensor<float> aForward, aBackward;
+    CMatching::hogFlow(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+                       p.mFirst.mEnergy, p.mSecond.mEnergy, aForward, aBackward);
+    benchmark::DoNotOptimize(aForward.data());
+  }
+}
+
+}  // namespace
+
+BENCHMARK(BM_FindMotions)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_DenseMatchingOneDirection)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_VariationalOneDirection)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_HogFlowPair)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK_MAIN();

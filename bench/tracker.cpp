@@ -1,0 +1,97 @@
+// The tracker on one 640 x 480 frame pair, single-threaded: with the flows read from the
+// ".flo" cache (frame preparation, seeding, flow variation, reliability map, propagation and
+// pictures) and with both flows computed by the large-displacement flow.
+#include "tracking/Tracker.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/FlowPictures.h"
+#include "app/Globals.h"
+#include "flow/CMatching.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kShift = 6;  // the box moves this many pixels right
+
+// Textured background with a textured box that moves between the two frames.
+CTensor<float> makeFrame(int t) {
+  CTensor<float> aFrame(kWidth, kHeight, 3);
+  for (int c = 0; c < 3; c++)
+    for (int y = 0; y < kHeight; y++)
+      for (int x = 0; x < kWidth; x++) {
+        float v = 128.0f + 60.0f * std::sin(0.05f * x + 0.3f * c) * std::cos(0.07f * y) +
+                  30.0f * std::sin(0.31f * x * (c + 1) + 0.17f * y);
+        const int bx = x - 200 - kShift * t;
+        if (bx >= 0 && bx < 200 && y >= 140 && y < 340)
+          v = 128.0f + 90.0f * std::sin(0.23f * bx + c) * std::sin(0.19f * (y - 140));
+        aFrame(x, y, c) = std::fmin(255.0f, std::fmax(0.0f, v));
+      }
+  return aFrame;
+}
+
+// Two frames in a fresh folder; the globals describe a run over them.
+struct CSetUp {
+  CSetUp() {
+    char aTemplate[] = "/tmp/quorvik-bench-tracker-XXXXXX";
+    mDir = mkdtemp(aTemplate);
+    mInput.setSize(2);
+    for (int t = 0; t < 2; t++) {
+      mInput(t) = mDir + "/frame" + std::to_string(t) + ".ppm";
+      makeFrame(t).writeToPPM(mInput(t).c_str());
+    }
+    mResultDir = mDir + "/";
+    mStartFrame = 0;
+    mSequenceLength = 2;
+    mStep = 8;
+    mXSize = kWidth;
+    mYSize = kHeight;
+    buildColorCode();
+    mStatus.open(mDir + "/Status.txt");
+    mFirst.readFromPPM(mInput(0).c_str());
+  }
+  ~CSetUp() {
+    mStatus.close();
+    const std::string aCommand = "rm -rf '" + mDir + "'";
+    if (std::system(aCommand.c_str()) != 0)
+      std::fprintf(stderr, "could not remove %s\n", mDir.c_str());
+  }
+  void dropCache() const {
+    std::remove((mDir + "/ForwardFlow000.flo").c_str());
+    std::remove((mDir + "/BackwardFlow000.flo").c_str());
+  }
+  std::string mDir;
+  CTensor<float> mFirst;
+};
+
+void BM_TrackerCachedFlow(benchmark::State& aState) {
+  CSetUp aSetUp;
+  computeTracks(aSetUp.mFirst, CMatching::hogFlow, showFlow);
+  for (auto _ : aState) {
+    computeTracks(aSetUp.mFirst, CMatching::hogFlow, showFlow);
+    benchmark::DoNotOptimize(mTracks.data());
+  }
+  aState.counters["tracks"] = static_cast<double>(mTracks.size());
+}
+BENCHMARK(BM_TrackerCachedFlow)->Unit(benchmark::kMillisecond);
+
+void BM_TrackerComputedFlow(benchmark::State& aState) {
+  CSetUp aSetUp;
+  for (auto _ : aState) {
+    aSetUp.dropCache();
+    computeTracks(aSetUp.mFirst, CMatching::hogFlow, showFlow);
+    benchmark::DoNotOptimize(mTracks.data());
+  }
+  aState.counters["tracks"] = static_cast<double>(mTracks.size());
+}
+BENCHMARK(BM_TrackerComputedFlow)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+BENCHMARK_MAIN();

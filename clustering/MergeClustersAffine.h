@@ -1,0 +1,19 @@
+// Merging of motion clusters: after the spectral splitting, neighbouring clusters whose
+// frame-to-frame motion one common affine model explains almost as well as two separate
+// models are merged, one pair at a time, until every remaining pair costs too much.
+#pragma once
+
+#include <vector>
+
+#include "tracking/CTrack.h"
+
+// Greedily merges adjacent clusters of aTracks (labels 0 ... mRegionNo - 1, -1 = none).
+// Clusters are adjacent when a member lists a member of the other among its nearest
+// neighbours or when two members come closer than 2 * mStep pixels in a common frame. The
+// cost of a pair is the mean growth of the flow-variation weighted affine residual per
+// member for the worse of the two, in the frame where that growth times the smaller member
+// count is largest; the cheapest pair is merged while its cost is at most 2. A merged
+// cluster's members take the lower label; mRegionNo is unchanged. Writes "Merging..." and
+// one "Merging a and b: cost" line per merge to mStatus. Reads mRegionNo, mSequenceLength,
+// mStep.
+void mergeClustersAffine(std::vector<CTrack>& aTracks);

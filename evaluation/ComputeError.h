@@ -1,0 +1,21 @@
+// Ground-truth evaluation: compares the final clustering of the trajectories with an
+// annotation of reference points ("<sequence>_truth.txt" beside the sequence description)
+// and writes the share of wrongly clustered reference votes.
+#pragma once
+
+#include <vector>
+
+#include "tracking/CTrack.h"
+
+// Annotation format (whitespace-separated integers): point count P, row count, first
+// annotated frame (shift); then per row and per point: x, y, label (>= 1). Every reference
+// point votes, in every evaluated frame shift ... shift + mSequenceLength - 1, for the cluster
+// of the nearest labelled trajectory (cluster 0 when none exists there); objects, largest
+// first, are matched to the cluster with most of their votes, each cluster serving at most
+// one object. Writes mResultDir + "error.txt" ("positives negatives percentage") and the
+// frames with the reference points drawn in as mResultDir + "Truth%03d.ppm". Without an
+// annotation file nothing happens. A malformed or unusable annotation, or a missing or
+// unreadable frame, is refused with one line on standard error and nothing is written.
+// Reads mInputDir, mFilename, mResultDir, mInput, mSequenceLength, mRegionNo, mXSize,
+// mYSize, mColorCode.
+void computeError(std::vector<CTrack>& aTracks);

@@ -1,0 +1,276 @@
+// Resampling of float matrices and tensors for the image pyramid and the flow variation:
+// area-averaging reduction, area-weighted and bilinear enlargement, and the
+// confidence-weighted reduction. The float/double points of the arithmetic are fixed because
+// the flow computed on the pyramid depends on the exact values.
+#include <algorithm>
+#include <vector>
+
+#include "foundation/CMatrix.h"
+#include "foundation/CTensor.h"
+#include "foundation/Exceptions.h"
+
+namespace {
+
+// Sums aCount source lines of aOldSize samples (aStride between samples; line starts
+// aSourceStep / aTargetStep apart) into target lines of aNewSize samples: each target sample
+// receives the source samples it covers, a boundary sample with its covered fraction.
+void reduceLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
+                 int aOldSize, int aNewSize, int aCount, int aStride) {
+  const float aFactor = static_cast<float>(aOldSize) / aNewSize;
+  for (int aLine = 0; aLine < aCount; aLine++) {
+    const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
+    float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
+    int i = 0, j = 0;
+    float aRest = aFactor, aPart = 1.0f;
+    while (j < aNewSize && i < aOldSize) {
+      if (aRest > 1.0f) {
+        aDst[j * aStride] += aSrc[i * aStride] * aPart;
+        aRest -= aPart;
+        i++;
+        aPart = 1.0f;
+      } else {
+        // Source sample i is shared: its remaining part goes to the next target sample.
+        aDst[j * aStride] += aSrc[i * aStride] * aRest;
+        j++;
+        aPart = 1.0f - aRest;
+        aRest = aFactor;
+      }
+    }
+  }
+}
+
+// Spreads source lines of aOldSize samples over target lines of aNewSize samples; the
+// weights of each target sample sum to 1, so no normalisation follows.
+void enlargeLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
+                  int aOldSize, int aNewSize, int aCount, int aStride) {
+  const float aFactor = static_cast<float>(aNewSize) / aOldSize;
+  for (int aLine = 0; aLine < aCount; aLine++) {
+    const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
+    float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
+    int i = 0, c = 0;
+    float aRest = aFactor, aPart = 1.0f;
+    while (i < aNewSize && c < aOldSize) {
+      if (aRest > 1.0f) {
+        aDst[i * aStride] += aSrc[c * aStride] * aPart;
+        aRest -= aPart;
+        i++;
+        aPart = 1.0f;
+      } else {
+        aDst[i * aStride] += aSrc[c * aStride] * aRest;
+        c++;
+        aPart = 1.0f - aRest;
+        aRest = aFactor;
+      }
+    }
+  }
+}
+
+// Neighbour pair and fraction of a source coordinate for bilinear lookup. Left of the first
+// pixel centre the pair is (0, 1) with weight 0 on the second; the second index is clamped
+// so a one-pixel-wide source is never read past its end.
+void bilinearPair(float aPos, int aSize, int& aLow, int& aHigh, float& aFraction) {
+  if (aPos < 0.0f) {
+    aLow = 0;
+    aHigh = std::min(1, aSize - 1);
+    aFraction = 0.0f;
+    return;
+  }
+  aLow = std::min(static_cast<int>(aPos), aSize - 1);
+  aHigh = std::min(aLow + 1, aSize - 1);
+  aFraction = aPos - aLow;
+}
+
+}  // namespace
+
+template <>
+void CMatrix<float>::downsample(int aNewXSize, int aNewYSize) {
+  if (aNewXSize <= 0 || aNewYSize <= 0 || mXSize <= 0 || mYSize <= 0) {
+    setSize(std::max(aNewXSize, 0), std::max(aNewYSize, 0));
+    fill(0.0f);
+    return;
+  }
+  const int aOldXSize = mXSize, aOldYSize = mYSize;
+  if (aNewXSize < mXSize) {
+    float* aTarget = allocate(aNewXSize, mYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(aNewXSize) * mYSize, 0.0f);
+    reduceLines(mData, mXSize, aTarget, aNewXSize, mXSize, aNewXSize, mYSize, 1);
+    delete[] mData;
+    mData = aTarget;
+    mXSize = aNewXSize;
+  }
+  if (aNewYSize < mYSize) {
+    float* aTarget = allocate(mXSize, aNewYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(mXSize) * aNewYSize, 0.0f);
+    reduceLines(mData, 1, aTarget, 1, mYSize, aNewYSize, mXSize, mXSize);
+    delete[] mData;
+    mData = aTarget;
+    mYSize = aNewYSize;
+  }
+  const float aScale =
+      static_cast<float>(aNewXSize * aNewYSize) / static_cast<float>(aOldXSize * aOldYSize);
+  for (int i = 0; i < size(); i++) mData[i] *= aScale;
+}
+
+template <>
+void CMatrix<float>::downsample(int aNewXSize, int aNewYSize, CMatrix<float>& aConfidence) {
+  // A confidence map of another size would be read out of bounds.
+  if (aConfidence.xSize() != mXSize || aConfidence.ySize() != mYSize)
+    throw EIncompatibleMatrices(mXSize, mYSize, aConfidence.xSize(), aConfidence.ySize());
+  const int aCount = std::max(aNewXSize, 0) * std::max(aNewYSize, 0);
+  float* aValues = allocate(aNewXSize, aNewYSize);
+  std::vector<float> aWeights(static_cast<size_t>(aCount), 0.0f);
+  std::fill(aValues, aValues + aCount, 0.0f);
+  const float aRatioX = static_cast<float>(aNewXSize) / mXSize;
+  const float aRatioY = static_cast<float>(aNewYSize) / mYSize;
+  for (int y = 0; y < mYSize && aCount > 0; y++) {
+    const float ay = aRatioY * y;
+    const int iy = static_cast<int>(ay);
+    const float fy = ay - iy;
+    const bool aHasDown = iy + 1 < aNewYSize;
+    for (int x = 0; x < mXSize; x++) {
+      const float a = aConfidence.mData[x + mXSize * y];
+      if (!(a > 0.0f)) continue;
+      const float ax = aRatioX * x;
+      const int ix = static_cast<int>(ax);
+      const float fx = ax - ix;
+      const bool aHasRight = ix + 1 < aNewXSize;
+      const float aValue = a * mData[x + mXSize * y];
+      const int aBase = ix + aNewXSize * iy;
+      const float w00 = (1.0f - fx) * (1.0f - fy);
+      aValues[aBase] += aValue * w00;
+      aWeights[aBase] += a * w00;
+      if (aHasRight) {
+        const float w10 = fx * (1.0f - fy);
+        aValues[aBase + 1] += aValue * w10;
+        aWeights[aBase + 1] += a * w10;
+      }
+      if (aHasDown) {
+        const float w01 = (1.0f - fx) * fy;
+        aValues[aBase + aNewXSize] += aValue * w01;
+        aWeights[aBase + aNewXSize] += a * w01;
+      }
+      if (aHasRight && aHasDown) {
+        const float w11 = fx * fy;
+        aValues[aBase + aNewXSize + 1] += aValue * w11;
+        aWeights[aBase + aNewXSize + 1] += a * w11;
+      }
+    }
+  }
+  for (int i = 0; i < aCount; i++)
+    if (aWeights[i] > 0.0f) aValues[i] /= aWeights[i];
+  delete[] mData;
+  mData = aValues;
+  mXSize = std::max(aNewXSize, 0);
+  mYSize = std::max(aNewYSize, 0);
+}
+
+template <>
+void CMatrix<float>::upsample(int aNewXSize, int aNewYSize) {
+  if (aNewXSize <= 0 || aNewYSize <= 0 || mXSize <= 0 || mYSize <= 0) {
+    setSize(std::max(aNewXSize, 0), std::max(aNewYSize, 0));
+    fill(0.0f);
+    return;
+  }
+  if (aNewXSize > mXSize) {
+    float* aTarget = allocate(aNewXSize, mYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(aNewXSize) * mYSize, 0.0f);
+    enlargeLines(mData, mXSize, aTarget, aNewXSize, mXSize, aNewXSize, mYSize, 1);
+    delete[] mData;
+    mData = aTarget;
+    mXSize = aNewXSize;
+  }
+  if (aNewYSize > mYSize) {
+    float* aTarget = allocate(mXSize, aNewYSize);
+    std::fill(aTarget, aTarget + static_cast<size_t>(mXSize) * aNewYSize, 0.0f);
+    enlargeLines(mData, 1, aTarget, 1, mYSize, aNewYSize, mXSize, mXSize);
+    delete[] mData;
+    mData = aTarget;
+    mYSize = aNewYSize;
+  }
+}
+
+template <>
+void CMatrix<float>::upsampleBilinear(int aNewXSize, int aNewYSize) {
+  if (aNewXSize <= 0 || aNewYSize <= 0 || mXSize <= 0 || mYSize <= 0) {
+    setSize(std::max(aNewXSize, 0), std::max(aNewYSize, 0));
+    fill(0.0f);
+    return;
+  }
+  const float aRatioX = static_cast<float>(mXSize) / aNewXSize;
+  const float aRatioY = static_cast<float>(mYSize) / aNewYSize;
+  float* aTarget = allocate(aNewXSize, aNewYSize);
+  std::vector<int> aX1(aNewXSize), aX2(aNewXSize);
+  std::vector<float> aFx(aNewXSize);
+  for (int x = 0; x < aNewXSize; x++) {
+    const float sx = static_cast<float>((x + 0.5) * aRatioX - 0.5);
+    bilinearPair(sx, mXSize, aX1[x], aX2[x], aFx[x]);
+  }
+  for (int y = 0; y < aNewYSize; y++) {
+    const float sy = static_cast<float>((y + 0.5) * aRatioY - 0.5);
+    int y1, y2;
+    float fy;
+    bilinearPair(sy, mYSize, y1, y2, fy);
+    const float* aRow1 = mData + static_cast<size_t>(mXSize) * y1;
+    const float* aRow2 = mData + static_cast<size_t>(mXSize) * y2;
+    float* aOut = aTarget + static_cast<size_t>(aNewXSize) * y;
+    for (int x = 0; x < aNewXSize; x++) {
+      const float fx = aFx[x];
+      aOut[x] = (1.0f - fy) * ((1.0f - fx) * aRow1[aX1[x]] + fx * aRow1[aX2[x]]) +
+                fy * ((1.0f - fx) * aRow2[aX1[x]] + fx * aRow2[aX2[x]]);
+    }
+  }
+  delete[] mData;
+  mData = aTarget;
+  mXSize = aNewXSize;
+  mYSize = aNewYSize;
+}
+
+namespace {
+
+// Applies aOperation to every channel of aTensor in turn and gathers the resized channels,
+// so the tensor's data and width and height are replaced only at the end.
+template <class TOperation>
+void resampleChannels(CTensor<float>& aTensor, int aNewXSize, int aNewYSize,
+                      TOperation aOperation) {
+  const int aZSize = aTensor.zSize();
+  const int aNewX = std::max(aNewXSize, 0), aNewY = std::max(aNewYSize, 0);
+  CTensor<float> aResult(aNewX, aNewY, aZSize);
+  CMatrix<float> aChannel(aTensor.xSize(), aTensor.ySize());
+  const size_t aPlane = static_cast<size_t>(aNewX) * aNewY;
+  for (int z = 0; z < aZSize; z++) {
+    if (aChannel.xSize() != aTensor.xSize() || aChannel.ySize() != aTensor.ySize())
+      aChannel.setSize(aTensor.xSize(), aTensor.ySize());
+    aTensor.getMatrix(aChannel, z);
+    aOperation(aChannel, z);
+    std::copy(aChannel.data(), aChannel.data() + aPlane, aResult.data() + aPlane * z);
+  }
+  aTensor = std::move(aResult);
+}
+
+}  // namespace
+
+template <>
+void CTensor<float>::downsample(int aNewXSize, int aNewYSize) {
+  resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int) {
+    aChannel.downsample(aNewXSize, aNewYSize);
+  });
+}
+
+template <>
+void CTensor<float>::downsample(int aNewXSize, int aNewYSize, CTensor<float>& aConfidence) {
+  if (aConfidence.xSize() != mXSize || aConfidence.ySize() != mYSize ||
+      aConfidence.zSize() < mZSize)
+    throw ETensorIncompatibleSize(aConfidence.xSize(), aConfidence.ySize(), mXSize, mYSize);
+  CMatrix<float> aWeights(mXSize, mYSize);
+  resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int z) {
+    aConfidence.getMatrix(aWeights, z);
+    aChannel.downsample(aNewXSize, aNewYSize, aWeights);
+  });
+}
+
+template <>
+void CTensor<float>::upsampleBilinear(int aNewXSize, int aNewYSize) {
+  resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int) {
+    aChannel.upsampleBilinear(aNewXSize, aNewYSize);
+  });
+}

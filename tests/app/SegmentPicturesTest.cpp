@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/Globals.h"
+#include "app/Run.h"
+#include "tests/TestUtil.h"
+
+using testutil::TempDir;
+
+namespace {
+
+// Sets the run's globals for a 20 x 20 sequence of 10 grey frames in aDir.
+void setUpSequence(const TempDir& aDir, int aStep) {
+  mInput.setSize(10);
+  for (int a = 0; a < 10; a++) {
+    mInput(a) = aDir.file("f" + std::to_string(a) + ".ppm");
+    CTensor<float> aFrame(20, 20, 3, 100.0f);
+    aFrame.writeToPPM(mInput(a).c_str());
+  }
+  mResultDir = aDir.path() + "/";
+  mStartFrame = 0;
+  mSequenceLength = 10;
+  mStep = aStep;
+  mXSize = mYSize = 20;
+  mTracks.clear();
+}
+
+CTensor<float> segments(const TempDir& aDir, int a) {
+  CTensor<float> aPicture;
+  char aName[32];
+  std::snprintf(aName, sizeof(aName), "Segments%03d.ppm", a);
+  aPicture.readFromPPM(aDir.file(aName).c_str());
+  return aPicture;
+}
+
+}  // namespace
+
+TEST(SegmentPictures, TrackIsDrawnOnlyWhileItExists) {
+  TempDir aDir;
+  setUpSequence(aDir, 8);
+  CTrack aTrack;
+  aTrack.mSetupTime = 3;
+  aTrack.mox = aTrack.moy = 10;
+  for (int k = 0; k < 5; k++) {
+    aTrack.mx.push_back(10.9f + k);
+    aTrack.my.push_back(10.0f);
+  }
+  aTrack.mLabel = 1;
+  mTracks.push_back(aTrack);
+  ASSERT_TRUE(writeSegmentPictures());
+  const float aBackground = static_cast<float>(static_cast<int>(100 * 0.7 + 76.5));
+  for (int t = 0; t < 10; t++) {
+    const CTensor<float> aPicture = segments(aDir, t);
+    int aMarked = 0;
+    for (int i = 0; i < 400; i++) aMarked += aPicture.data()[i] != aBackground;
+    if (t < 3 || t > 8) {
+      EXPECT_EQ(aMarked, 0) << t;
+      continue;
+    }
+    // A 5 x 5 square (step 8) in region 1's colour (10, 10, 255) at the truncated position.
+    EXPECT_EQ(aMarked, 25) << t;
+    const int x = t == 3 ? 10 : static_cast<int>(10.9f + (t - 4));
+    EXPECT_EQ(aPicture(x, 10, 0), 10.0f);
+    EXPECT_EQ(aPicture(x + 2, 12, 2), 255.0f);
+    EXPECT_EQ(aPicture(x - 2, 8, 1), 10.0f);
+  }
+}
+
+TEST(SegmentPictures, UnlabelledGreyHighLabelsWrapAndSquaresStopAtTheBorder) {
+  TempDir aDir;
+  setUpSequence(aDir, 2);  // single pixels
+  CTrack aOutlier, aHigh, aCorner;
+  aOutlier.mox = 3;
+  aOutlier.moy = 4;
+  aHigh.mox = 5;
+  aHigh.moy = 6;
+  aHigh.mLabel = 27;  // colour of label 2
+  aCorner.mox = 19;
+  aCorner.moy = 19;
+  aCorner.mLabel = 0;
+  mTracks = {aOutlier, aHigh, aCorner};
+  mStep = 8;
+  mTracks[0].mox = 0;  // square clipped at the top-left corner
+  ASSERT_TRUE(writeSegmentPictures());
+  const CTensor<float> aPicture = segments(aDir, 0);
+  EXPECT_EQ(aPicture(0, 2, 0), 230.0f);
+  EXPECT_EQ(aPicture(2, 6, 2), 230.0f);
+  EXPECT_EQ(aPicture(5, 6, 0), 200.0f);
+  EXPECT_EQ(aPicture(5, 6, 1), 190.0f);
+  EXPECT_EQ(aPicture(5, 6, 2), 0.0f);
+  EXPECT_EQ(aPicture(17, 17, 0), 255.0f);
+  EXPECT_EQ(aPicture(19, 19, 1), 10.0f);
+  mTracks.clear();
+}
+
+TEST(SegmentPictures, UnwritableResultFolderFails) {
+  TempDir aDir;
+  setUpSequence(aDir, 8);
+  mResultDir = aDir.file("missing/");
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(writeSegmentPictures());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Segments000.ppm"), std::string::npos);
+}

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "evaluation/ComputeError.h"
+#include "foundation/CTensor.h"
+#include "tests/TestUtil.h"
+#include "tracking/CTrack.h"
+
+namespace {
+
+constexpr int kSize = 40;
+
+// A grey kSize x kSize P6 picture.
+void writeGreyPicture(const std::string& aPath) {
+  std::string aData = "P6\n" + std::to_string(kSize) + " " + std::to_string(kSize) + "\n255\n";
+  aData.append(static_cast<size_t>(kSize) * kSize * 3, static_cast<char>(128));
+  testutil::writeFile(aPath, aData);
+}
+
+// A track standing still at (x, y) from frame aStart for aSteps steps.
+CTrack still(int aLabel, int x, int y, int aStart, int aSteps) {
+  CTrack aTrack;
+  aTrack.mLabel = aLabel;
+  aTrack.mox = x;
+  aTrack.moy = y;
+  aTrack.mSetupTime = aStart;
+  for (int k = 0; k < aSteps; k++) {
+    aTrack.mx.push_back(static_cast<float>(x));
+    aTrack.my.push_back(static_cast<float>(y));
+    aTrack.mFlowVar.push_back(static_cast<float>(k + 1));
+  }
+  return aTrack;
+}
+
+class Evaluation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mInputDir = mDir.path() + "/";
+    mFilename = "seq";
+    mResultDir = mInputDir + "res/";
+    mkdir(mResultDir.c_str(), 0755);
+    mSequenceLength = 2;
+    mRegionNo = 4;
+    mXSize = mYSize = kSize;
+    mInput.setSize(4);
+    for (int i = 0; i < 4; i++) {
+      mInput(i) = mInputDir + "frame" + std::to_string(i) + ".ppm";
+      writeGreyPicture(mInput(i));
+    }
+    // Test ramp: row k is (k / 100, 7, 255 - k / 100).
+    mColorCode.setSize(3, 15000);
+    for (int k = 0; k < 15000; k++) {
+      mColorCode(0, k) = static_cast<float>(k / 100);
+      mColorCode(1, k) = 7.0f;
+      mColorCode(2, k) = static_cast<float>(255 - k / 100);
+    }
+  }
+  void writeTruth(const std::string& aText) {
+    testutil::writeFile(mInputDir + "seq_truth.txt", aText);
+  }
+  std::string errorFile() { return testutil::readFile(mResultDir + "error.txt"); }
+  bool hasError() { return testutil::fileExists(mResultDir + "error.txt"); }
+  // Runs the evaluation and returns what it wrote to standard error.
+  std::string run(std::vector<CTrack>& aTracks) {
+    testing::internal::CaptureStderr();
+    computeError(aTracks);
+    return testing::internal::GetCapturedStderr();
+  }
+  // Red channel of pixel (x, y) of a written Truth picture.
+  int redAt(int t, int x, int y) {
+    CTensor<float> aPicture;
+    char aName[32];
+    std::snprintf(aName, sizeof(aName), "Truth%03d.ppm", t);
+    EXPECT_TRUE(aPicture.readFromPPM((mResultDir + aName).c_str()));
+    return static_cast<int>(aPicture(x, y, 0));
+  }
+  testutil::TempDir mDir{"quorvik eval"};
+};
+
+}  // namespace
+
+TEST_F(Evaluation, WithoutAnnotationDoesNothing) {
+  std::vector<CTrack> aTracks{still(0, 5, 5, 0, 3)};
+  EXPECT_EQ(run(aTracks), "");
+  EXPECT_FALSE(hasError());
+  EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth000.ppm"));
+}
+
+TEST_F(Evaluation, CountsVotesOfMatchedClusters) {
+  // Object 1 (two points near cluster 1), object 2 (one point near cluster 3).
+  writeTruth("3 2 0\n5 5 1  6 6 1  30 30 2\n5 5 1  6 6 1  30 30 2\n");
+  std::vector<CTrack> aTracks{still(1, 5, 5, 0, 3), still(3, 30, 30, 0, 3)};
+  EXPECT_EQ(run(aTracks), "");
+  EXPECT_EQ(errorFile(), "6 0 0\n");
+}
+
+TEST_F(Evaluation, LargerObjectTakesContestedClusterFirst) {
+  // Both objects vote for cluster 2 only: the larger gets it, the smaller's votes are wrong.
+  writeTruth("3 2 0\n5 5 1  30 30 2  31 31 2\n5 5 1  30 30 2  31 31 2\n");
+  std::vector<CTrack> aTracks{still(2, 20, 20, 0, 3)};
+  run(aTracks);
+  EXPECT_EQ(errorFile(), "4 2 33.3333\n");
+}
+
+TEST_F(Evaluation, SmallerObjectFallsBackToItsNextBestCluster) {
+  // Object 2 (2 points) takes cluster 2; object 1 votes 2 x cluster 2, 2 x cluster 1 over two
+  // frames and is matched to cluster 1.
+  writeTruth("3 2 0\n5 5 1  30 30 2  31 31 2\n30 29 1  30 30 2  31 31 2\n");
+  std::vector<CTrack> aTracks{still(1, 5, 5, 0, 3), still(2, 30, 30, 0, 3)};
+  run(aTracks);
+  EXPECT_EQ(errorFile(), "5 1 16.6667\n");
+}
+
+TEST_F(Evaluation, SizesExampleOrdersObjectsLargestFirst) {
+  // Labels 2, 2, 1 in both rows: object 0 is label 2 (ramp row 0), object 1 label 1 (row 400).
+  writeTruth("3 2 0\n5 5 2  10 10 2  30 30 1\n5 5 2  10 10 2  30 30 1\n");
+  std::vector<CTrack> aTracks{still(0, 5, 5, 0, 3), still(1, 30, 30, 0, 3)};
+  run(aTracks);
+  EXPECT_EQ(redAt(0, 5, 5), 0);
+  EXPECT_EQ(redAt(0, 10, 10), 0);
+  EXPECT_EQ(redAt(1, 30, 30), 4);
+  EXPECT_EQ(redAt(1, 20, 20), 128);
+  EXPECT_EQ(errorFile(), "6 0 0\n");
+}
+
+TEST_F(Evaluation, LaterLabelsOnlyChangeObjectSizes) {
+  // Point 2 has label 1 in row 0 and label 2 in row 1: it stays with object 1 (points 0 and 2,
+  // all four votes for cluster 1); were it counted with object 2, that object would split its
+  // votes between clusters 1 and 2.
+  writeTruth("3 2 0\n5 5 1  30 30 2  6 6 1\n5 5 1  30 30 2  6 6 2\n");
+  std::vector<CTrack> aTracks{still(1, 5, 5, 0, 3), still(2, 30, 30, 0, 3)};
+  run(aTracks);
+  EXPECT_EQ(errorFile(), "6 0 0\n");
+}
+
+TEST_F(Evaluation, FrameWithoutLabelledTrajectoryVotesForClusterZero) {
+  // The track exists only in frame 0; in frame 1 the point votes for cluster 0.
+  writeTruth("1 2 0\n5 5 1\n5 5 1\n");
+  std::vector<CTrack> aTracks{still(3, 5, 5, 0, 0)};
+  run(aTracks);
+  EXPECT_EQ(errorFile(), "1 1 50\n");
+}
+
+TEST_F(Evaluation, WithoutPointsThePercentageIsNotANumber) {
+  writeTruth("0 2 0\n");
+  std::vector<CTrack> aTracks;
+  run(aTracks);
+  EXPECT_NE(errorFile().find("0 0 "), std::string::npos);
+  EXPECT_NE(errorFile().find("nan"), std::string::npos);
+}
+
+TEST_F(Evaluation, WritesOnlyTheEvaluatedFrames) {
+  writeTruth("1 2 2\n5 5 1\n5 5 1\n");
+  std::vector<CTrack> aTracks{still(0, 5, 5, 2, 1)};
+  EXPECT_EQ(run(aTracks), "");
+  EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth000.ppm"));
+  EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth001.ppm"));
+  EXPECT_TRUE(testutil::fileExists(mResultDir + "Truth002.ppm"));
+  EXPECT_TRUE(testutil::fileExists(mResultDir + "Truth003.ppm"));
+  EXPECT_EQ(errorFile(), "2 0 0\n");
+}
+
+TEST_F(Evaluation, PointOutsidePictureVotesWithoutPainting) {
+  writeTruth("1 2 0\n-5 -5 1\n-5 -5 1\n");
+  std::vector<CTrack> aTracks{still(0, 1, 1, 0, 3)};
+  run(aTracks);
+  EXPECT_EQ(errorFile(), "2 0 0\n");
+  EXPECT_EQ(redAt(0, 0, 0), 128);
+}
+
+TEST_F(Evaluation, WrongVotesAreMarkedWithLargerSquare) {
+  writeTruth("3 2 0\n5 5 1  30 30 2  31 31 2\n5 5 1  30 30 2  31 31 2\n");
+  std::vector<CTrack> aTracks{still(2, 20, 20, 0, 3)};
+  run(aTracks);
+  // Object 0 (label 2) is right, object 1 (label 1, ramp row 400) wrong: 7 x 7 mark.
+  EXPECT_EQ(redAt(0, 8, 8), 4);
+  EXPECT_EQ(redAt(0, 9, 9), 128);
+  EXPECT_EQ(redAt(0, 33, 33), 128);
+}
+
+TEST_F(Evaluation, ClusterNumbersAbove127AreCounted) {
+  mRegionNo = 300;
+  writeTruth("2 2 0\n5 5 1  30 30 2\n5 5 1  30 30 2\n");
+  std::vector<CTrack> aTracks{still(200, 5, 5, 0, 3), still(255, 30, 30, 0, 3)};
+  run(aTracks);
+  EXPECT_EQ(errorFile(), "4 0 0\n");
+}
+
+TEST_F(Evaluation, RefusesUnusableAnnotations) {
+  const std::vector<std::string> aBad = {
+      "3 2",                      // truncated header
+      "1 2 0\n5 5 1\n5 x 1\n",    // not a number
+      "1 2 0\n5 5 1\n",           // fewer entries than promised
+      "1 2 0\n5 5 0\n5 5 0\n",    // label below 1
+      "1 1 0\n5 5 1\n",           // fewer rows than evaluated frames
+      "1 2 0\n5 5 39\n5 5 39\n",  // more objects than the colour ramp serves
+      "-1 2 0\n",                 // negative count
+      "1 2 3\n5 5 1\n5 5 1\n",    // frame 4 is not in the sequence list
+  };
+  for (const std::string& aText : aBad) {
+    writeTruth(aText);
+    std::vector<CTrack> aTracks{still(0, 5, 5, 0, 3)};
+    const std::string aMessage = run(aTracks);
+    EXPECT_NE(aMessage.find("computeError: "), std::string::npos) << aText;
+    EXPECT_EQ(aMessage.find('\n'), aMessage.size() - 1) << aText << aMessage;
+    EXPECT_FALSE(hasError()) << aText;
+    EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth000.ppm")) << aText;
+  }
+}
+
+TEST_F(Evaluation, ThirtyEightObjectsFitTheRamp) {
+  std::string aText = "38 2 0\n";
+  for (int r = 0; r < 2; r++) {
+    for (int p = 0; p < 38; p++) aText += "1 1 " + std::to_string(p + 1) + " ";
+    aText += "\n";
+  }
+  writeTruth(aText);
+  std::vector<CTrack> aTracks{still(0, 1, 1, 0, 3)};
+  EXPECT_EQ(run(aTracks), "");
+  EXPECT_TRUE(hasError());
+}
+
+TEST_F(Evaluation, RefusesUnreadableFrame) {
+  writeTruth("1 2 0\n5 5 1\n5 5 1\n");
+  testutil::writeFile(mInput(1), "P6\n40 40\n255\nshort");
+  std::vector<CTrack> aTracks{still(0, 5, 5, 0, 3)};
+  const std::string aMessage = run(aTracks);
+  EXPECT_NE(aMessage.find("computeError: "), std::string::npos);
+  EXPECT_FALSE(hasError());
+  EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth000.ppm"));
+}

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Globals.h"
+#include "evaluation/ComputeError.h"
+#include "tests/IdealCache.h"
+#include "tests/TestUtil.h"
+
+namespace {
+
+std::string generate(const testutil::TempDir& aDir, std::vector<std::string> aArguments) {
+  aArguments.insert(aArguments.begin(), {testutil::programPath("quorvik-generate"), "--out",
+                                         aDir.path(), "--name", "seq"});
+  EXPECT_EQ(testutil::runProgram(aArguments), 0);
+  return aDir.path() + "/";
+}
+
+}  // namespace
+
+TEST(Generator, WritesFramesSequenceAndAnnotationWithKnownMotion) {
+  testutil::TempDir aDir;
+  const std::string aPath =
+      generate(aDir, {"--size", "96", "64", "--frames", "5", "--objects", "3", "--seed", "4"});
+  std::istringstream aBmf(testutil::readFile(aPath + "seq.bmf"));
+  int aCount = 0, aViews = 0;
+  aBmf >> aCount >> aViews;
+  ASSERT_EQ(aCount, 5);
+  for (int f = 0; f < aCount; f++) {
+    std::string aName;
+    aBmf >> aName;
+    const std::string aFrame = testutil::readFile(aPath + aName);
+    const std::string aHeader = "P6\n96 64\n255\n";
+    ASSERT_EQ(aFrame.substr(0, aHeader.size()), aHeader) << aName;
+    EXPECT_EQ(aFrame.size(), aHeader.size() + 96 * 64 * 3);
+  }
+  std::istringstream aTruth(testutil::readFile(aPath + "seq_truth.txt"));
+  int aPoints = 0, aRows = 0, aShift = -1;
+  aTruth >> aPoints >> aRows >> aShift;
+  ASSERT_GT(aPoints, 20);
+  EXPECT_EQ(aRows, 5);
+  EXPECT_EQ(aShift, 0);
+  std::vector<int> x0(aPoints), y0(aPoints), aLabel(aPoints);
+  std::map<int, double> aMotion;  // label -> summed displacement from first to last row
+  std::map<int, int> aMembers;
+  for (int r = 0; r < aRows; r++)
+    for (int p = 0; p < aPoints; p++) {
+      int x, y, l;
+      ASSERT_TRUE(aTruth >> x >> y >> l);
+      ASSERT_GE(x, 0);
+      ASSERT_LT(x, 96);
+      ASSERT_GE(y, 0);
+      ASSERT_LT(y, 64);
+      if (r == 0) {
+        x0[p] = x;
+        y0[p] = y;
+        aLabel[p] = l;
+        aMembers[l]++;
+      } else {
+        EXPECT_EQ(l, aLabel[p]);
+      }
+      if (r == aRows - 1) aMotion[l] += std::abs(x - x0[p]) + std::abs(y - y0[p]);
+    }
+  // Background (label 1) and three objects, each with reference points; only objects move.
+  ASSERT_EQ(aMembers.size(), 4u);
+  EXPECT_EQ(aMotion[1], 0.0);
+  for (int l = 2; l <= 4; l++) EXPECT_GT(aMotion[l] / aMembers[l], 1.5) << l;
+}
+
+TEST(Generator, WritesIdealTrajectoryCacheUnderTheRunsName) {
+  testutil::TempDir aDir;
+  const std::string aPath = generate(aDir, {"--frames", "6", "--tracks", "1", "4", "8"});
+  const std::string aCache = aPath + "QuorvikResults/seqTracks_001_004_08.txt";
+  ASSERT_TRUE(testutil::fileExists(aCache));
+  std::istringstream aIn(testutil::readFile(aCache));
+  int aCount = 0;
+  aIn >> aCount;
+  ASSERT_GT(aCount, 200);
+  int aLong = 0;
+  for (int i = 0; i < aCount; i++) {
+    int ox, oy, n;
+    ASSERT_TRUE(aIn >> ox >> oy >> n) << i;
+    float aLastVar = 0;
+    for (int k = 0; k < n; k++) {
+      float x, y, v;
+      ASSERT_TRUE(aIn >> x >> y >> v);
+      EXPECT_TRUE(x >= 0 && x < 160 && y >= 0 && y < 120);
+      EXPECT_GT(v, aLastVar);  // running sum of positive variations
+      aLastVar = v;
+    }
+    int aLabel, aStopped, aScale, aSetup, aProjection, aNeighbours;
+    ASSERT_TRUE(aIn >> aLabel >> aStopped >> aScale >> aSetup >> aProjection >> aNeighbours);
+    EXPECT_EQ(aLabel, -1);
+    EXPECT_LE(aSetup + n, 3);
+    EXPECT_EQ(aProjection, 0);
+    ASSERT_EQ(aNeighbours, 12);
+    for (int j = 0; j < 12; j++) {
+      int c;
+      float dx, dy;
+      ASSERT_TRUE(aIn >> c >> dx >> dy);
+      EXPECT_EQ(c, -1);
+    }
+    if (n == 3) aLong++;
+  }
+  EXPECT_GT(aLong, aCount / 2);
+  std::string aRest;
+  EXPECT_FALSE(aIn >> aRest);
+}
+
+TEST(Generator, RefusesBadOptions) {
+  testutil::TempDir aDir;
+  const std::string aProgram = testutil::programPath("quorvik-generate");
+  EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--frames", "1"}), 0);
+  EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--objects", "5"}), 0);
+  EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--name", "a.b"}), 0);
+  EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--tracks", "3", "9", "8"}), 0);
+  EXPECT_NE(testutil::runProgram({aProgram, "--size"}), 0);
+  EXPECT_FALSE(testutil::fileExists(aDir.file("synth.bmf")));
+}
+
+TEST(Generator, PerfectSegmentationOfItsSequenceHasAlmostNoWrongVotes) {
+  // The ideal labels (true layers) of the generated cache, evaluated against the generated
+  // annotation: reference points vote for their own layer, apart from the odd point whose
+  // nearest trajectory lies across an object outline (well below 1 %).
+  testutil::TempDir aDir;
+  const std::string aPath = generate(
+      aDir, {"--objects", "3", "--frames", "8", "--tracks", "0", "8", "8", "--ideal-labels"});
+  std::vector<CTrack> aTracks;
+  ASSERT_TRUE(testutil::readIdealCache(aPath + "QuorvikResults/seqTracks_000_008_08.txt", aTracks));
+  mInputDir = aPath;
+  mFilename = "seq";
+  mResultDir = aPath + "QuorvikResults/";
+  mSequenceLength = 8;
+  mRegionNo = 4;
+  mXSize = 160;
+  mYSize = 120;
+  mInput.setSize(8);
+  for (int f = 0; f < 8; f++) mInput(f) = aPath + "seq00" + std::to_string(f) + ".ppm";
+  mColorCode.setSize(3, 15000);
+  mColorCode = 200.0f;
+  testing::internal::CaptureStderr();
+  computeError(aTracks);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  std::istringstream aError(testutil::readFile(mResultDir + "error.txt"));
+  int aPositives = -1, aNegatives = -1;
+  aError >> aPositives >> aNegatives;
+  EXPECT_GT(aPositives, 8 * 50);
+  EXPECT_GE(aNegatives, 0);
+  EXPECT_LT(aNegatives * 100, aPositives) << aPositives << " " << aNegatives;
+}

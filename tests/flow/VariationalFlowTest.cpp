@@ -1,0 +1,170 @@
+// The variational refinement and the flow of a frame pair on pictures with a known motion.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "FlowTestUtil.h"
+#include "flow/CMatching.h"
+#include "flow/COpticFlow.h"
+
+using namespace flowtest;
+
+namespace {
+
+// The refinement with the settings of the frame-pair flow and an optional prior.
+CTensor<float> refine(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
+                      const CTensor<float>& aGeoU, const CTensor<float>& aGeoV,
+                      const CTensor<float>& aGeoC) {
+  CTensor<float> aFlow;
+  COpticFlow::warpingGeometric(aFirst, aSecond, aFlow, aGeoU, aGeoV, aGeoC, nullptr, 0, 70, 400, 5,
+                               0, 0.95f, 3, 5, 1.85f, 1);
+  return aFlow;
+}
+
+CTensor<float> refine(const CTensor<float>& aFirst, const CTensor<float>& aSecond) {
+  const CTensor<float> aZero(aFirst.xSize(), aFirst.ySize(), 1, 0.0f);
+  return refine(aFirst, aSecond, aZero, aZero, aZero);
+}
+
+struct PairFlow {
+  CTensor<float> mForward, mBackward;
+};
+
+PairFlow pairFlow(const CTensor<float>& aPicture1, const CTensor<float>& aPicture2) {
+  const Frame f1 = prepare(aPicture1), f2 = prepare(aPicture2);
+  PairFlow r;
+  CMatching::hogFlow(f1.mImage, f2.mImage, f1.mHOG, f2.mHOG, f1.mEnergy, f2.mEnergy, r.mForward,
+                     r.mBackward);
+  return r;
+}
+
+float maxAbs(const CTensor<float>& aTensor) {
+  float m = 0;
+  for (int i = 0; i < aTensor.size(); i++) m = std::max(m, std::fabs(aTensor[i]));
+  return m;
+}
+
+}  // namespace
+
+TEST(Variational, IdenticalImagesGiveZeroFlow) {
+  const Frame f = prepare(render(randomBlobs(48, 40, 50, 2, 5), 48, 40));
+  const CTensor<float> aFlow = refine(f.mImage, f.mImage);
+  ASSERT_EQ(aFlow.xSize(), 48);
+  ASSERT_EQ(aFlow.ySize(), 40);
+  ASSERT_EQ(aFlow.zSize(), 2);
+  EXPECT_EQ(maxAbs(aFlow), 0.0f);
+}
+
+TEST(Variational, ProposalWithoutConfidenceHasNoInfluence) {
+  const std::vector<Blob> aBlobs = randomBlobs(40, 32, 40, 2, 5);
+  const Frame f1 = prepare(render(aBlobs, 40, 32)), f2 = prepare(render(aBlobs, 40, 32, 1.5, 0.5));
+  CTensor<float> aGeoU(40, 32, 1, 0.0f), aGeoV(40, 32, 1, 0.0f), aGeoC(40, 32, 1, 0.0f);
+  const CTensor<float> aPlain = refine(f1.mImage, f2.mImage, aGeoU, aGeoV, aGeoC);
+  aGeoU(20, 16, 0) = 4;
+  aGeoV(20, 16, 0) = 0.5f;
+  const CTensor<float> aInert = refine(f1.mImage, f2.mImage, aGeoU, aGeoV, aGeoC);
+  for (int i = 0; i < aPlain.size(); i++) ASSERT_EQ(aPlain[i], aInert[i]);
+  // With a confidence the same proposal does pull the flow.
+  aGeoC(20, 16, 0) = 20;
+  const CTensor<float> aPulled = refine(f1.mImage, f2.mImage, aGeoU, aGeoV, aGeoC);
+  EXPECT_GT(aPulled(20, 16, 0), aPlain(20, 16, 0) + 0.1f);
+}
+
+TEST(Variational, TinyPicturesStillGetAFlow) {
+  // Smaller side under 16: no pyramid, and the full size equals its first reduction. The
+  // closing passes still warp and refine at full size; without a coarse start the strong
+  // smoothness lets the flow move only part of the way, but in the right direction.
+  const std::vector<Blob> aBlobs = randomBlobs(14, 12, 6, 3, 5);
+  const Frame f1 = prepare(render(aBlobs, 14, 12)), f2 = prepare(render(aBlobs, 14, 12, 0.6, 0));
+  EXPECT_EQ(maxAbs(refine(f1.mImage, f1.mImage)), 0.0f);
+  const CTensor<float> aFlow = refine(f1.mImage, f2.mImage);
+  double aMeanU = 0, aMeanV = 0;
+  for (int y = 3; y < 9; y++)
+    for (int x = 3; x < 11; x++) {
+      aMeanU += aFlow(x, y, 0) / 48.0;
+      aMeanV += aFlow(x, y, 1) / 48.0;
+    }
+  EXPECT_GT(aMeanU, 0.02);
+  EXPECT_LT(aMeanU, 0.8);
+  EXPECT_LT(std::fabs(aMeanV), 0.5 * aMeanU);
+  for (int i = 0; i < aFlow.size(); i++) ASSERT_TRUE(std::isfinite(aFlow[i]));
+  // The whole pair as the tracker computes it.
+  PairFlow r = pairFlow(render(aBlobs, 14, 12), render(aBlobs, 14, 12, 0.6, 0));
+  EXPECT_EQ(r.mForward.xSize(), 14);
+  EXPECT_EQ(r.mBackward.ySize(), 12);
+  EXPECT_LT(maxAbs(r.mForward), 3.0f);
+}
+
+TEST(HogFlow, IdenticalFramesGiveZeroFlowBothWays) {
+  const CTensor<float> aPicture = render(randomBlobs(64, 48, 80, 2, 5), 64, 48);
+  const PairFlow r = pairFlow(aPicture, aPicture);
+  EXPECT_EQ(maxAbs(r.mForward), 0.0f);
+  EXPECT_EQ(maxAbs(r.mBackward), 0.0f);
+}
+
+TEST(HogFlow, SubPixelShiftIsRecoveredInBothDirections) {
+  const std::vector<Blob> aBlobs = randomBlobs(64, 48, 80, 2.5f, 6);
+  const PairFlow r = pairFlow(render(aBlobs, 64, 48), render(aBlobs, 64, 48, 2.3, -1.6));
+  EXPECT_LT(meanEndpointError(r.mForward, 2.3, -1.6, 8), 0.1);
+  EXPECT_LT(meanEndpointError(r.mBackward, -2.3, 1.6, 8), 0.1);
+}
+
+TEST(HogFlow, LargeShiftIsFoundThroughTheMatches) {
+  const std::vector<Blob> aBlobs = randomBlobs(160, 120, 900, 1.2f, 2.5f);
+  const PairFlow r = pairFlow(render(aBlobs, 160, 120), render(aBlobs, 160, 120, 25, 0));
+  // Inside: away from the border and from the strip that leaves the picture.
+  double aSum = 0;
+  int aCount = 0;
+  for (int y = 8; y < 112; y++)
+    for (int x = 8; x < 160 - 8 - 25; x++) {
+      aSum += std::hypot(r.mForward(x, y, 0) - 25.0, r.mForward(x, y, 1));
+      aCount++;
+    }
+  EXPECT_LT(aSum / aCount, 0.3);
+}
+
+TEST(HogFlow, MovingSquareOverStaticBackground) {
+  const int X = 96, Y = 80, aLeft = 28, aTop = 22, aSide = 36, u = 4, v = 3;
+  const std::vector<Blob> aBack = randomBlobs(X, Y, 160, 2, 4);
+  const std::vector<Blob> aFront = randomBlobs(X, Y, 160, 2, 4);
+  const CTensor<float> aBackground = render(aBack, X, Y);
+  const CTensor<float> aSquare1 = render(aFront, X, Y), aSquare2 = render(aFront, X, Y, u, v);
+  CTensor<float> aPicture1 = aBackground, aPicture2 = aBackground;
+  for (int c = 0; c < 3; c++)
+    for (int y = 0; y < aSide; y++)
+      for (int x = 0; x < aSide; x++) {
+        aPicture1(aLeft + x, aTop + y, c) = aSquare1(aLeft + x, aTop + y, c);
+        aPicture2(aLeft + u + x, aTop + v + y, c) = aSquare2(aLeft + u + x, aTop + v + y, c);
+      }
+  const PairFlow r = pairFlow(aPicture1, aPicture2);
+  // Pixels more than 4 pixels from the square's outline in both frames: the square's motion
+  // inside, none outside; the boundary band carries the error.
+  double aInside = 0, aOutside = 0, aBand = 0;
+  int nInside = 0, nOutside = 0, nBand = 0;
+  for (int y = 8; y < Y - 8; y++)
+    for (int x = 8; x < X - 8; x++) {
+      const int dIn = std::min(std::min(x - aLeft, aLeft + aSide - 1 - x),
+                               std::min(y - aTop, aTop + aSide - 1 - y));
+      const bool aIn = dIn >= 4;
+      const bool aOut =
+          x < aLeft - 4 || x > aLeft + u + aSide + 3 || y < aTop - 4 || y > aTop + v + aSide + 3;
+      if (aIn) {
+        aInside += std::hypot(r.mForward(x, y, 0) - u, r.mForward(x, y, 1) - v);
+        nInside++;
+      } else if (aOut) {
+        aOutside += std::hypot(r.mForward(x, y, 0), r.mForward(x, y, 1));
+        nOutside++;
+      } else {
+        aBand += std::hypot(r.mForward(x, y, 0) - u, r.mForward(x, y, 1) - v);
+        nBand++;
+      }
+    }
+  aInside /= nInside;
+  aOutside /= nOutside;
+  aBand /= nBand;
+  EXPECT_LT(aInside, 0.25);
+  EXPECT_LT(aOutside, 0.25);
+  EXPECT_GT(aBand, aInside);
+  EXPECT_GT(aBand, aOutside);
+}

@@ -1,0 +1,405 @@
+// quorvik-generate: writes a synthetic video with known motion for tests and demonstrations:
+// a textured background (optionally translating) and two or three textured objects that
+// translate, rotate and scale, the later ones passing in front of the earlier ones. Output:
+// PPM frames, the ".bmf" sequence description, the "<name>_truth.txt" annotation (reference
+// points on every object and on the background with their true positions) and, on request,
+// the trajectory cache an ideal tracker would produce.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "usage: quorvik-generate [--out DIR] [--name NAME] [--size WIDTH HEIGHT] [--frames N]\n"
+    "                        [--objects 2|3] [--seed S] [--background DX DY] [--noise PIXELS]\n"
+    "                        [--tracks FIRST COUNT STEP] [--ideal-labels]\n"
+    "  --out DIR            output folder, created if missing (default .)\n"
+    "  --name NAME          sequence name without dots (default synth): NAME.bmf,\n"
+    "                       NAME000.ppm ..., NAME_truth.txt\n"
+    "  --size W H           frame size in pixels (default 160 120, at least 32 x 32)\n"
+    "  --frames N           number of frames (default 10, at least 2)\n"
+    "  --objects K          moving objects, 2 or 3 (default 2)\n"
+    "  --seed S             seed of textures and motion variation (default 1)\n"
+    "  --background DX DY   background translation per frame in pixels (default 0 0)\n"
+    "  --noise PIXELS       position noise of the ideal trajectories (default 0.05)\n"
+    "  --tracks F C S       also write the ideal trajectory cache for a run with start frame F,\n"
+    "                       C frames and grid step S: "
+    "DIR/QuorvikResults/NAMETracks_FFF_CCC_SS.txt\n"
+    "  --ideal-labels       label the cached trajectories with their true layer (0 = background,\n"
+    "                       1 ... = objects) instead of -1, as a perfect segmentation";
+
+// Deterministic generator so that a seed always gives the same sequence.
+struct CRandom {
+  explicit CRandom(unsigned aSeed) : mState(aSeed * 2654435761u + 12345u) {}
+  unsigned next() {
+    mState ^= mState << 13;
+    mState ^= mState >> 17;
+    mState ^= mState << 5;
+    return mState;
+  }
+  // Uniform in [0, 1).
+  double uniform() { return (next() & 0xffffff) / 16777216.0; }
+  double range(double a, double b) { return a + (b - a) * uniform(); }
+  unsigned mState;
+};
+
+// A smooth colour texture on the plane: two octaves of bilinear value noise per channel.
+class CTexture {
+ public:
+  CTexture(CRandom& aRandom, double aBase) : mBase(aBase) {
+    mValues.resize(3 * kPeriod * kPeriod);
+    for (double& v : mValues) v = aRandom.uniform();
+  }
+  void colour(double x, double y, float aRGB[3]) const {
+    for (int c = 0; c < 3; c++) {
+      const double v = 0.65 * lattice(c, x / 6.0, y / 6.0) + 0.35 * lattice(c, x / 2.0, y / 2.0);
+      aRGB[c] = static_cast<float>(std::min(255.0, std::max(0.0, mBase + 150.0 * (v - 0.5))));
+    }
+  }
+
+ private:
+  static constexpr int kPeriod = 64;
+  double at(int c, int i, int j) const {
+    i = ((i % kPeriod) + kPeriod) % kPeriod;
+    j = ((j % kPeriod) + kPeriod) % kPeriod;
+    return mValues[(c * kPeriod + j) * kPeriod + i];
+  }
+  double lattice(int c, double x, double y) const {
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int i = static_cast<int>(fx), j = static_cast<int>(fy);
+    const double ax = x - fx, ay = y - fy;
+    return (1 - ay) * ((1 - ax) * at(c, i, j) + ax * at(c, i + 1, j)) +
+           ay * ((1 - ax) * at(c, i, j + 1) + ax * at(c, i + 1, j + 1));
+  }
+  std::vector<double> mValues;
+  double mBase;
+};
+
+// One moving layer: the background (index 0) or an object. Canonical coordinates q map to
+// the picture at frame f by p = centre + velocity * f + scale^f * R(rotation * f) * q.
+struct CLayer {
+  bool mIsObject;
+  bool mRound;  // disc (radius mHalfX) or rectangle (half-sizes mHalfX, mHalfY)
+  double mHalfX, mHalfY;
+  double mCx, mCy, mVx, mVy;  // centre at frame 0 and its motion per frame
+  double mRotation, mScale;   // per frame
+  CTexture mTexture;
+
+  void toPicture(double qx, double qy, int f, double& px, double& py) const {
+    const double a = mRotation * f, s = std::pow(mScale, f);
+    px = mCx + mVx * f + s * (std::cos(a) * qx - std::sin(a) * qy);
+    py = mCy + mVy * f + s * (std::sin(a) * qx + std::cos(a) * qy);
+  }
+  void toCanonical(double px, double py, int f, double& qx, double& qy) const {
+    const double a = -mRotation * f, s = std::pow(mScale, f);
+    const double dx = (px - mCx - mVx * f) / s, dy = (py - mCy - mVy * f) / s;
+    qx = std::cos(a) * dx - std::sin(a) * dy;
+    qy = std::sin(a) * dx + std::cos(a) * dy;
+  }
+  bool inside(double qx, double qy) const {
+    if (!mIsObject) return true;
+    if (mRound) return qx * qx + qy * qy <= mHalfX * mHalfX;
+    return std::fabs(qx) <= mHalfX && std::fabs(qy) <= mHalfY;
+  }
+};
+
+struct COptions {
+  std::string mOut = ".";
+  std::string mName = "synth";
+  int mWidth = 160, mHeight = 120, mFrames = 10, mObjects = 2;
+  unsigned mSeed = 1;
+  double mBackgroundX = 0, mBackgroundY = 0, mNoise = 0.05;
+  bool mTracks = false;
+  bool mIdealLabels = false;
+  int mFirst = 0, mCount = 0, mStep = 0;
+};
+
+bool parseInt(const char* aText, int& aValue) {
+  char* aEnd = nullptr;
+  const long v = std::strtol(aText, &aEnd, 10);
+  if (aEnd == aText || *aEnd != '\0' || v < -1000000 || v > 1000000) return false;
+  aValue = static_cast<int>(v);
+  return true;
+}
+bool parseDouble(const char* aText, double& aValue) {
+  char* aEnd = nullptr;
+  aValue = std::strtod(aText, &aEnd);
+  return aEnd != aText && *aEnd == '\0' && std::isfinite(aValue) && std::fabs(aValue) < 1000;
+}
+
+// Parses the command line; false with a message on a bad one.
+bool parseOptions(int argc, char** argv, COptions& o) {
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    auto aNeed = [&](int n) { return i + n < argc; };
+    bool aOk = true;
+    if (a == "--out" && aNeed(1)) {
+      o.mOut = argv[++i];
+    } else if (a == "--name" && aNeed(1)) {
+      o.mName = argv[++i];
+      aOk = !o.mName.empty() && o.mName.find_first_of("./ \t") == std::string::npos;
+    } else if (a == "--size" && aNeed(2)) {
+      aOk = parseInt(argv[i + 1], o.mWidth) && parseInt(argv[i + 2], o.mHeight) && o.mWidth >= 32 &&
+            o.mHeight >= 32 && o.mWidth <= 4096 && o.mHeight <= 4096;
+      i += 2;
+    } else if (a == "--frames" && aNeed(1)) {
+      aOk = parseInt(argv[++i], o.mFrames) && o.mFrames >= 2 && o.mFrames <= 999;
+    } else if (a == "--objects" && aNeed(1)) {
+      aOk = parseInt(argv[++i], o.mObjects) && (o.mObjects == 2 || o.mObjects == 3);
+    } else if (a == "--seed" && aNeed(1)) {
+      int s = 0;
+      aOk = parseInt(argv[++i], s);
+      o.mSeed = static_cast<unsigned>(s);
+    } else if (a == "--background" && aNeed(2)) {
+      aOk = parseDouble(argv[i + 1], o.mBackgroundX) && parseDouble(argv[i + 2], o.mBackgroundY);
+      i += 2;
+    } else if (a == "--noise" && aNeed(1)) {
+      aOk = parseDouble(argv[++i], o.mNoise) && o.mNoise >= 0;
+    } else if (a == "--ideal-labels") {
+      o.mIdealLabels = true;
+    } else if (a == "--tracks" && aNeed(3)) {
+      aOk = parseInt(argv[i + 1], o.mFirst) && parseInt(argv[i + 2], o.mCount) &&
+            parseInt(argv[i + 3], o.mStep) && o.mFirst >= 0 && o.mCount >= 1 && o.mStep >= 1 &&
+            o.mStep <= 99;
+      o.mTracks = true;
+      i += 3;
+    } else {
+      std::cerr << "quorvik-generate: unknown or incomplete option " << a << "\n"
+                << kUsage << std::endl;
+      return false;
+    }
+    if (!aOk) {
+      std::cerr << "quorvik-generate: bad value for " << a << "\n" << kUsage << std::endl;
+      return false;
+    }
+  }
+  if (o.mTracks && o.mFirst + o.mCount > o.mFrames) {
+    std::cerr << "quorvik-generate: --tracks " << o.mFirst << " " << o.mCount << " runs past the "
+              << o.mFrames << " frames" << std::endl;
+    return false;
+  }
+  return true;
+}
+
+std::vector<CLayer> buildScene(const COptions& o, CRandom& aRandom) {
+  const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
+  std::vector<CLayer> aLayers;
+  aLayers.push_back(
+      {false, false, 0, 0, 0, 0, o.mBackgroundX, o.mBackgroundY, 0, 1, CTexture(aRandom, 110)});
+  auto jitter = [&](double v, double r) { return v + aRandom.range(-r, r); };
+  // Object 1: a square drifting right; object 2: a rotating, growing disc moving left in
+  // front of it; object 3: a rotating rectangle moving down.
+  aLayers.push_back({true, false, 0.2 * m, 0.2 * m, jitter(0.3 * W, 2), jitter(0.55 * H, 2),
+                     jitter(0.9, 0.1) * u, jitter(0.3, 0.1) * u, 0.0, 1.0, CTexture(aRandom, 150)});
+  aLayers.push_back({true, true, 0.17 * m, 0.17 * m, jitter(0.72 * W, 2), jitter(0.45 * H, 2),
+                     jitter(-1.1, 0.1) * u, jitter(0.2, 0.1) * u, jitter(0.02, 0.005), 1.006,
+                     CTexture(aRandom, 100)});
+  if (o.mObjects == 3)
+    aLayers.push_back({true, false, 0.16 * m, 0.09 * m, jitter(0.5 * W, 2), jitter(0.2 * H, 2),
+                       jitter(0.3, 0.1) * u, jitter(0.8, 0.1) * u, jitter(-0.015, 0.005), 1.0,
+                       CTexture(aRandom, 180)});
+  return aLayers;
+}
+
+// Index of the front layer at picture point (x, y) of frame f, with its canonical point.
+int frontLayer(const std::vector<CLayer>& aLayers, double x, double y, int f, double& qx,
+               double& qy) {
+  for (int k = static_cast<int>(aLayers.size()) - 1; k >= 1; k--) {
+    aLayers[k].toCanonical(x, y, f, qx, qy);
+    if (aLayers[k].inside(qx, qy)) return k;
+  }
+  aLayers[0].toCanonical(x, y, f, qx, qy);
+  return 0;
+}
+
+bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, const COptions& o,
+                int f) {
+  std::FILE* aFile = std::fopen(aPath.c_str(), "wb");
+  if (aFile == nullptr) return false;
+  std::fprintf(aFile, "P6\n%d %d\n255\n", o.mWidth, o.mHeight);
+  std::vector<unsigned char> aRow(static_cast<size_t>(o.mWidth) * 3);
+  for (int y = 0; y < o.mHeight; y++) {
+    for (int x = 0; x < o.mWidth; x++) {
+      double qx, qy;
+      const int k = frontLayer(aLayers, x, y, f, qx, qy);
+      float aRGB[3];
+      aLayers[k].mTexture.colour(qx, qy, aRGB);
+      for (int c = 0; c < 3; c++) aRow[3 * x + c] = static_cast<unsigned char>(aRGB[c]);
+    }
+    std::fwrite(aRow.data(), 1, aRow.size(), aFile);
+  }
+  return std::fclose(aFile) == 0;
+}
+
+// Point of layer k (canonical q) is visible and at least aMargin inside the picture at f.
+bool visible(const std::vector<CLayer>& aLayers, int k, double qx, double qy, int f,
+             const COptions& o, double aMargin, double& px, double& py) {
+  aLayers[k].toPicture(qx, qy, f, px, py);
+  if (px < aMargin || py < aMargin || px > o.mWidth - 1 - aMargin || py > o.mHeight - 1 - aMargin)
+    return false;
+  double rx, ry;
+  return frontLayer(aLayers, px, py, f, rx, ry) == k;
+}
+
+// Reference points: a grid per layer, kept when visible in every frame.
+bool writeTruth(const std::string& aPath, const std::vector<CLayer>& aLayers, const COptions& o) {
+  struct CRef {
+    int mLayer;
+    double qx, qy;
+  };
+  std::vector<CRef> aRefs;
+  const double aSpacing = std::max(4.0, std::min(o.mWidth, o.mHeight) / 20.0);
+  for (double y = aSpacing / 2; y < o.mHeight; y += aSpacing)
+    for (double x = aSpacing / 2; x < o.mWidth; x += aSpacing) {
+      double qx, qy;
+      const int k = frontLayer(aLayers, x, y, 0, qx, qy);
+      // Keep away from object outlines so that a point never sits on a motion boundary.
+      bool aOk = true;
+      for (int f = 0; f < o.mFrames && aOk; f++) {
+        double px, py;
+        aOk = visible(aLayers, k, qx, qy, f, o, 2, px, py);
+        for (int d = 0; d < 4 && aOk; d++) {
+          const double ox = px + 3 * (d == 0) - 3 * (d == 1), oy = py + 3 * (d == 2) - 3 * (d == 3);
+          double rx, ry;
+          aOk = frontLayer(aLayers, ox, oy, f, rx, ry) == k;
+        }
+      }
+      if (aOk) aRefs.push_back({k, qx, qy});
+    }
+  std::ofstream aOut(aPath);
+  aOut << aRefs.size() << " " << o.mFrames << " 0\n";
+  for (int f = 0; f < o.mFrames; f++) {
+    for (const CRef& r : aRefs) {
+      double px, py;
+      aLayers[r.mLayer].toPicture(r.qx, r.qy, f, px, py);
+      aOut << std::lround(px) << " " << std::lround(py) << " " << r.mLayer + 1 << "  ";
+    }
+    aOut << "\n";
+  }
+  return static_cast<bool>(aOut);
+}
+
+// One trajectory of the ideal tracker, in relative frames of the run.
+struct CIdealTrack {
+  int mLayer;
+  double qx, qy;
+  int mox, moy, mSetupTime;
+  bool mStopped = false;
+  std::vector<float> mx, my, mFlowVar;
+};
+
+// Ideal tracks: grid points seeded where no live track is near, moved by the true motion,
+// ended where they leave the picture or are covered by a layer in front.
+bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayers,
+                     const COptions& o, CRandom& aRandom) {
+  std::vector<CIdealTrack> aTracks;
+  std::vector<size_t> aLive;
+  const int S = o.mStep;
+  for (int t = 0; t < o.mCount; t++) {
+    const int f = o.mFirst + t;
+    // Coverage of the live tracks on the grid cells; new seeds go to uncovered cells.
+    const int aCellsX = (o.mWidth + S - 1) / S, aCellsY = (o.mHeight + S - 1) / S;
+    std::vector<char> aCovered(static_cast<size_t>(aCellsX) * aCellsY, 0);
+    for (size_t i : aLive) {
+      const CIdealTrack& r = aTracks[i];
+      const double x = r.mx.empty() ? r.mox : r.mx.back(), y = r.my.empty() ? r.moy : r.my.back();
+      const int cx = static_cast<int>(x + 0.5 * S) / S, cy = static_cast<int>(y + 0.5 * S) / S;
+      if (cx >= 0 && cy >= 0 && cx < aCellsX && cy < aCellsY) aCovered[cy * aCellsX + cx] = 1;
+    }
+    for (int y = 0; y < o.mHeight; y += S)
+      for (int x = 0; x < o.mWidth; x += S) {
+        if (x < 2 || y < 2 || x > o.mWidth - 3 || y > o.mHeight - 3) continue;
+        if (aCovered[(y / S) * aCellsX + x / S]) continue;
+        CIdealTrack r;
+        r.mLayer = frontLayer(aLayers, x, y, f, r.qx, r.qy);
+        r.mox = x;
+        r.moy = y;
+        r.mSetupTime = t;
+        aLive.push_back(aTracks.size());
+        aTracks.push_back(r);
+      }
+    if (t + 1 == o.mCount) break;
+    // Step every live track to frame f + 1.
+    std::vector<size_t> aStillLive;
+    for (size_t i : aLive) {
+      CIdealTrack& r = aTracks[i];
+      double px, py;
+      if (!visible(aLayers, r.mLayer, r.qx, r.qy, f + 1, o, 1, px, py)) {
+        r.mStopped = true;
+        continue;
+      }
+      r.mx.push_back(static_cast<float>(px + aRandom.range(-o.mNoise, o.mNoise)));
+      r.my.push_back(static_cast<float>(py + aRandom.range(-o.mNoise, o.mNoise)));
+      // Local flow variation of a step: small and nearly constant inside a rigid layer.
+      const float aVariation = static_cast<float>(aRandom.range(0.08, 0.12));
+      r.mFlowVar.push_back((r.mFlowVar.empty() ? 0.0f : r.mFlowVar.back()) + aVariation);
+      aStillLive.push_back(i);
+    }
+    aLive.swap(aStillLive);
+  }
+  std::ofstream aOut(aPath);
+  aOut << aTracks.size() << std::endl;
+  for (const CIdealTrack& r : aTracks) {
+    aOut << r.mox << " " << r.moy << std::endl << r.mx.size() << std::endl;
+    for (size_t k = 0; k < r.mx.size(); k++)
+      aOut << r.mx[k] << " " << r.my[k] << " " << r.mFlowVar[k] << std::endl;
+    aOut << (o.mIdealLabels ? r.mLayer : -1) << " " << (r.mStopped ? 1 : 0) << " " << 1 << " "
+         << r.mSetupTime << std::endl;
+    aOut << 0 << std::endl << std::endl << 12 << std::endl;
+    for (int j = 0; j < 12; j++) aOut << -1 << " " << 1e9f << " " << 1e9f << " ";
+  }
+  aOut << std::endl;
+  return static_cast<bool>(aOut);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  COptions o;
+  if (!parseOptions(argc, argv, o)) return 2;
+  mkdir(o.mOut.c_str(), 0755);
+  const std::string aDir = o.mOut + "/";
+  CRandom aRandom(o.mSeed);
+  const std::vector<CLayer> aLayers = buildScene(o, aRandom);
+
+  std::ofstream aBmf(aDir + o.mName + ".bmf");
+  aBmf << o.mFrames << " 1\n";
+  for (int f = 0; f < o.mFrames; f++) {
+    char aName[32];
+    std::snprintf(aName, sizeof(aName), "%03d.ppm", f);
+    const std::string aFrame = o.mName + aName;
+    aBmf << aFrame << "\n";
+    if (!writeFrame(aDir + aFrame, aLayers, o, f)) {
+      std::cerr << "quorvik-generate: cannot write " << aDir + aFrame << std::endl;
+      return 1;
+    }
+  }
+  aBmf.close();
+  if (!aBmf) {
+    std::cerr << "quorvik-generate: cannot write " << aDir + o.mName + ".bmf" << std::endl;
+    return 1;
+  }
+  if (!writeTruth(aDir + o.mName + "_truth.txt", aLayers, o)) {
+    std::cerr << "quorvik-generate: cannot write " << aDir + o.mName + "_truth.txt" << std::endl;
+    return 1;
+  }
+  if (o.mTracks) {
+    const std::string aResults = aDir + "QuorvikResults/";
+    mkdir(aResults.c_str(), 0755);
+    char aSuffix[64];
+    std::snprintf(aSuffix, sizeof(aSuffix), "Tracks_%03d_%03d_%02d.txt", o.mFirst, o.mCount,
+                  o.mStep);
+    if (!writeTrackCache(aResults + o.mName + aSuffix, aLayers, o, aRandom)) {
+      std::cerr << "quorvik-generate: cannot write " << aResults + o.mName + aSuffix << std::endl;
+      return 1;
+    }
+  }
+  return 0;
+}

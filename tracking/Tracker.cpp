@@ -1,0 +1,353 @@
+#include "tracking/Tracker.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "app/Globals.h"
+#include "flow/CMatching.h"
+#include "flow/COpticFlow.h"
+#include "foundation/CFilter.h"
+#include "tracking/CFlowVariation.h"
+#include "tracking/DistanceTransform.h"
+
+namespace {
+
+// Pre-smoothing of every frame before any measure is taken.
+constexpr float kFrameSigma = 0.8f;
+// Integration scale of the corner measure that decides seeding and texture.
+constexpr float kCornerRho = 1.0f;
+// Seeds keep this many pixels from every border.
+constexpr int kSeedMargin = 4;
+// "Far from every live track" before any track exists.
+constexpr float kNoTrackDistance = 1e20f;
+// Track colour: row kColorRowsPerStep * length of mColorCode.
+constexpr int kColorRowsPerStep = 4;
+
+std::string resultFileName(const char* aPattern, int aFrame) {
+  char aName[32];
+  std::snprintf(aName, sizeof(aName), aPattern, aFrame);
+  return mResultDir + aName;
+}
+
+// Smoothing, clamping to 0 ... 255, HOG field and HOG energy of one frame.
+void prepareFrame(CTensor<float>& aImage, CTensor<float>& aHOG, CMatrix<float>& aEnergy) {
+  NFilter::recursiveSmoothX(aImage, kFrameSigma);
+  NFilter::recursiveSmoothY(aImage, kFrameSigma);
+  float* aData = aImage.data();
+  for (int i = 0; i < aImage.size(); i++) {
+    if (aData[i] > 255.0f) aData[i] = 255.0f;
+    if (aData[i] < 0.0f) aData[i] = 0.0f;
+  }
+  CMatching::computeHOG(aImage, aHOG);
+  aEnergy.setSize(aImage.xSize(), aImage.ySize());
+  aEnergy.fill(0.0f);
+  const int aPlane = aEnergy.size();
+  for (int z = 0; z < aHOG.zSize(); z++) {
+    const float* aChannel = aHOG.data() + static_cast<size_t>(z) * aPlane;
+    float* aOut = aEnergy.data();
+    for (int i = 0; i < aPlane; i++) aOut[i] += aChannel[i];
+  }
+}
+
+// Squared distance to the nearest live track end; 1e20 everywhere before the first step.
+void computeCoverage(int t, CMatrix<float>& aCovered) {
+  aCovered.fill(kNoTrackDistance);
+  if (t == 0) return;
+  for (const CTrack& aTrack : mTracks) {
+    if (aTrack.mStopped) continue;
+    int x = aTrack.mox, y = aTrack.moy;
+    if (!aTrack.mx.empty()) {
+      x = static_cast<int>(aTrack.mx.back());
+      y = static_cast<int>(aTrack.my.back());
+    }
+    if (x >= 0 && x < mXSize && y >= 0 && y < mYSize) aCovered(x, y) = 0.0f;
+  }
+  euclideanDistanceTransform(aCovered);
+}
+
+// New tracks on the grid where the corner measure is high enough for the distance to the
+// border and no live track is within mStep pixels.
+void seedTracks(int t, const CMatrix<float>& aCovered, const CMatrix<float>& aCorners,
+                float aCornerAvg) {
+  if (mYSize <= 2 * kSeedMargin || mXSize <= 2 * kSeedMargin) return;
+  const float aMinCovered = static_cast<float>(mStep * mStep);
+  for (int ay = kSeedMargin; ay < mYSize - kSeedMargin; ay += mStep)
+    for (int ax = kSeedMargin; ax < mXSize - kSeedMargin; ax += mStep) {
+      if (aCovered(ax, ay) < aMinCovered) continue;
+      const int aDistToBorder = std::min(std::min(ax, ay), std::min(mXSize - ax, mYSize - ay));
+      const float e = static_cast<float>(std::exp(-0.1 * aDistToBorder));
+      const float c = aCorners(ax, ay);
+      if (c < aCornerAvg * (e + 0.1)) continue;
+      if (c < e + 1.0f) continue;
+      CTrack aTrack;
+      aTrack.mox = ax;
+      aTrack.moy = ay;
+      aTrack.mLabel = -1;
+      aTrack.mSetupTime = t;
+      aTrack.mScale = seedScale(ax, ay);
+      mTracks.push_back(std::move(aTrack));
+    }
+}
+
+// Colour of a track with aLength positions; tracks longer than the ramp take its last row.
+void trackColour(size_t aLength, float& r, float& g, float& b) {
+  r = 0.0f, g = 0.0f, b = 255.0f;
+  const int aRows = mColorCode.ySize();
+  if (aRows <= 0 || mColorCode.xSize() < 3) return;
+  const size_t aRow = std::min(aLength * kColorRowsPerStep, static_cast<size_t>(aRows - 1));
+  const int k = static_cast<int>(aRow);
+  r = mColorCode(0, k);
+  g = mColorCode(1, k);
+  b = mColorCode(2, k);
+}
+
+// The tracking picture starts as the prepared frame in colour; a grey frame is repeated into
+// three channels so that tracks can be drawn in colour.
+void startPicture(const CTensor<float>& aImage, CTensor<float>& aShow) {
+  if (aImage.zSize() >= 3) {
+    aShow = aImage;
+    return;
+  }
+  aShow.setSize(aImage.xSize(), aImage.ySize(), 3);
+  const int aPlane = aImage.xSize() * aImage.ySize();
+  for (int z = 0; z < 3; z++)
+    std::copy(aImage.data(), aImage.data() + aPlane, aShow.data() + z * aPlane);
+}
+
+bool writePicture(const CTensor<float>& aShow, int aFrame) {
+  return aShow.writeToPPM(resultFileName("Tracking%03d.ppm", aFrame).c_str());
+}
+
+// Flows of the pair (t, t + 1) from the cache, or computed, cached and drawn. Either file
+// missing, damaged or of another size than the frames means both are recomputed. False when a
+// computed flow or its pictures could not be written (the writer has said why).
+bool loadOrComputeFlow(int t, const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+                       const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
+                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
+                       const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
+                       CTensor<float>& aForward, CTensor<float>& aBackward) {
+  const std::string aName1 = resultFileName("ForwardFlow%03d.flo", mStartFrame + t);
+  const std::string aName2 = resultFileName("BackwardFlow%03d.flo", mStartFrame + t);
+  if (COpticFlow::readMiddlebury(aName1.c_str(), aForward, false, mXSize, mYSize) &&
+      COpticFlow::readMiddlebury(aName2.c_str(), aBackward, false, mXSize, mYSize))
+    return true;
+  mStatus << "Compute optical flow. Frame" << t << std::endl;
+  aComputeFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
+  if (!COpticFlow::writeMiddlebury(aForward, aName1.c_str())) return false;
+  if (!COpticFlow::writeMiddlebury(aBackward, aName2.c_str())) return false;
+  return !aShowFlow || aShowFlow(aForward, aBackward, t);
+}
+
+// One step of every live track along the forward flow, or its end; draws the new positions.
+void propagateTracks(int t, const CTensor<float>& aForward, const CMatrix<float>& aFlowVar,
+                     const CMatrix<float>& aUnreliable, CTensor<float>& aShow) {
+  for (CTrack& aTrack : mTracks) {
+    if (aTrack.mStopped) continue;
+    float ax, ay, aOldVar;
+    if (t == aTrack.mSetupTime || aTrack.mx.empty()) {
+      ax = static_cast<float>(aTrack.mox);
+      ay = static_cast<float>(aTrack.moy);
+      aOldVar = 0.0f;
+    } else {
+      ax = aTrack.mx.back();
+      ay = aTrack.my.back();
+      aOldVar = aTrack.mFlowVar.back();
+    }
+    const long iax = std::lround(ax), iay = std::lround(ay);
+    if (iax < 0 || iay < 0 || iax >= mXSize || iay >= mYSize || aUnreliable(iax, iay) > 0.0f) {
+      aTrack.mStopped = true;
+      continue;
+    }
+    const float bx = ax + aForward(iax, iay, 0);
+    const float by = ay + aForward(iax, iay, 1);
+    // Finite and not far outside first, so that the rounding is defined.
+    if (!(bx > -1.0f && by > -1.0f && bx < mXSize && by < mYSize)) {
+      aTrack.mStopped = true;
+      continue;
+    }
+    const long ibx = std::lround(bx), iby = std::lround(by);
+    if (iby < 0 || ibx < 0 || ibx >= mXSize || iby >= mYSize) {
+      aTrack.mStopped = true;
+      continue;
+    }
+    aTrack.mx.push_back(bx);
+    aTrack.my.push_back(by);
+    aTrack.mFlowVar.push_back(aOldVar + aFlowVar(iax, iay));
+    float r, g, b;
+    trackColour(aTrack.mx.size(), r, g, b);
+    aShow.drawRect(ibx - 1, iby - 1, ibx + 1, iby + 1, r, g, b);
+  }
+}
+
+// One line per frame pair on a terminal, rewritten in place; nothing otherwise.
+class CProgress {
+ public:
+  CProgress() : mTerminal(isatty(STDERR_FILENO) == 1) {}
+  void start() { mStart = std::chrono::steady_clock::now(); }
+  void done(int t, int aPairs) {
+    if (!mTerminal) return;
+    const double aSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+    std::fprintf(stderr, "\rTracking: frame pair %d of %d, %.1f s\033[K", t + 1, aPairs, aSeconds);
+    if (t + 1 == aPairs) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+
+ private:
+  bool mTerminal;
+  std::chrono::steady_clock::time_point mStart;
+};
+
+}  // namespace
+
+int seedScale(int ax, int ay) {
+  const int aBits = (ax - kSeedMargin) | (ay - kSeedMargin);
+  for (int aScale = 1; aScale <= 16; aScale *= 2)
+    if (aBits & aScale) return aScale;
+  return 32;
+}
+
+void markUnreliable(const CTensor<float>& aForward, const CTensor<float>& aBackward,
+                    const CMatrix<float>& aCorners, float aCornerAvg, CMatrix<float>& aUnreliable) {
+  const int aXSize = aForward.xSize(), aYSize = aForward.ySize();
+  aUnreliable.setSize(aXSize, aYSize);
+  aUnreliable.fill(0.0f);
+  // Squared flow gradient: large at motion boundaries.
+  const CDerivative<float> aDev(3);
+  CTensor<float> dx(aXSize, aYSize, 2), dy(aXSize, aYSize, 2);
+  NFilter::filter(aForward, dx, aDev, 1, 1);
+  NFilter::filter(aForward, dy, 1, aDev, 1);
+  CMatrix<float> aMotionEdge(aXSize, aYSize);
+  for (int ay = 0; ay < aYSize; ay++)
+    for (int ax = 0; ax < aXSize; ax++) {
+      const float dxu = dx(ax, ay, 0), dxv = dx(ax, ay, 1);
+      const float dyu = dy(ax, ay, 0), dyv = dy(ax, ay, 1);
+      aMotionEdge(ax, ay) = dxu * dxu + dxv * dxv + dyu * dyu + dyv * dyv;
+    }
+  for (int ay = 0; ay < aYSize; ay++)
+    for (int ax = 0; ax < aXSize; ax++) {
+      const float u = aForward(ax, ay, 0), v = aForward(ax, ay, 1);
+      const float bx = ax + u, by = ay + v;
+      // The interpolation cell must lie inside; this also refuses values that are not numbers
+      // before they are converted.
+      if (!(bx > -1.0f && bx < aXSize - 1 && by > -1.0f && by < aYSize - 1)) {
+        aUnreliable(ax, ay) = 1.0f;
+        continue;
+      }
+      const int x1 = static_cast<int>(bx), y1 = static_cast<int>(by);
+      const int x2 = x1 + 1, y2 = y1 + 1;
+      if (x1 < 0 || x2 >= aXSize || y1 < 0 || y2 >= aYSize) {
+        aUnreliable(ax, ay) = 1.0f;
+        continue;
+      }
+      const float alphaX = bx - x1, alphaY = by - y1;
+      float aBack[2];
+      for (int c = 0; c < 2; c++) {
+        const float a = (1.0 - alphaX) * aBackward(x1, y1, c) + alphaX * aBackward(x2, y1, c);
+        const float b = (1.0 - alphaX) * aBackward(x1, y2, c) + alphaX * aBackward(x2, y2, c);
+        aBack[c] = (1.0 - alphaY) * a + alphaY * b;
+      }
+      const float u2 = aBack[0], v2 = aBack[1];
+      // Occlusion: going forward and back does not return to the start.
+      const float aErrX = bx + u2 - ax, aErrY = by + v2 - ay;
+      if (aErrX * aErrX + aErrY * aErrY >= 0.01 * (u2 * u2 + v2 * v2 + u * u + v * v) + 0.25) {
+        aUnreliable(ax, ay) = 1.0f;
+        continue;
+      }
+      if (aMotionEdge(ax, ay) > 0.01 * (u * u + v * v) + 0.005f) {
+        aUnreliable(ax, ay) = 1.0f;
+        continue;
+      }
+      // Texture: near the border more structure is required.
+      const int aDistToBorder = std::min(std::min(ay, aYSize - ay), std::min(ax, aXSize - ax));
+      const float e = static_cast<float>(std::exp(-0.1 * aDistToBorder));
+      const float c = aCorners(ax, ay);
+      if (c < 0.25f * aCornerAvg * (0.1f + e) || c < 0.25f * (e + 1.0f)) aUnreliable(ax, ay) = 1.0f;
+    }
+}
+
+bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeFlow,
+                   const CPairFlowPictures& aShowFlow) {
+  mTracks.clear();
+  if (mStep < 1) {
+    std::cerr << "Grid step must be at least 1, got " << mStep << std::endl;
+    return false;
+  }
+  if (aFirstFrame.xSize() != mXSize || aFirstFrame.ySize() != mYSize || mXSize < 1 || mYSize < 1 ||
+      aFirstFrame.zSize() < 1) {
+    std::cerr << "Tracking needs a non-empty first frame of " << mXSize << " x " << mYSize
+              << " pixels" << std::endl;
+    return false;
+  }
+  CTensor<float> aImage1(aFirstFrame), aImage2, aHOG1, aHOG2;
+  CMatrix<float> aEnergy1, aEnergy2;
+  prepareFrame(aImage1, aHOG1, aEnergy1);
+  CMatrix<float> aCovered(mXSize, mYSize), aCorners, aFlowVar, aUnreliable;
+  CTensor<float> aForward, aBackward, aShow;
+  CProgress aProgress;
+  const int aPairs = mSequenceLength - 1;
+  for (int t = 0; t < aPairs; t++) {
+    aProgress.start();
+    if (mStartFrame + t + 1 >= mInput.size()) {
+      std::cerr << "Tracking stopped: the sequence has no frame " << mStartFrame + t + 1
+                << std::endl;
+      return false;
+    }
+    const std::string aFrameName = mInput(mStartFrame + t + 1);
+    if (!aImage2.readFromPPM(aFrameName.c_str())) {
+      std::cerr << "Tracking stopped: frame " << mStartFrame + t + 1 << " (" << aFrameName
+                << ") cannot be read" << std::endl;
+      return false;
+    }
+    if (aImage2.xSize() != mXSize || aImage2.ySize() != mYSize ||
+        aImage2.zSize() != aImage1.zSize()) {
+      std::cerr << "Tracking stopped: frame " << mStartFrame + t + 1 << " (" << aFrameName
+                << ") is " << aImage2.xSize() << " x " << aImage2.ySize()
+                << ", not the first frame's " << mXSize << " x " << mYSize << std::endl;
+      return false;
+    }
+    prepareFrame(aImage2, aHOG2, aEnergy2);
+
+    computeCoverage(t, aCovered);
+    CMatching::computeCorners(aImage1, aCorners, kCornerRho);
+    const float aCornerAvg = aCorners.avg();
+    seedTracks(t, aCovered, aCorners, aCornerAvg);
+    if (t == 0) {
+      startPicture(aImage1, aShow);
+      float r, g, b;
+      trackColour(0, r, g, b);
+      for (const CTrack& aTrack : mTracks)
+        aShow.drawRect(aTrack.mox - 1, aTrack.moy - 1, aTrack.mox + 1, aTrack.moy + 1, r, g, b);
+      if (!writePicture(aShow, mStartFrame)) return false;
+    }
+
+    if (!loadOrComputeFlow(t, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aComputeFlow,
+                           aShowFlow, aForward, aBackward))
+      return false;
+    if (aForward.xSize() != mXSize || aForward.ySize() != mYSize || aForward.zSize() != 2 ||
+        aBackward.xSize() != mXSize || aBackward.ySize() != mYSize || aBackward.zSize() != 2) {
+      std::cerr << "Tracking stopped: the flow of frame " << mStartFrame + t
+                << " does not have the frame size" << std::endl;
+      return false;
+    }
+    computeLocalFlowVariation(aForward, aFlowVar);
+    markUnreliable(aForward, aBackward, aCorners, aCornerAvg, aUnreliable);
+
+    startPicture(aImage2, aShow);
+    propagateTracks(t, aForward, aFlowVar, aUnreliable, aShow);
+    if (!writePicture(aShow, mStartFrame + t + 1)) return false;
+
+    // The next frame's data become the current ones without being recomputed.
+    std::swap(aImage1, aImage2);
+    std::swap(aHOG1, aHOG2);
+    std::swap(aEnergy1, aEnergy2);
+    aProgress.done(t, aPairs);
+  }
+  return true;
+}
