@@ -61,40 +61,6 @@ void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, con
     if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
 }
 
-// Weight of the edge node1-node2: the affinity of the triple with the largest product of common
-// length and affinity (the earlier triple on ties), or 0 when more than nine tenths of the
-// triples are negative. aRandom holds SAMPLE_RAND_COUNT random third members (-1: none).
-float weighEdge(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
-                long long& aTriples) {
-  const CTrack& A = aTracks[node1];
-  const CTrack& B = aTracks[node2];
-  const float sptDist = computeEuclidDistance(A, B);
-  int n = 0;
-  forEachMember(aTracks, node1, node2, aRandom, [&](int) { return ++n > 0; });
-  // Once more than nine tenths of all the edge's triples are known to be negative the weight is
-  // 0 whatever the others give, so the rest need not be evaluated.
-  const double aVetoCount = kNegativeShare * n;
-  float maxLength = 0.0f, maxWeight = 0.0f;
-  int negCounter = 0;
-  int commonLength = 0;
-  bool aVetoed = false;
-  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
-    aTriples++;
-    const float w = computeDistanceBounded(A, B, aTracks[c], sptDist, &commonLength,
-                                           kNegativeAffinity, maxLength * maxWeight);
-    if (static_cast<double>(w) < kNegativeAffinity && ++negCounter > aVetoCount) {
-      aVetoed = true;
-      return false;
-    }
-    if (static_cast<float>(commonLength) * w > maxLength * maxWeight) {
-      maxLength = static_cast<float>(commonLength);
-      maxWeight = w;
-    }
-    return true;
-  });
-  return aVetoed ? 0.0f : maxWeight;
-}
-
 // Marks every trajectory of the edge's triples as taking part (mLabel 0).
 void markMembers(std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom) {
   forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
@@ -113,6 +79,37 @@ void addEdge(CGraph& aEdges, int node1, int node2, float w) {
 
 const CHOGraphStats& lastHOGraphStats() {
   return gStats;
+}
+
+float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
+                 long long* aTriples) {
+  const CTrack& A = aTracks[node1];
+  const CTrack& B = aTracks[node2];
+  const float sptDist = computeEuclidDistance(A, B);
+  int n = 0;
+  forEachMember(aTracks, node1, node2, aRandom, [&](int) { return ++n > 0; });
+  // Once more than nine tenths of all the edge's triples are known to be negative the weight is
+  // 0 whatever the others give, so the rest need not be evaluated.
+  const double aVetoCount = kNegativeShare * n;
+  float maxLength = 0.0f, maxWeight = 0.0f;
+  int negCounter = 0;
+  int commonLength = 0;
+  bool aVetoed = false;
+  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
+    if (aTriples != nullptr) ++*aTriples;
+    const float w = computeDistanceBounded(A, B, aTracks[c], sptDist, &commonLength,
+                                           kNegativeAffinity, maxLength * maxWeight);
+    if (static_cast<double>(w) < kNegativeAffinity && ++negCounter > aVetoCount) {
+      aVetoed = true;
+      return false;
+    }
+    if (static_cast<float>(commonLength) * w > maxLength * maxWeight) {
+      maxLength = static_cast<float>(commonLength);
+      maxWeight = w;
+    }
+    return true;
+  });
+  return aVetoed ? 0.0f : maxWeight;
 }
 
 void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges) {
@@ -173,8 +170,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         weightVec.assign(aCountA, 0.0f);
 #pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
         for (int it = 0; it < aCountA; it++)
-          weightVec[it] = weighEdge(aTracks, node1, aList[k1 + 1 + it].mIndex,
-                                    aRandom.data() + static_cast<size_t>(it) * R, aTriples);
+          weightVec[it] = edgeWeight(aTracks, node1, aList[k1 + 1 + it].mIndex,
+                                     aRandom.data() + static_cast<size_t>(it) * R, &aTriples);
         aTracks[node1].mLabel = 0;
         for (int it = 0; it < aCountA; it++) {
           const int node2 = aList[k1 + 1 + it].mIndex;
@@ -201,8 +198,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         weightVec.assign(aCountB, 0.0f);
 #pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
         for (int i = 0; i < aCountB; i++)
-          weightVec[i] = weighEdge(aTracks, node1, aAssigned[i],
-                                   aRandom.data() + static_cast<size_t>(i) * R, aTriples);
+          weightVec[i] = edgeWeight(aTracks, node1, aAssigned[i],
+                                    aRandom.data() + static_cast<size_t>(i) * R, &aTriples);
         for (int i = 0; i < aCountB; i++) {
           const int node2 = aAssigned[i];
           aTracks[node2].mLabel = 0;

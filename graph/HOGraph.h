@@ -20,6 +20,15 @@
 // number of worker threads.
 void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges);
 
+// Weight of the edge node1-node2 from the triples with its third members: the first
+// SAMPLE_NN_COUNT neighbour slots of node1 (without node2) and of node2 (without node1), then
+// the SAMPLE_RAND_COUNT entries of aRandom (-1: no member). It is the affinity of the triple with
+// the largest product of common length and affinity (the earlier one on ties), or 0 when more
+// than nine tenths of the triples have an affinity below 1e-5. aTriples (optional) is raised by
+// the number of triples evaluated.
+float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
+                 long long* aTriples = nullptr);
+
 // Figures of the last buildHOGraph call (for benchmarks): triples evaluated in full or up to
 // the point where their outcome was settled, edges weighed.
 struct CHOGraphStats {
