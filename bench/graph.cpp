@@ -77,6 +77,8 @@ void BM_BuildHOGraph(benchmark::State& aState) {
 }  // namespace
 
 BENCHMARK(BM_BuildHOGraph)
+    ->Args({2000, 1})
+    ->Args({2000, 2})
     ->Args({5000, 1})
     ->Args({5000, 2})
     ->Args({20000, 2})
