@@ -2,6 +2,7 @@
 // pictures, and the refusals of bad command lines and sequence descriptions.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -154,5 +155,13 @@ TEST(Run, UnwritableResultFolderIsReported) {
   TempDir aDir;
   const std::string aBmf = writeSequence(aDir.path(), 1);
   testutil::writeFile(aDir.file("QuorvikResults"), "not a folder");
+  expectRefused(runQuorvik(aDir, {aBmf, "0", "1", "8"}), "QuorvikResults");
+}
+
+TEST(Run, ReadOnlyResultFolderIsReported) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir aDir;
+  const std::string aBmf = writeSequence(aDir.path(), 1);
+  ASSERT_EQ(mkdir(aDir.file("QuorvikResults").c_str(), 0555), 0);
   expectRefused(runQuorvik(aDir, {aBmf, "0", "1", "8"}), "QuorvikResults");
 }
