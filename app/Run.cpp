@@ -25,14 +25,13 @@ constexpr float kUnlabelledGrey = 230.0f;
 constexpr double kFrameShare = 0.7;
 constexpr double kWhiteShare = 76.5;
 
-// strtol as the command line is specified: text that is not a number gives 0.
+// strtol as the command line is specified: text that is not a number gives 0. Only a number
+// beyond the range of int is invalid, since it cannot be held without changing its value.
 long parseNumber(const char* aText, bool& aValid) {
-  char* aEnd = nullptr;
   errno = 0;
-  const long aValue = std::strtol(aText, &aEnd, 10);
-  aValid = aEnd != aText && *aEnd == '\0' && errno == 0 && aValue >= -2147483647L &&
-           aValue <= 2147483647L;
-  return aEnd == aText ? 0 : aValue;
+  const long aValue = std::strtol(aText, nullptr, 10);
+  aValid = errno == 0 && aValue >= -2147483647L && aValue <= 2147483647L;
+  return aValue;
 }
 
 // The result folder is made with mkdir(2), never through a shell, so any path is safe.
@@ -113,7 +112,7 @@ int setUpRun(int argc, char** argv) {
   const char* aNames[3] = {"first frame", "frame count", "grid step"};
   for (int i = 0; i < 3; i++)
     if (!aValid[i]) {
-      std::cerr << "The " << aNames[i] << " must be a whole number, not \"" << argv[2 + i] << "\""
+      std::cerr << "The " << aNames[i] << " is out of range: \"" << argv[2 + i] << "\""
                 << std::endl;
       return kRunFailed;
     }

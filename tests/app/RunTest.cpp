@@ -112,7 +112,8 @@ TEST(Run, RefusesBadArgumentsBeforeWritingAnything) {
   expectRefused(runQuorvik(aDir, {aBmf, "-1", "2", "8"}), "first frame");
   expectRefused(runQuorvik(aDir, {aBmf, "0", "0", "8"}), "frame count");
   expectRefused(runQuorvik(aDir, {aBmf, "0", "3", "0"}), "grid step");
-  expectRefused(runQuorvik(aDir, {aBmf, "x", "3", "8"}), "first frame");
+  expectRefused(runQuorvik(aDir, {aBmf, "99999999999", "3", "8"}), "first frame");
+  expectRefused(runQuorvik(aDir, {aBmf, "0", "x", "8"}), "frame count");
   expectRefused(runQuorvik(aDir, {aBmf, "1", "3", "8"}), "run past the end");
   expectRefused(runQuorvik(aDir, {aDir.file("missing.bmf"), "0", "1", "8"}), "missing.bmf");
   EXPECT_FALSE(testutil::fileExists(aDir.file("QuorvikResults")));
