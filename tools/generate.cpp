@@ -19,7 +19,7 @@ namespace {
 const char* const kUsage =
     "usage: quorvik-generate [--out DIR] [--name NAME] [--size WIDTH HEIGHT] [--frames N]\n"
     "                        [--objects 2|3] [--seed S] [--background DX DY] [--noise PIXELS]\n"
-    "                        [--tracks FIRST COUNT STEP] [--ideal-labels]\n"
+    "                        [--speed FACTOR] [--tracks FIRST COUNT STEP] [--ideal-labels]\n"
     "  --out DIR            output folder, created if missing (default .)\n"
     "  --name NAME          sequence name without dots (default synth): NAME.bmf,\n"
     "                       NAME000.ppm ..., NAME_truth.txt\n"
@@ -29,6 +29,8 @@ const char* const kUsage =
     "  --seed S             seed of textures and motion variation (default 1)\n"
     "  --background DX DY   background translation per frame in pixels (default 0 0)\n"
     "  --noise PIXELS       position noise of the ideal trajectories (default 0.05)\n"
+    "  --speed FACTOR       multiplies the objects' motion per frame (translation, rotation and\n"
+    "                       growth; default 1: about one pixel per frame at 160 x 120)\n"
     "  --tracks F C S       also write the ideal trajectory cache for a run with start frame F,\n"
     "                       C frames and grid step S: "
     "DIR/QuorvikResults/NAMETracks_FFF_CCC_SS.txt\n"
@@ -115,7 +117,7 @@ struct COptions {
   std::string mName = "synth";
   int mWidth = 160, mHeight = 120, mFrames = 10, mObjects = 2;
   unsigned mSeed = 1;
-  double mBackgroundX = 0, mBackgroundY = 0, mNoise = 0.05;
+  double mBackgroundX = 0, mBackgroundY = 0, mNoise = 0.05, mSpeed = 1;
   bool mTracks = false;
   bool mIdealLabels = false;
   int mFirst = 0, mCount = 0, mStep = 0;
@@ -160,6 +162,8 @@ bool parseOptions(int argc, char** argv, COptions& o) {
     } else if (a == "--background" && aNeed(2)) {
       aOk = parseDouble(argv[i + 1], o.mBackgroundX) && parseDouble(argv[i + 2], o.mBackgroundY);
       i += 2;
+    } else if (a == "--speed" && aNeed(1)) {
+      aOk = parseDouble(argv[++i], o.mSpeed) && o.mSpeed != 0;
     } else if (a == "--noise" && aNeed(1)) {
       aOk = parseDouble(argv[++i], o.mNoise) && o.mNoise >= 0;
     } else if (a == "--ideal-labels") {
@@ -190,21 +194,22 @@ bool parseOptions(int argc, char** argv, COptions& o) {
 
 std::vector<CLayer> buildScene(const COptions& o, CRandom& aRandom) {
   const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
+  const double v = o.mSpeed * u, k = o.mSpeed;
   std::vector<CLayer> aLayers;
   aLayers.push_back(
       {false, false, 0, 0, 0, 0, o.mBackgroundX, o.mBackgroundY, 0, 1, CTexture(aRandom, 110)});
-  auto jitter = [&](double v, double r) { return v + aRandom.range(-r, r); };
+  auto jitter = [&](double x, double r) { return x + aRandom.range(-r, r); };
   // Object 1: a square drifting right; object 2: a rotating, growing disc moving left in
   // front of it; object 3: a rotating rectangle moving down.
   aLayers.push_back({true, false, 0.2 * m, 0.2 * m, jitter(0.3 * W, 2), jitter(0.55 * H, 2),
-                     jitter(0.9, 0.1) * u, jitter(0.3, 0.1) * u, 0.0, 1.0, CTexture(aRandom, 150)});
+                     jitter(0.9, 0.1) * v, jitter(0.3, 0.1) * v, 0.0, 1.0, CTexture(aRandom, 150)});
   aLayers.push_back({true, true, 0.17 * m, 0.17 * m, jitter(0.72 * W, 2), jitter(0.45 * H, 2),
-                     jitter(-1.1, 0.1) * u, jitter(0.2, 0.1) * u, jitter(0.02, 0.005), 1.006,
-                     CTexture(aRandom, 100)});
+                     jitter(-1.1, 0.1) * v, jitter(0.2, 0.1) * v, jitter(0.02, 0.005) * k,
+                     std::pow(1.006, k), CTexture(aRandom, 100)});
   if (o.mObjects == 3)
     aLayers.push_back({true, false, 0.16 * m, 0.09 * m, jitter(0.5 * W, 2), jitter(0.2 * H, 2),
-                       jitter(0.3, 0.1) * u, jitter(0.8, 0.1) * u, jitter(-0.015, 0.005), 1.0,
-                       CTexture(aRandom, 180)});
+                       jitter(0.3, 0.1) * v, jitter(0.8, 0.1) * v, jitter(-0.015, 0.005) * k,
+                       1.0, CTexture(aRandom, 180)});
   return aLayers;
 }
 

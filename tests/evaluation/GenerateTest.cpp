@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -71,6 +72,54 @@ TEST(Generator, WritesFramesSequenceAndAnnotationWithKnownMotion) {
   for (int l = 2; l <= 4; l++) EXPECT_GT(aMotion[l] / aMembers[l], 1.5) << l;
 }
 
+// Mean displacement per label (x, y) of the reference points from the first to the last row.
+std::map<int, std::pair<double, double>> meanDisplacements(const std::string& aTruthFile) {
+  std::istringstream aTruth(testutil::readFile(aTruthFile));
+  int aPoints = 0, aRows = 0, aShift = -1;
+  aTruth >> aPoints >> aRows >> aShift;
+  std::vector<int> x0(aPoints), y0(aPoints);
+  std::map<int, std::pair<double, double>> aSums;
+  std::map<int, int> aMembers;
+  for (int r = 0; r < aRows; r++)
+    for (int p = 0; p < aPoints; p++) {
+      int x = 0, y = 0, l = 0;
+      aTruth >> x >> y >> l;
+      if (r == 0) {
+        x0[p] = x;
+        y0[p] = y;
+        aMembers[l]++;
+      }
+      if (r == aRows - 1) {
+        aSums[l].first += x - x0[p];
+        aSums[l].second += y - y0[p];
+      }
+    }
+  for (auto& [l, aSum] : aSums) {
+    aSum.first /= aMembers[l];
+    aSum.second /= aMembers[l];
+  }
+  return aSums;
+}
+
+TEST(Generator, SpeedFactorScalesAndReversesTheObjectsMotion) {
+  testutil::TempDir aNormal, aFast;
+  const std::string aSlow = generate(aNormal, {"--frames", "6"});
+  const std::string aReversed = generate(aFast, {"--frames", "6", "--speed", "-2"});
+  const auto aOne = meanDisplacements(aSlow + "seq_truth.txt");
+  const auto aTwo = meanDisplacements(aReversed + "seq_truth.txt");
+  ASSERT_EQ(aOne.size(), 3u);
+  ASSERT_EQ(aTwo.size(), 3u);
+  EXPECT_EQ(aTwo.at(1).first, 0.0);
+  EXPECT_EQ(aTwo.at(1).second, 0.0);
+  // The square (label 2) translates: its points move exactly twice as far, backwards, up to
+  // the rounding of the annotation to whole pixels.
+  EXPECT_NEAR(aTwo.at(2).first, -2 * aOne.at(2).first, 1.0);
+  EXPECT_NEAR(aTwo.at(2).second, -2 * aOne.at(2).second, 1.0);
+  EXPECT_GT(std::abs(aOne.at(2).first), 3.0);
+  // The disc turns and grows as well, so only its direction is checked.
+  EXPECT_LT(aTwo.at(3).first * aOne.at(3).first, 0.0);
+}
+
 TEST(Generator, WritesIdealTrajectoryCacheUnderTheRunsName) {
   testutil::TempDir aDir;
   const std::string aPath = generate(aDir, {"--frames", "6", "--tracks", "1", "4", "8"});
@@ -119,6 +168,7 @@ TEST(Generator, RefusesBadOptions) {
   EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--name", "a.b"}), 0);
   EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--tracks", "3", "9", "8"}), 0);
   EXPECT_NE(testutil::runProgram({aProgram, "--size"}), 0);
+  EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--speed", "0"}), 0);
   EXPECT_FALSE(testutil::fileExists(aDir.file("synth.bmf")));
 }
 
