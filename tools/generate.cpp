@@ -208,8 +208,8 @@ std::vector<CLayer> buildScene(const COptions& o, CRandom& aRandom) {
                      std::pow(1.006, k), CTexture(aRandom, 100)});
   if (o.mObjects == 3)
     aLayers.push_back({true, false, 0.16 * m, 0.09 * m, jitter(0.5 * W, 2), jitter(0.2 * H, 2),
-                       jitter(0.3, 0.1) * v, jitter(0.8, 0.1) * v, jitter(-0.015, 0.005) * k,
-                       1.0, CTexture(aRandom, 180)});
+                       jitter(0.3, 0.1) * v, jitter(0.8, 0.1) * v, jitter(-0.015, 0.005) * k, 1.0,
+                       CTexture(aRandom, 180)});
   return aLayers;
 }
 
