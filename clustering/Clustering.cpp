@@ -25,7 +25,11 @@ void showStage(const char* aStage, int aCount) {
   if (aTerminal) std::cerr << "clustering: " << aStage << " (" << aCount << " tracks)" << std::endl;
 }
 
+CClusteringTimes theTimes;
+
 }  // namespace
+
+const CClusteringTimes& lastClusteringTimes() { return theTimes; }
 
 void clustering(std::vector<CTrack>& aTracks) {
   CVector<bool> aValidTracks(static_cast<int>(aTracks.size()), true);
@@ -43,6 +47,7 @@ void clustering(std::vector<CTrack>& aTracks) {
   double _start1 = now();
   buildHOGraph(aTracks, aValidTracks, mGraph);
   double _finish1 = now();
+  theTimes.mGraph = _finish1 - _start1;
   mStatus << "clustering   >> TIME FOR build Graph:    [ " << _finish1 - _start1 << " sec ]"
           << std::endl;
 
@@ -52,6 +57,7 @@ void clustering(std::vector<CTrack>& aTracks) {
   _start1 = now();
   splitTracks(0, aTracks, mRegionNo);
   _finish1 = now();
+  theTimes.mSplit = _finish1 - _start1;
   mStatus << "clustering   >> TIME FOR split Tracks:   [ " << _finish1 - _start1 << " sec ]"
           << std::endl;
 
@@ -59,6 +65,7 @@ void clustering(std::vector<CTrack>& aTracks) {
   _start1 = now();
   mergeClustersAffine(aTracks);
   _finish1 = now();
+  theTimes.mMerge = _finish1 - _start1;
   mStatus << "clustering   >> TIME FOR mergeClusters:  [ " << _finish1 - _start1 << " sec ]"
           << std::endl;
 }

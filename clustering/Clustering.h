@@ -11,3 +11,11 @@
 // mGraph. Trajectories without a step take no part. Writes the track counts and the time of
 // each stage ("clustering   >> ...") around the stages' own lines to the status log.
 void clustering(std::vector<CTrack>& aTracks);
+
+// Wall-clock seconds of each stage of the last clustering call (for benchmarks).
+struct CClusteringTimes {
+  double mGraph = 0;
+  double mSplit = 0;
+  double mMerge = 0;
+};
+const CClusteringTimes& lastClusteringTimes();

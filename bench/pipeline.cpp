@@ -1,0 +1,170 @@
+// The whole run, timed per stage: flow, tracking, graph, split, merge and output, with the
+// peak resident memory after each stage. One run, not a repeated measurement.
+//
+//   bench_pipeline                      generates the 20-frame 640 x 480 sequence with three
+//                                       objects in a fresh temporary folder, runs it at grid
+//                                       step 8 and removes the folder
+//   bench_pipeline SEQ.bmf FIRST COUNT STEP
+//                                       runs over an existing sequence; flows already in its
+//                                       result folder are read, not computed
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/FlowPictures.h"
+#include "app/Globals.h"
+#include "app/Run.h"
+#include "clustering/Clustering.h"
+#include "evaluation/ComputeError.h"
+#include "flow/CMatching.h"
+#include "tracking/TrackFiles.h"
+#include "tracking/Tracker.h"
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kFrames = 20;
+constexpr int kStep = 8;
+
+double now() {
+  timeval aTime;
+  gettimeofday(&aTime, nullptr);
+  return aTime.tv_sec + aTime.tv_usec / 1e6;
+}
+
+// Peak resident set of the process so far, in MiB.
+double peakMiB() {
+  rusage aUsage;
+  getrusage(RUSAGE_SELF, &aUsage);
+  return aUsage.ru_maxrss / 1024.0;
+}
+
+std::string ownFolder() {
+  char aPath[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", aPath, sizeof(aPath) - 1);
+  if (n <= 0) return ".";
+  aPath[n] = '\0';
+  return std::filesystem::path(aPath).parent_path().string();
+}
+
+struct CStage {
+  const char* mName;
+  double mSeconds;
+  double mPeak;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 1 && argc != 5) {
+    std::fprintf(stderr, "usage: bench_pipeline [SEQUENCE.bmf FIRST COUNT STEP]\n");
+    return 2;
+  }
+  std::string aTempDir;
+  std::vector<std::string> aArguments = {"quorvik"};
+  if (argc == 5) {
+    aArguments.insert(aArguments.end(), argv + 1, argv + 5);
+  } else {
+    char aTemplate[] = "/tmp/quorvik-bench-pipeline-XXXXXX";
+    if (mkdtemp(aTemplate) == nullptr) {
+      std::perror("bench_pipeline: temporary folder");
+      return 1;
+    }
+    aTempDir = aTemplate;
+    const std::string aGenerate = ownFolder() + "/quorvik-generate --out " + aTempDir +
+                                  " --name synth --size " + std::to_string(kWidth) + " " +
+                                  std::to_string(kHeight) + " --frames " + std::to_string(kFrames) +
+                                  " --objects 3 >/dev/null";
+    if (std::system(aGenerate.c_str()) != 0) {
+      std::fprintf(stderr, "bench_pipeline: could not run %s\n", aGenerate.c_str());
+      std::filesystem::remove_all(aTempDir);
+      return 1;
+    }
+    aArguments.insert(aArguments.end(), {aTempDir + "/synth.bmf", "0", std::to_string(kFrames),
+                                         std::to_string(kStep)});
+  }
+  std::vector<char*> aArgv;
+  for (std::string& a : aArguments) aArgv.push_back(a.data());
+
+  raiseDataSegmentLimit();
+  if (setUpRun(static_cast<int>(aArgv.size()), aArgv.data()) != 0) return 1;
+  const std::clock_t aStart = std::clock();
+  std::vector<CStage> aStages;
+
+  CTensor<float> aFirstFrame;
+  if (!readFrame(mStartFrame, aFirstFrame)) return 1;
+  mXSize = aFirstFrame.xSize();
+  mYSize = aFirstFrame.ySize();
+
+  // Flow time is what the pair flows take; tracking is the rest of the tracker.
+  double aFlowSeconds = 0;
+  int aFlowPairs = 0;
+  const CPairFlow aTimedFlow = [&](const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+                                   const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
+                                   const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
+                                   CTensor<float>& aForward, CTensor<float>& aBackward) {
+    const double t0 = now();
+    CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
+    aFlowSeconds += now() - t0;
+    aFlowPairs++;
+  };
+  const double aTrackStart = now();
+  mStatus << "Tracks are being computed..." << std::endl;
+  if (!computeTracks(aFirstFrame, aTimedFlow, &showFlow)) return 1;
+  const double aTrackSeconds = now() - aTrackStart;
+  aStages.push_back({"flow", aFlowSeconds, peakMiB()});
+  aStages.push_back({"tracking", aTrackSeconds - aFlowSeconds, peakMiB()});
+
+  clustering(mTracks);
+  const CClusteringTimes& aTimes = lastClusteringTimes();
+  aStages.push_back({"graph", aTimes.mGraph, peakMiB()});
+  aStages.push_back({"split", aTimes.mSplit, peakMiB()});
+  aStages.push_back({"merge", aTimes.mMerge, peakMiB()});
+
+  const double aOutputStart = now();
+  if (!writeTracks()) return 1;
+  computeError(mTracks);
+  if (!writeSegmentPictures() || !finishRun(aStart)) return 1;
+  aStages.push_back({"output", now() - aOutputStart, peakMiB()});
+
+  int aThreads = 1;
+#ifdef _OPENMP
+  aThreads = omp_get_max_threads();
+#endif
+  int aValid = 0;
+  for (const CTrack& aTrack : mTracks) aValid += aTrack.mx.empty() ? 0 : 1;
+  std::printf("%s, frames %d ... %d, %d x %d, step %d, %d threads\n", aArguments[1].c_str(),
+              mStartFrame, mStartFrame + mSequenceLength - 1, mXSize, mYSize, mStep, aThreads);
+  std::printf("%d flow pairs computed, %zu tracks (%d with a step), %d clusters\n", aFlowPairs,
+              mTracks.size(), aValid, mRegionNo);
+  std::printf("%-10s %10s %14s\n", "stage", "seconds", "peak MiB");
+  double aTotal = 0;
+  for (const CStage& s : aStages) {
+    std::printf("%-10s %10.2f %14.1f\n", s.mName, s.mSeconds, s.mPeak);
+    aTotal += s.mSeconds;
+  }
+  std::printf("%-10s %10.2f %14.1f\n", "total", aTotal, peakMiB());
+  std::printf("processor time %.1f s\n",
+              static_cast<double>(std::clock() - aStart) / CLOCKS_PER_SEC);
+  if (std::FILE* aError = std::fopen((mResultDir + "error.txt").c_str(), "r")) {
+    double aPositives = 0, aNegatives = 0, aShare = 0;
+    if (std::fscanf(aError, "%lf %lf %lf", &aPositives, &aNegatives, &aShare) == 3)
+      std::printf("wrong votes %.2f %%\n", aShare);
+    std::fclose(aError);
+  }
+  if (!aTempDir.empty()) std::filesystem::remove_all(aTempDir);
+  return 0;
+}
