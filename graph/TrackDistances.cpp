@@ -5,10 +5,13 @@
 #include <limits>
 
 #include "app/Globals.h"
+#include "graph/FourthRoot.h"
 
 namespace {
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
+// exp(-110) is about 1.7e-48, less than half the smallest float (1.4e-45).
+constexpr float kZeroExponent = -110.0f;
 
 struct CPoint {
   float x, y;
@@ -90,19 +93,21 @@ void offer(CTrack& A, int c, float dx, float dy, float spdist) {
   aDY[p] = dy;
 }
 
-// The similarity-transform error on plain points (see getSimTransError).
-float simTransError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoint z2) {
-  const float v1x = y1.x - x1.x, v1y = y1.y - x1.y;
-  const float v2x = y2.x - x2.x, v2y = y2.y - x2.y;
-  const float w1x = z1.x - x1.x, w1y = z1.y - x1.y;
-  const float u1x = z1.x - y1.x, u1y = z1.y - y1.y;
-  const float w1_l = std::sqrt(w1x * w1x + w1y * w1y);
-  const float u1_l = std::sqrt(u1x * u1x + u1y * u1y);
-  const float v1_l = std::sqrt(v1x * v1x + v1y * v1y);
-  const float v2_l = std::sqrt(v2x * v2x + v2y * v2y);
+inline float length(CPoint x, CPoint y) {
+  const float dx = y.x - x.x, dy = y.y - x.y;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+// The similarity-transform error (see getSimTransError) with the lengths of x1-y1 (v1_l),
+// x2-y2 (v2_l), x1-z1 (w1_l) and y1-z1 (u1_l) given: the three errors of a triple sample share
+// them, and a length does not depend on the direction in which it is measured.
+inline float predictionError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoint z2,
+                             float v1_l, float v2_l, float w1_l, float u1_l) {
   // A segment of length 0 carries no rotation or scale, and a third point on an end of the
   // segment has an infinite stabiliser: no finite error exists.
   if (v1_l == 0.0f || v2_l == 0.0f || w1_l == 0.0f || u1_l == 0.0f) return kInfinity;
+  const float v1x = y1.x - x1.x, v1y = y1.y - x1.y;
+  const float v2x = y2.x - x2.x, v2y = y2.y - x2.y;
   const float s = (v1x * v2x + v1y * v2y) / (v2_l * v1_l);
   float salpha = std::sqrt(std::max(0.0f, 1.0f - s * s));
   if (v1x * v2y - v1y * v2x < 0.0f) salpha = -salpha;
@@ -116,16 +121,24 @@ float simTransError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoin
   const float zzy = (r10 * z1.x + r11 * z1.y) + ty;
   const float aRecipSum = 1.0f / w1_l + 1.0f / u1_l;
   const float aBase = static_cast<float>(0.5 * static_cast<double>(v1_l) * aRecipSum);
-  const float aStabilizer = static_cast<float>(std::pow(static_cast<double>(aBase), 0.25));
+  const float aStabilizer = fourthRootToFloat(static_cast<double>(aBase));
   const float ex = zzx - z2.x, ey = zzy - z2.y;
   const float aError = (ex * ex + ey * ey) * aStabilizer;
   return std::isnan(aError) ? kInfinity : aError;
+}
+
+// The similarity-transform error on plain points.
+float simTransError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoint z2) {
+  return predictionError(x1, x2, y1, y2, z1, z2, length(x1, y1), length(x2, y2), length(x1, z1),
+                         length(y1, z1));
 }
 
 // Affinity of the accumulated worst error; aStep is the frame gap of the last pass.
 inline float affinity(float maxDist, float sptDist, int aStep) {
   const float aExponent = ((maxDist * sptDist) * static_cast<float>(FRAME_SAMPLE)) /
                           static_cast<float>(aStep) * (-ADJACENCY_WEIGHT);
+  // Below this exponent the exponential rounds to float 0; the library's underflow path is slow.
+  if (aExponent < kZeroExponent) return 0.0f;
   const float aWeight = static_cast<float>(std::exp(static_cast<double>(aExponent)));
   // Infinite errors at zero distance give 0 * infinity: such a triple is degenerate.
   return std::isnan(aWeight) ? 0.0f : aWeight;
@@ -163,23 +176,33 @@ float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sp
       const CPoint a1 = positionAt(A, t), a2 = positionAt(A, t + aStep);
       const CPoint b1 = positionAt(B, t), b2 = positionAt(B, t + aStep);
       const CPoint c1 = positionAt(C, t), c2 = positionAt(C, t + aStep);
-      float tmpDist = simTransError(b1, b2, c1, c2, a1, a2);
-      tmpDist = std::max(tmpDist, simTransError(a1, a2, c1, c2, b1, b2));
-      tmpDist = std::max(tmpDist, simTransError(a1, a2, b1, b2, c1, c2));
       float flowvar = std::min(std::min(flowVariation(A, t, aStep), flowVariation(B, t, aStep)),
                                flowVariation(C, t, aStep));
       flowvar = std::max(flowvar, kMinFlowVariation);
-      const float aScaled = (1.0f / (flowvar * flowvar)) * tmpDist;
-      if (aScaled > maxDist) {
-        maxDist = aScaled;
-        // The affinity only falls as maxDist grows (every float step is monotone), so the
-        // current value bounds the final one from above.
-        if (aBounded) {
-          const float aBound = affinity(maxDist, sptDist, tstep);
-          if (static_cast<double>(aBound) < aNegativeThreshold && aLengthF * aBound <= aBestProduct)
-            return aBound;
-        }
-      }
+      const float aInvVar = 1.0f / (flowvar * flowvar);
+      const float lAB1 = length(a1, b1), lAC1 = length(a1, c1), lBC1 = length(b1, c1);
+      const float lBC2 = length(b2, c2);
+      // The sample's error is the largest of three predictions, and the affinity only falls as
+      // it grows (every float step is monotone): once a part of it settles the outcome, the
+      // current value bounds the final one from above and the rest need not be evaluated.
+      auto aSettled = [&](float aPartial, float& aBound) {
+        const float aScaled = aInvVar * aPartial;
+        if (!aBounded || !(aScaled > maxDist)) return false;
+        aBound = affinity(aScaled, sptDist, tstep);
+        return static_cast<double>(aBound) < aNegativeThreshold &&
+               aLengthF * aBound <= aBestProduct;
+      };
+      float aBound = 0.0f;
+      float tmpDist = predictionError(b1, b2, c1, c2, a1, a2, lBC1, lBC2, lAB1, lAC1);
+      if (aSettled(tmpDist, aBound)) return aBound;
+      tmpDist = std::max(tmpDist,
+                         predictionError(a1, a2, c1, c2, b1, b2, lAC1, length(a2, c2), lAB1, lBC1));
+      if (aSettled(tmpDist, aBound)) return aBound;
+      tmpDist = std::max(tmpDist,
+                         predictionError(a1, a2, b1, b2, c1, c2, lAB1, length(a2, b2), lAC1, lBC1));
+      if (aSettled(tmpDist, aBound)) return aBound;
+      const float aScaled = aInvVar * tmpDist;
+      if (aScaled > maxDist) maxDist = aScaled;
     }
   }
   return affinity(maxDist, sptDist, tstep);
