@@ -10,6 +10,7 @@
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
 
 namespace {
@@ -61,12 +62,7 @@ CFrame makeFrame(const CTexture& aBack, const CTexture& aFront, double aShiftX, 
         f.mImage(x, y, c) = aInSquare ? aFront.at(x - aSquareX, y - aSquareY, c)
                                       : aBack.at(x - aShiftX, y - aShiftY, c);
       }
-  NFilter::recursiveSmoothX(f.mImage, 0.8f);
-  NFilter::recursiveSmoothY(f.mImage, 0.8f);
-  for (int i = 0; i < f.mImage.size(); i++)
-    f.mImage[i] = std::fmin(255.0f, std::fmax(0.0f, f.mImage[i]));
-  CMatching::computeHOG(f.mImage, f.mHOG);
-  hogEnergy(f.mHOG, f.mEnergy);
+  prepareFrame(f.mImage, f.mHOG, f.mEnergy);
   return f;
 }
 

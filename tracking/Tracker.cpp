@@ -12,14 +12,13 @@
 #include "app/Globals.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
 #include "tracking/CFlowVariation.h"
 #include "tracking/DistanceTransform.h"
 
 namespace {
 
-// Pre-smoothing of every frame before any measure is taken.
-constexpr float kFrameSigma = 0.8f;
 // Integration scale of the corner measure that decides seeding and texture.
 constexpr float kCornerRho = 1.0f;
 // Seeds keep this many pixels from every border.
@@ -33,26 +32,6 @@ std::string resultFileName(const char* aPattern, int aFrame) {
   char aName[32];
   std::snprintf(aName, sizeof(aName), aPattern, aFrame);
   return mResultDir + aName;
-}
-
-// Smoothing, clamping to 0 ... 255, HOG field and HOG energy of one frame.
-void prepareFrame(CTensor<float>& aImage, CTensor<float>& aHOG, CMatrix<float>& aEnergy) {
-  NFilter::recursiveSmoothX(aImage, kFrameSigma);
-  NFilter::recursiveSmoothY(aImage, kFrameSigma);
-  float* aData = aImage.data();
-  for (int i = 0; i < aImage.size(); i++) {
-    if (aData[i] > 255.0f) aData[i] = 255.0f;
-    if (aData[i] < 0.0f) aData[i] = 0.0f;
-  }
-  CMatching::computeHOG(aImage, aHOG);
-  aEnergy.setSize(aImage.xSize(), aImage.ySize());
-  aEnergy.fill(0.0f);
-  const int aPlane = aEnergy.size();
-  for (int z = 0; z < aHOG.zSize(); z++) {
-    const float* aChannel = aHOG.data() + static_cast<size_t>(z) * aPlane;
-    float* aOut = aEnergy.data();
-    for (int i = 0; i < aPlane; i++) aOut[i] += aChannel[i];
-  }
 }
 
 // Squared distance to the nearest live track end; 1e20 everywhere before the first step.

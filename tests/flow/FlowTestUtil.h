@@ -8,6 +8,7 @@
 
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
+#include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
@@ -59,12 +60,7 @@ struct Frame {
 inline Frame prepare(const CTensor<float>& aPicture) {
   Frame f;
   f.mImage = aPicture;
-  NFilter::recursiveSmoothX(f.mImage, 0.8f);
-  NFilter::recursiveSmoothY(f.mImage, 0.8f);
-  for (int i = 0; i < f.mImage.size(); i++)
-    f.mImage[i] = std::fmin(255.0f, std::fmax(0.0f, f.mImage[i]));
-  CMatching::computeHOG(f.mImage, f.mHOG);
-  hogEnergy(f.mHOG, f.mEnergy);
+  prepareFrame(f.mImage, f.mHOG, f.mEnergy);
   return f;
 }
 
