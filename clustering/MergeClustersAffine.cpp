@@ -7,6 +7,7 @@
 #include "foundation/CMatrix.h"
 #include "foundation/CVector.h"
 #include "foundation/NMath.h"
+#include "graph/TrackDistances.h"
 
 namespace {
 
@@ -45,6 +46,11 @@ bool stepAt(const CTrack& aTrack, int t, CStep& aStep) {
   aStep.nx = aTrack.mx[aTime];
   aStep.ny = aTrack.my[aTime];
   aStep.weight = 1.0f / (flowvar * flowvar);
+  // Where the flow is exactly constant the variation is 0 and the weight infinite; an exact fit
+  // would then cost 0 * infinity and every loss of the cluster would be undefined, so no merge
+  // could ever take place. Such a step weighs as much as the smallest variation the graph
+  // divides by.
+  if (!std::isfinite(aStep.weight)) aStep.weight = 1.0f / (kMinFlowVariation * kMinFlowVariation);
   return true;
 }
 

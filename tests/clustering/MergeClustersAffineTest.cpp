@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -169,6 +170,19 @@ TEST_F(MergeClusters, MergesTouchingClustersWithOneMotion) {
   EXPECT_EQ(aLines[1].rfind("Merging 0 and 1: ", 0), 0u) << aLines[1];
   EXPECT_GT(lossOf(aLines[1]), 0.0);
   EXPECT_LE(lossOf(aLines[1]), 2.0);
+  for (const CTrack& aTrack : aTracks) EXPECT_EQ(aTrack.mLabel, 0);
+}
+
+TEST_F(MergeClusters, MergesClustersWithOneMotionWhereTheFlowVariationIsZero) {
+  std::vector<CTrack> aTracks;
+  addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.02f);
+  addBlock(aTracks, 1, 20, 0, 3, 3, 1.5f, -0.5f, 3, 0.02f);
+  for (CTrack& aTrack : aTracks) std::fill(aTrack.mFlowVar.begin(), aTrack.mFlowVar.end(), 0.0f);
+  mergeClustersAffine(aTracks);
+  const std::vector<std::string> aLines = mergeLines();
+  ASSERT_EQ(aLines.size(), 2u);
+  EXPECT_EQ(aLines[1].rfind("Merging 0 and 1: ", 0), 0u) << aLines[1];
+  EXPECT_TRUE(std::isfinite(lossOf(aLines[1])));
   for (const CTrack& aTrack : aTracks) EXPECT_EQ(aTrack.mLabel, 0);
 }
 
