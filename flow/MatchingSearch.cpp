@@ -2,6 +2,7 @@
 // search that must lead back to the start point and a distinctiveness score (how much better
 // the best candidate is than the runner-up).
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <vector>
 
@@ -26,22 +27,41 @@ constexpr int kMaxRoundTripError = 1;
 constexpr float kLoneMatchFactor = 10.0f;
 constexpr double kScoreEpsilon = 1e-6;
 
-// Offsets, within a channel-planar HOG tensor, of the 135 descriptor values relative to the
-// point, in descriptor order (rows of positions, columns, then orientation bins).
-std::vector<int> descriptorOffsets(int aXSize, int aYSize) {
-  std::vector<int> aOffsets;
+// The HOG tensor is channel-planar: the 15 bins of a pixel lie a plane apart, so a descriptor
+// would touch 135 cache lines. The search reads it from a copy with the bins of each pixel side
+// by side (pixel-major), where a descriptor is nine runs of 15 consecutive values.
+void interleaveBins(const CTensor<float>& aHOG, std::vector<float>& aInterleaved) {
+  const int aPlane = aHOG.xSize() * aHOG.ySize();
+  aInterleaved.resize(static_cast<size_t>(aPlane) * kHOGBins);
+  const float* aData = aHOG.data();
+  for (int b = 0; b < kHOGBins; b++) {
+    const float* aBin = aData + static_cast<size_t>(b) * aPlane;
+    for (int i = 0; i < aPlane; i++) aInterleaved[static_cast<size_t>(i) * kHOGBins + b] = aBin[i];
+  }
+}
+
+// Offsets, within a pixel-major HOG copy, of the 135 descriptor values relative to the point,
+// in descriptor order (rows of positions, columns, then orientation bins).
+std::vector<std::ptrdiff_t> descriptorOffsets(int aXSize) {
+  std::vector<std::ptrdiff_t> aOffsets;
   aOffsets.reserve(kDescriptorSize);
   for (int dy = -kDescriptorReach; dy <= kDescriptorReach; dy += kDescriptorSpacing)
     for (int dx = -kDescriptorReach; dx <= kDescriptorReach; dx += kDescriptorSpacing)
-      for (int b = 0; b < kHOGBins; b++) aOffsets.push_back(dx + aXSize * (dy + aYSize * b));
+      for (int b = 0; b < kHOGBins; b++)
+        aOffsets.push_back((dx + static_cast<std::ptrdiff_t>(aXSize) * dy) * kHOGBins + b);
   return aOffsets;
+}
+
+// Start of pixel (x, y) in a pixel-major HOG copy.
+inline std::ptrdiff_t pixelBase(int x, int y, int aXSize) {
+  return (x + static_cast<std::ptrdiff_t>(aXSize) * y) * kHOGBins;
 }
 
 // Squared distance between aDescriptor and the descriptor at aHOG[aBase + offsets], summed in
 // descriptor order. Stops early, returning a value >= aBound, once the partial sum reaches
 // aBound: the terms are non-negative, so the full sum could only be larger.
-inline float descriptorDistance(const float* aDescriptor, const float* aHOG, int aBase,
-                                const int* aOffsets, float aBound) {
+inline float descriptorDistance(const float* aDescriptor, const float* aHOG, std::ptrdiff_t aBase,
+                                const std::ptrdiff_t* aOffsets, float aBound) {
   float aSum = 0.0f;
   for (int k = 0; k < kDescriptorSize; k += kHOGBins) {
     for (int b = k; b < k + kHOGBins; b++) {
@@ -76,11 +96,23 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
                             const CMatrix<bool>& aAllowed) {
   const int aXSize = aHOG2.xSize();
   const int aYSize = aHOG2.ySize();
-  const std::vector<int> aOffsets = descriptorOffsets(aXSize, aYSize);
-  const int* aOff = aOffsets.data();
-  const float* aHOGData1 = aHOG1.data();
-  const float* aHOGData2 = aHOG2.data();
-  const int aAllowedWidth = aAllowed.xSize();
+  const std::vector<std::ptrdiff_t> aOffsets = descriptorOffsets(aXSize);
+  const std::ptrdiff_t* aOff = aOffsets.data();
+  std::vector<float> aInterleaved1, aInterleaved2;
+  interleaveBins(aHOG1, aInterleaved1);
+  interleaveBins(aHOG2, aInterleaved2);
+  const float* aHOGData1 = aInterleaved1.data();
+  const float* aHOGData2 = aInterleaved2.data();
+  // The admissible displacements of each row of the window, ascending: the searches visit
+  // exactly these, in the same order as a scan of the whole window would.
+  std::vector<int> aRowStart(static_cast<size_t>(aAllowed.ySize()) + 1, 0);
+  std::vector<int> aColumns;
+  for (int r = 0; r < aAllowed.ySize(); r++) {
+    for (int c = 0; c < aAllowed.xSize(); c++)
+      if (aAllowed(c, r)) aColumns.push_back(c);
+    aRowStart[static_cast<size_t>(r) + 1] = static_cast<int>(aColumns.size());
+  }
+  const int* aColumnData = aColumns.data();
   float aDescriptor1[kDescriptorSize];
   float aDescriptor2[kDescriptorSize];
   const int aLow = kDescriptorReach;
@@ -96,7 +128,7 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
       aPoint.mStopped = true;
       continue;
     }
-    const int aBase0 = x0 + aXSize * y0;
+    const std::ptrdiff_t aBase0 = pixelBase(x0, y0, aXSize);
     for (int k = 0; k < kDescriptorSize; k++) aDescriptor1[k] = aHOGData1[aBase0 + aOff[k]];
     const float aE1 = aEnergy1(x0, y0);
 
@@ -107,13 +139,16 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
     const int aFromX = std::max(x0 + rx1, aLow), aToX = std::min(x0 + rx2, aHighX);
     const int aFromY = std::max(y0 + ry1, aLow), aToY = std::min(y0 + ry2, aHighY);
     for (int y = aFromY; y <= aToY; y++) {
-      const bool* aAllowedRow = aAllowed.data() + (y - y0 - ry1) * aAllowedWidth;
-      for (int x = aFromX; x <= aToX; x++) {
-        if (!aAllowedRow[x - x0 - rx1]) continue;
+      const int r = y - y0 - ry1;
+      const int* aFirst = aColumnData + aRowStart[r];
+      const int* aLast = aColumnData + aRowStart[r + 1];
+      for (const int* c = std::lower_bound(aFirst, aLast, aFromX - x0 - rx1);
+           c != aLast && *c <= aToX - x0 - rx1; ++c) {
+        const int x = x0 + rx1 + *c;
         if (!energiesMatch(aE1, aEnergy2(x, y))) continue;
         if (colourDistance(aImage1, x0, y0, aImage2, x, y) > kMaxColourDistance) continue;
         const float d =
-            descriptorDistance(aDescriptor1, aHOGData2, x + aXSize * y, aOff, aBest2Dist);
+            descriptorDistance(aDescriptor1, aHOGData2, pixelBase(x, y, aXSize), aOff, aBest2Dist);
         if (d < aBestDist) {
           aBest2Dist = aBestDist;
           aBestDist = d;
@@ -130,7 +165,7 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
     }
 
     // Backward search from the best candidate into the first image.
-    const int aBestBase = aBestX + aXSize * aBestY;
+    const std::ptrdiff_t aBestBase = pixelBase(aBestX, aBestY, aXSize);
     for (int k = 0; k < kDescriptorSize; k++) aDescriptor2[k] = aHOGData2[aBestBase + aOff[k]];
     const float aE2 = aEnergy2(aBestX, aBestY);
     float aBackDist = kNoDistance;
@@ -138,13 +173,17 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
     const int aBackFromX = std::max(aBestX - rx2, aLow), aBackToX = std::min(aBestX - rx1, aHighX);
     const int aBackFromY = std::max(aBestY - ry2, aLow), aBackToY = std::min(aBestY - ry1, aHighY);
     for (int y = aBackFromY; y <= aBackToY; y++) {
-      const bool* aAllowedRow = aAllowed.data() + (aBestY - y - ry1) * aAllowedWidth;
-      for (int x = aBackFromX; x <= aBackToX; x++) {
-        if (!aAllowedRow[aBestX - x - rx1]) continue;
+      // x = aBestX - rx1 - column grows as the column falls.
+      const int r = aBestY - y - ry1;
+      const int* aFirst = aColumnData + aRowStart[r];
+      const int* aEnd =
+          std::upper_bound(aFirst, aColumnData + aRowStart[r + 1], aBestX - rx1 - aBackFromX);
+      for (const int* c = aEnd; c != aFirst && *(c - 1) >= aBestX - rx1 - aBackToX; --c) {
+        const int x = aBestX - rx1 - *(c - 1);
         if (!energiesMatch(aEnergy1(x, y), aE2)) continue;
         if (colourDistance(aImage1, x, y, aImage2, aBestX, aBestY) > kMaxColourDistance) continue;
         const float d =
-            descriptorDistance(aDescriptor2, aHOGData1, x + aXSize * y, aOff, aBackDist);
+            descriptorDistance(aDescriptor2, aHOGData1, pixelBase(x, y, aXSize), aOff, aBackDist);
         if (d < aBackDist) {
           aBackDist = d;
           aBackX = x;
