@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,18 +13,20 @@
 #include <string>
 #include <vector>
 
-#include "app/FlowPictures.h"
-#include "app/Globals.h"
+#include "app/SegmentPictures.h"
+#include "clustering/Clustering.h"
+#include "evaluation/ComputeError.h"
+#include "flow/CMatching.h"
+#include "flow/FlowPictures.h"
+#include "foundation/Exceptions.h"
+#include "settings/RunSettings.h"
+#include "tracking/CTrack.h"
+#include "tracking/TrackFiles.h"
 
 namespace {
 
 constexpr rlim_t kDataSoftLimit = 6000000000ULL;
 constexpr rlim_t kDataHardLimit = 7000000000ULL;
-// Grey of tracks that belong to no region.
-constexpr float kUnlabelledGrey = 230.0f;
-// Segment pictures blend the frame with white: value * 0.7 + 255 * 0.3.
-constexpr double kFrameShare = 0.7;
-constexpr double kWhiteShare = 76.5;
 
 // strtol as the command line is specified: text that is not a number gives 0. Only a number
 // beyond the range of int is invalid, since it cannot be held without changing its value.
@@ -90,6 +93,10 @@ void raiseDataSegmentLimit() {
 }
 
 int setUpRun(int argc, char** argv) {
+  // A process may run several times (tests, benchmarks); a log left open by a failed run is
+  // closed first so that this run's log can be opened.
+  if (mStatus.is_open()) mStatus.close();
+  mStatus.clear();
   if (argc != 5) {
     std::cerr << "Usage: " << (argc > 0 ? argv[0] : "quorvik") << " SEQUENCE.bmf FIRST COUNT STEP"
               << std::endl;
@@ -165,47 +172,6 @@ bool readFrame(int aFrame, CTensor<float>& aImage) {
   return true;
 }
 
-bool writeSegmentPictures() {
-  const int r = mStep / 4;
-  for (int t = 0; t < mSequenceLength; t++) {
-    const int a = mStartFrame + t;
-    CTensor<float> aShow(mXSize, mYSize, 3, 255.0f);
-    if (!readFrame(a, aShow)) return false;
-    if (aShow.xSize() != mXSize || aShow.ySize() != mYSize) {
-      std::cerr << "Frame " << mInput(a) << " is " << aShow.xSize() << " x " << aShow.ySize()
-                << ", not " << mXSize << " x " << mYSize << " like the first frame" << std::endl;
-      return false;
-    }
-    float* aData = aShow.data();
-    for (int i = 0; i < aShow.size(); i++)
-      aData[i] = static_cast<float>(aData[i] * kFrameShare + kWhiteShare);
-    for (const CTrack& aTrack : mTracks) {
-      const int aTime = t - aTrack.mSetupTime;
-      if (aTime < 0 || aTime > static_cast<int>(aTrack.mx.size())) continue;
-      const int x = aTime == 0 ? aTrack.mox : static_cast<int>(aTrack.mx[aTime - 1]);
-      const int y = aTime == 0 ? aTrack.moy : static_cast<int>(aTrack.my[aTime - 1]);
-      float aColor[3] = {kUnlabelledGrey, kUnlabelledGrey, kUnlabelledGrey};
-      if (aTrack.mLabel >= 0) {
-        // The palette has 25 colours; higher labels reuse them cyclically.
-        const int aLabel = aTrack.mLabel % kPaletteSize;
-        aColor[0] = static_cast<float>(mR[aLabel]);
-        aColor[1] = static_cast<float>(mG[aLabel]);
-        aColor[2] = static_cast<float>(mB[aLabel]);
-      }
-      const int x1 = std::max(x - r, 0), y1 = std::max(y - r, 0);
-      const int x2 = x + r < mXSize ? x + r : mXSize - 1;
-      const int y2 = y + r < mYSize ? y + r : mYSize - 1;
-      for (int c = 0; c < 3; c++)
-        for (int yy = y1; yy <= y2; yy++)
-          for (int xx = x1; xx <= x2; xx++) aShow(xx, yy, c) = aColor[c];
-    }
-    char aName[32];
-    std::snprintf(aName, sizeof(aName), "Segments%03d.ppm", a);
-    if (!aShow.writeToPPM((mResultDir + aName).c_str())) return false;
-  }
-  return true;
-}
-
 bool finishRun(std::clock_t aStart) {
   const std::clock_t aFinish = std::clock();
   mStatus << "Computation time: " << (aFinish - aStart) / 1000000.0 << " seconds" << std::endl;
@@ -215,4 +181,58 @@ bool finishRun(std::clock_t aStart) {
     return false;
   }
   return true;
+}
+
+namespace {
+
+int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
+  // Beyond a file-size limit a write should fail and be reported, not kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  raiseDataSegmentLimit();
+  // The random draws of the graph, the splitting and the k-means start from the C library's
+  // initial sequence, as in a fresh process, also when a process runs several times.
+  std::srand(1);
+  if (const int aStatus = setUpRun(argc, argv); aStatus != 0) return aStatus;
+  const std::clock_t aStart = std::clock();
+  auto phaseDone = [&](const char* aPhase) {
+    if (aHooks.mPhaseDone) aHooks.mPhaseDone(aPhase);
+  };
+
+  CTensor<float> aFirstFrame;
+  if (!readFrame(mStartFrame, aFirstFrame)) return kRunFailed;
+  mXSize = aFirstFrame.xSize();
+  mYSize = aFirstFrame.ySize();
+
+  // Trajectories: from the cache when this range was tracked before, else from the frames.
+  if (!readTrackFromFile(mTracks)) {
+    mStatus << "Tracks are being computed..." << std::endl;
+    const CPairFlow aPairFlow = aHooks.mPairFlow ? aHooks.mPairFlow : CMatching::hogFlow;
+    if (!computeTracks(aFirstFrame, aPairFlow, &showFlow)) return kRunFailed;
+  }
+  phaseDone("tracks");
+
+  clustering(mTracks);
+  phaseDone("clustering");
+
+  if (!writeTracks()) return kRunFailed;
+  computeError(mTracks);
+  if (!writeSegmentPictures()) return kRunFailed;
+  if (!finishRun(aStart)) return kRunFailed;
+  phaseDone("output");
+  return 0;
+}
+
+}  // namespace
+
+int runQuorvik(int argc, char** argv, const CRunHooks& aHooks) {
+  try {
+    return runPhases(argc, argv, aHooks);
+  } catch (const EInvalidFileFormat&) {
+  } catch (const ETensorIncompatibleSize&) {
+  } catch (const EIncompatibleMatrices&) {
+  } catch (const EFilterIncompatibleSize&) {
+  } catch (const EFilterNotAvailable&) {
+  } catch (const ENonquadraticMatrix&) {
+  }
+  return kRunFailed;
 }

@@ -1,16 +1,34 @@
-// The run's set-up and output steps: command line, sequence description, result folder,
-// status log, segment pictures and the closing time line. main calls them in run order.
+// The run as a library: the whole program from its command line to its last output file
+// (runQuorvik), which main, the benchmarks and the end-to-end tests share, and its set-up and
+// closing steps.
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "foundation/CTensor.h"
+#include "tracking/Tracker.h"
 
 // Exit status of a run that was refused or failed after it started.
 constexpr int kRunFailed = 1;
 // Exit status when the first argument is not a ".bmf" file.
 constexpr int kNotABmfFile = -1;
+
+// Lets a caller watch or replace parts of a run; the default runs the program as it is.
+struct CRunHooks {
+  // Computes the flows of a frame pair that is not cached; CMatching::hogFlow when empty.
+  CPairFlow mPairFlow;
+  // Called when a phase has ended: "tracks" (computed or read from the cache), "clustering"
+  // and "output".
+  std::function<void(const char* aPhase)> mPhaseDone;
+};
+
+// The whole run of "quorvik SEQUENCE.bmf FIRST COUNT STEP" (argv[0] is the program's name):
+// set-up, tracks from the cache or the tracker, clustering, "Tracks%d.dat", evaluation, segment
+// pictures and the closing time line. Returns the program's exit status. Exceptions of the
+// foundation (whose constructors have printed their message) end the run with kRunFailed.
+int runQuorvik(int argc, char** argv, const CRunHooks& aHooks = CRunHooks());
 
 // Raises the data-segment limit to 6,000,000,000 bytes (hard 7,000,000,000); a limit that is
 // already higher or unlimited stays as it is.
@@ -29,11 +47,6 @@ int setUpRun(int argc, char** argv);
 
 // Reads absolute frame aFrame of mInput into aImage. False after one line on standard error.
 bool readFrame(int aFrame, CTensor<float>& aImage);
-
-// Writes "Segments%03d.ppm" for every processed frame: the frame brightened towards white and
-// every track present at that frame as a square in its region's colour. False after one line
-// on standard error when a picture cannot be read or written.
-bool writeSegmentPictures();
 
 // Appends the "Computation time: " line (processor seconds since aStart) and closes the status
 // log. False after one line on standard error when the log could not be written completely.

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/Globals.h"
 #include "graph/HOGraph.h"
+#include "settings/RunSettings.h"
 
 namespace {
 

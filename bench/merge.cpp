@@ -5,8 +5,9 @@
 #include <cmath>
 #include <vector>
 
-#include "app/Globals.h"
 #include "clustering/MergeClustersAffine.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "tracking/CTrack.h"
 
 namespace {

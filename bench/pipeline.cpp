@@ -19,14 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "app/FlowPictures.h"
-#include "app/Globals.h"
 #include "app/Run.h"
 #include "clustering/Clustering.h"
-#include "evaluation/ComputeError.h"
 #include "flow/CMatching.h"
-#include "tracking/TrackFiles.h"
-#include "tracking/Tracker.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
+#include "tracking/CTrack.h"
 
 #ifdef _OPENMP
 #include <omp.h>
@@ -99,46 +97,38 @@ int main(int argc, char** argv) {
   std::vector<char*> aArgv;
   for (std::string& a : aArguments) aArgv.push_back(a.data());
 
-  raiseDataSegmentLimit();
-  if (setUpRun(static_cast<int>(aArgv.size()), aArgv.data()) != 0) return 1;
-  const std::clock_t aStart = std::clock();
-  std::vector<CStage> aStages;
-
-  CTensor<float> aFirstFrame;
-  if (!readFrame(mStartFrame, aFirstFrame)) return 1;
-  mXSize = aFirstFrame.xSize();
-  mYSize = aFirstFrame.ySize();
-
   // Flow time is what the pair flows take; tracking is the rest of the tracker.
+  std::vector<CStage> aStages;
   double aFlowSeconds = 0;
   int aFlowPairs = 0;
-  const CPairFlow aTimedFlow = [&](const CTensor<float>& aImage1, const CTensor<float>& aImage2,
-                                   const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
-                                   const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
-                                   CTensor<float>& aForward, CTensor<float>& aBackward) {
+  CRunHooks aHooks;
+  aHooks.mPairFlow = [&](const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+                         const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
+                         const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
+                         CTensor<float>& aForward, CTensor<float>& aBackward) {
     const double t0 = now();
     CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
     aFlowSeconds += now() - t0;
     aFlowPairs++;
   };
-  const double aTrackStart = now();
-  mStatus << "Tracks are being computed..." << std::endl;
-  if (!computeTracks(aFirstFrame, aTimedFlow, &showFlow)) return 1;
-  const double aTrackSeconds = now() - aTrackStart;
-  aStages.push_back({"flow", aFlowSeconds, peakMiB()});
-  aStages.push_back({"tracking", aTrackSeconds - aFlowSeconds, peakMiB()});
-
-  clustering(mTracks);
-  const CClusteringTimes& aTimes = lastClusteringTimes();
-  aStages.push_back({"graph", aTimes.mGraph, peakMiB()});
-  aStages.push_back({"split", aTimes.mSplit, peakMiB()});
-  aStages.push_back({"merge", aTimes.mMerge, peakMiB()});
-
-  const double aOutputStart = now();
-  if (!writeTracks()) return 1;
-  computeError(mTracks);
-  if (!writeSegmentPictures() || !finishRun(aStart)) return 1;
-  aStages.push_back({"output", now() - aOutputStart, peakMiB()});
+  double aPhaseStart = now();
+  aHooks.mPhaseDone = [&](const std::string& aPhase) {
+    const double aSeconds = now() - aPhaseStart;
+    if (aPhase == "tracks") {
+      aStages.push_back({"flow", aFlowSeconds, peakMiB()});
+      aStages.push_back({"tracking", aSeconds - aFlowSeconds, peakMiB()});
+    } else if (aPhase == "clustering") {
+      const CClusteringTimes& aTimes = lastClusteringTimes();
+      aStages.push_back({"graph", aTimes.mGraph, peakMiB()});
+      aStages.push_back({"split", aTimes.mSplit, peakMiB()});
+      aStages.push_back({"merge", aTimes.mMerge, peakMiB()});
+    } else {
+      aStages.push_back({"output", aSeconds, peakMiB()});
+    }
+    aPhaseStart = now();
+  };
+  const std::clock_t aStart = std::clock();
+  if (runQuorvik(static_cast<int>(aArgv.size()), aArgv.data(), aHooks) != 0) return 1;
 
   int aThreads = 1;
 #ifdef _OPENMP

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/Globals.h"
 #include "spectral/ArpackSolver.h"
 #include "spectral/CGraph.h"
 #include "spectral/SplitTracks.h"

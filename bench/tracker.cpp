@@ -10,9 +10,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/FlowPictures.h"
-#include "app/Globals.h"
 #include "flow/CMatching.h"
+#include "flow/FlowPictures.h"
+#include "settings/RunSettings.h"
+#include "tracking/CTrack.h"
 
 namespace {
 

@@ -5,9 +5,10 @@
 
 #include <iostream>
 
-#include "app/Globals.h"
 #include "clustering/MergeClustersAffine.h"
 #include "graph/HOGraph.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "spectral/SplitTracks.h"
 
 namespace {
@@ -29,7 +30,9 @@ CClusteringTimes theTimes;
 
 }  // namespace
 
-const CClusteringTimes& lastClusteringTimes() { return theTimes; }
+const CClusteringTimes& lastClusteringTimes() {
+  return theTimes;
+}
 
 void clustering(std::vector<CTrack>& aTracks) {
   CVector<bool> aValidTracks(static_cast<int>(aTracks.size()), true);

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/Globals.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CVector.h"
 #include "foundation/NMath.h"
 #include "graph/TrackDistances.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 
 namespace {
 
@@ -33,18 +34,13 @@ struct CStep {
 bool stepAt(const CTrack& aTrack, int t, CStep& aStep) {
   const int aTime = t - aTrack.mSetupTime;
   if (aTime < 0 || aTime >= static_cast<int>(aTrack.mx.size())) return false;
-  float flowvar;
-  if (aTime == 0) {
-    aStep.x = static_cast<float>(aTrack.mox);
-    aStep.y = static_cast<float>(aTrack.moy);
-    flowvar = aTrack.mFlowVar[0];
-  } else {
-    aStep.x = aTrack.mx[aTime - 1];
-    aStep.y = aTrack.my[aTime - 1];
-    flowvar = aTrack.mFlowVar[aTime] - aTrack.mFlowVar[aTime - 1];
-  }
-  aStep.nx = aTrack.mx[aTime];
-  aStep.ny = aTrack.my[aTime];
+  const CTrackPoint aFrom = aTrack.positionAt(t), aTo = aTrack.positionAt(t + 1);
+  aStep.x = aFrom.x;
+  aStep.y = aFrom.y;
+  aStep.nx = aTo.x;
+  aStep.ny = aTo.y;
+  const float flowvar =
+      aTime == 0 ? aTrack.mFlowVar[0] : aTrack.mFlowVar[aTime] - aTrack.mFlowVar[aTime - 1];
   aStep.weight = 1.0f / (flowvar * flowvar);
   // Where the flow is exactly constant the variation is 0 and the weight infinite; an exact fit
   // would then cost 0 * infinity and every loss of the cluster would be undefined, so no merge
@@ -93,15 +89,13 @@ void markListNeighbors(const std::vector<CTrack>& aTracks, const CTrack& aTrack,
 // Smallest squared distance of the stored positions of two tracks over the steps of their
 // common window; kInitialMinDist when the window is empty.
 float closestApproach(const CTrack& A, const CTrack& B) {
-  const int aEndA = A.mSetupTime + static_cast<int>(A.mx.size());
-  const int aEndB = B.mSetupTime + static_cast<int>(B.mx.size());
   const int aStartTime = std::max(A.mSetupTime, B.mSetupTime);
-  const int aLength = std::min(aEndA, aEndB) - aStartTime;
+  const int aEndTime = std::min(A.endTime(), B.endTime());
   float aMinDist = kInitialMinDist;
-  for (int f = aStartTime + 1; f <= aStartTime + aLength; f++) {
-    const int ia = f - A.mSetupTime - 1, ib = f - B.mSetupTime - 1;
-    const float dx = A.mx[ia] - B.mx[ib];
-    const float dy = A.my[ia] - B.my[ib];
+  for (int f = aStartTime + 1; f <= aEndTime; f++) {
+    const CTrackPoint a = A.positionAt(f), b = B.positionAt(f);
+    const float dx = a.x - b.x;
+    const float dy = a.y - b.y;
     const float aDist = dx * dx + dy * dy;
     if (aDist < aMinDist) aMinDist = aDist;
   }

@@ -1,16 +1,18 @@
 #include "evaluation/ComputeError.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
 
-#include "app/Globals.h"
+#include "flow/FlowPictures.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 #include "foundation/CVector.h"
 #include "foundation/Exceptions.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
+#include "tracking/TrackRecords.h"
 
 namespace {
 
@@ -24,21 +26,13 @@ constexpr int kErrorRadius = 3;
 // Cluster numbers beyond this are not a clustering result (the vote table would not fit).
 constexpr long long kMaxClusters = 1 << 24;
 
-// Size of one ground-truth object: its number of (point, row) entries and its label.
-struct CSizeStruct {
-  CSizeStruct(int aSize, int aLabel) : mSize(aSize), mLabel(aLabel) {}
-  int mSize;
-  int mLabel;
-  // Larger objects first in an ascending sort.
-  bool operator<(const CSizeStruct& aOther) const { return mSize > aOther.mSize; }
-};
-
 // The annotation as read from its file.
 struct CAnnotation {
   int mPointCount = 0;
   int mRowCount = 0;
   int mShift = 0;
   CMatrix<int> X, Y, mLabel;  // (point, row)
+  // Per object: its number of (point, row) entries and its label.
   std::vector<CSizeStruct> mSizes;
 };
 
@@ -153,16 +147,12 @@ bool readFrames(int aShift, std::vector<CTensor<float>>& aShow) {
 std::vector<std::vector<CPoint>> labelledPositions(const std::vector<CTrack>& aTracks, int aShift) {
   std::vector<std::vector<CPoint>> aFrames(mSequenceLength);
   for (int k = 0; k < mSequenceLength; k++) {
-    const long long t = static_cast<long long>(aShift) + k;
+    // readFrames has checked that every evaluated frame lies in the sequence list.
+    const int t = aShift + k;
     for (const CTrack& aTrack : aTracks) {
-      if (aTrack.mLabel < 0) continue;
-      const long long aTime = t - aTrack.mSetupTime;
-      if (aTime < 0 || aTime > static_cast<long long>(aTrack.mx.size())) continue;
-      if (aTime == 0)
-        aFrames[k].push_back(
-            {static_cast<float>(aTrack.mox), static_cast<float>(aTrack.moy), aTrack.mLabel});
-      else
-        aFrames[k].push_back({aTrack.mx[aTime - 1], aTrack.my[aTime - 1], aTrack.mLabel});
+      if (aTrack.mLabel < 0 || !aTrack.covers(t)) continue;
+      const CTrackPoint p = aTrack.positionAt(t);
+      aFrames[k].push_back({p.x, p.y, aTrack.mLabel});
     }
   }
   return aFrames;
@@ -266,9 +256,7 @@ void computeError(std::vector<CTrack>& aTracks) {
   }
 
   for (int k = 0; k < mSequenceLength; k++) {
-    char aBuffer[32];
-    std::snprintf(aBuffer, sizeof(aBuffer), "%03d.ppm", aTruth.mShift + k);
-    aShow[k].writeToPPM((mResultDir + "Truth" + aBuffer).c_str());
+    aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aTruth.mShift + k).c_str());
   }
   const float aResult =
       (static_cast<float>(aNegatives) * 100.0f) / static_cast<float>(aNegatives + aPositives);

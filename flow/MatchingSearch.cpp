@@ -6,15 +6,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
 
 namespace {
 
-// The descriptor reads the HOG at offsets -4, 0, 4 in x and y around the point.
-constexpr int kDescriptorReach = 4;
-constexpr int kDescriptorSpacing = 4;
-constexpr int kHOGBins = 15;
-constexpr int kDescriptorSize = 9 * kHOGBins;
 // Candidates whose HOG energies differ by more than this factor are not compared.
 constexpr float kEnergyRatio = 1.25f;
 // Largest squared colour difference (sum over red, green, blue) of a candidate.
@@ -45,8 +41,8 @@ void interleaveBins(const CTensor<float>& aHOG, std::vector<float>& aInterleaved
 std::vector<std::ptrdiff_t> descriptorOffsets(int aXSize) {
   std::vector<std::ptrdiff_t> aOffsets;
   aOffsets.reserve(kDescriptorSize);
-  for (int dy = -kDescriptorReach; dy <= kDescriptorReach; dy += kDescriptorSpacing)
-    for (int dx = -kDescriptorReach; dx <= kDescriptorReach; dx += kDescriptorSpacing)
+  for (int dy = -kDescriptorSpacing; dy <= kDescriptorSpacing; dy += kDescriptorSpacing)
+    for (int dx = -kDescriptorSpacing; dx <= kDescriptorSpacing; dx += kDescriptorSpacing)
       for (int b = 0; b < kHOGBins; b++)
         aOffsets.push_back((dx + static_cast<std::ptrdiff_t>(aXSize) * dy) * kHOGBins + b);
   return aOffsets;
@@ -115,9 +111,9 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
   const int* aColumnData = aColumns.data();
   float aDescriptor1[kDescriptorSize];
   float aDescriptor2[kDescriptorSize];
-  const int aLow = kDescriptorReach;
-  const int aHighX = aXSize - 1 - kDescriptorReach;
-  const int aHighY = aYSize - 1 - kDescriptorReach;
+  const int aLow = kDescriptorSpacing;
+  const int aHighX = aXSize - 1 - kDescriptorSpacing;
+  const int aHighY = aYSize - 1 - kDescriptorSpacing;
 
   for (CMatch& aPoint : aPoints) {
     if (aPoint.mStopped) continue;

@@ -3,6 +3,7 @@
 // confidence-weighted reduction. The float/double points of the arithmetic are fixed because
 // the flow computed on the pyramid depends on the exact values.
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "foundation/CMatrix.h"
@@ -11,27 +12,35 @@
 
 namespace {
 
-// Sums aCount source lines of aOldSize samples (aStride between samples; line starts
-// aSourceStep / aTargetStep apart) into target lines of aNewSize samples: each target sample
-// receives the source samples it covers, a boundary sample with its covered fraction.
-void reduceLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
-                 int aOldSize, int aNewSize, int aCount, int aStride) {
-  const float aFactor = static_cast<float>(aOldSize) / aNewSize;
+// The walk shared by the area reduction and the area-weighted enlargement, over aCount lines
+// (aStride between samples; line starts aSourceStep / aTargetStep apart) of aOldSize source and
+// aNewSize target samples. With factor = larger size / smaller size, each step hands the fine
+// line's current sample, or the part of it still left, to the coarse line's current sample.
+// Reducing, each target sample thus receives the sum of the source samples it covers (a
+// boundary sample with its covered fraction); enlarging, each target sample receives its share
+// of the source samples, with weights that sum to 1.
+void resampleLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
+                   int aOldSize, int aNewSize, int aCount, int aStride) {
+  const bool aReducing = aNewSize < aOldSize;
+  const float aFactor =
+      aReducing ? static_cast<float>(aOldSize) / aNewSize : static_cast<float>(aNewSize) / aOldSize;
   for (int aLine = 0; aLine < aCount; aLine++) {
     const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
     float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
-    int i = 0, j = 0;
+    int i = 0, j = 0;  // source and target sample
+    int& aFine = aReducing ? i : j;
+    int& aCoarse = aReducing ? j : i;
     float aRest = aFactor, aPart = 1.0f;
     while (j < aNewSize && i < aOldSize) {
       if (aRest > 1.0f) {
         aDst[j * aStride] += aSrc[i * aStride] * aPart;
         aRest -= aPart;
-        i++;
+        aFine++;
         aPart = 1.0f;
       } else {
-        // Source sample i is shared: its remaining part goes to the next target sample.
+        // The fine sample is shared: its remaining part goes to the next coarse sample.
         aDst[j * aStride] += aSrc[i * aStride] * aRest;
-        j++;
+        aCoarse++;
         aPart = 1.0f - aRest;
         aRest = aFactor;
       }
@@ -39,29 +48,18 @@ void reduceLines(const float* aSource, int aSourceStep, float* aTarget, int aTar
   }
 }
 
-// Spreads source lines of aOldSize samples over target lines of aNewSize samples; the
-// weights of each target sample sum to 1, so no normalisation follows.
-void enlargeLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
-                  int aOldSize, int aNewSize, int aCount, int aStride) {
-  const float aFactor = static_cast<float>(aNewSize) / aOldSize;
-  for (int aLine = 0; aLine < aCount; aLine++) {
-    const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
-    float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
-    int i = 0, c = 0;
-    float aRest = aFactor, aPart = 1.0f;
-    while (i < aNewSize && c < aOldSize) {
-      if (aRest > 1.0f) {
-        aDst[i * aStride] += aSrc[c * aStride] * aPart;
-        aRest -= aPart;
-        i++;
-        aPart = 1.0f;
-      } else {
-        aDst[i * aStride] += aSrc[c * aStride] * aRest;
-        c++;
-        aPart = 1.0f - aRest;
-        aRest = aFactor;
-      }
-    }
+// The area walk along x, then along y, for every dimension whose size changes.
+void resampleArea(CMatrix<float>& aMatrix, int aNewXSize, int aNewYSize) {
+  const int aXSize = aMatrix.xSize(), aYSize = aMatrix.ySize();
+  if (aNewXSize != aXSize) {
+    CMatrix<float> aTarget(aNewXSize, aYSize, 0.0f);
+    resampleLines(aMatrix.data(), aXSize, aTarget.data(), aNewXSize, aXSize, aNewXSize, aYSize, 1);
+    aMatrix = std::move(aTarget);
+  }
+  if (aNewYSize != aYSize) {
+    CMatrix<float> aTarget(aNewXSize, aNewYSize, 0.0f);
+    resampleLines(aMatrix.data(), 1, aTarget.data(), 1, aYSize, aNewYSize, aNewXSize, aNewXSize);
+    aMatrix = std::move(aTarget);
   }
 }
 
@@ -90,22 +88,7 @@ void CMatrix<float>::downsample(int aNewXSize, int aNewYSize) {
     return;
   }
   const int aOldXSize = mXSize, aOldYSize = mYSize;
-  if (aNewXSize < mXSize) {
-    float* aTarget = allocate(aNewXSize, mYSize);
-    std::fill(aTarget, aTarget + static_cast<size_t>(aNewXSize) * mYSize, 0.0f);
-    reduceLines(mData, mXSize, aTarget, aNewXSize, mXSize, aNewXSize, mYSize, 1);
-    delete[] mData;
-    mData = aTarget;
-    mXSize = aNewXSize;
-  }
-  if (aNewYSize < mYSize) {
-    float* aTarget = allocate(mXSize, aNewYSize);
-    std::fill(aTarget, aTarget + static_cast<size_t>(mXSize) * aNewYSize, 0.0f);
-    reduceLines(mData, 1, aTarget, 1, mYSize, aNewYSize, mXSize, mXSize);
-    delete[] mData;
-    mData = aTarget;
-    mYSize = aNewYSize;
-  }
+  resampleArea(*this, aNewXSize, aNewYSize);
   const float aScale =
       static_cast<float>(aNewXSize * aNewYSize) / static_cast<float>(aOldXSize * aOldYSize);
   for (int i = 0; i < size(); i++) mData[i] *= aScale;
@@ -171,22 +154,7 @@ void CMatrix<float>::upsample(int aNewXSize, int aNewYSize) {
     fill(0.0f);
     return;
   }
-  if (aNewXSize > mXSize) {
-    float* aTarget = allocate(aNewXSize, mYSize);
-    std::fill(aTarget, aTarget + static_cast<size_t>(aNewXSize) * mYSize, 0.0f);
-    enlargeLines(mData, mXSize, aTarget, aNewXSize, mXSize, aNewXSize, mYSize, 1);
-    delete[] mData;
-    mData = aTarget;
-    mXSize = aNewXSize;
-  }
-  if (aNewYSize > mYSize) {
-    float* aTarget = allocate(mXSize, aNewYSize);
-    std::fill(aTarget, aTarget + static_cast<size_t>(mXSize) * aNewYSize, 0.0f);
-    enlargeLines(mData, 1, aTarget, 1, mYSize, aNewYSize, mXSize, mXSize);
-    delete[] mData;
-    mData = aTarget;
-    mYSize = aNewYSize;
-  }
+  resampleArea(*this, aNewXSize, aNewYSize);
 }
 
 template <>

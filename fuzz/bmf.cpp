@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Globals.h"
 #include "app/Run.h"
+#include "settings/RunSettings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   static const std::string aPath = "/tmp/quorvik-fuzz-bmf-" + std::to_string(getpid()) + ".bmf";

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/Globals.h"
+#include "settings/RunSettings.h"
 #include "tracking/TrackFiles.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {

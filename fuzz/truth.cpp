@@ -7,9 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "app/FlowPictures.h"
-#include "app/Globals.h"
 #include "evaluation/ComputeError.h"
+#include "flow/FlowPictures.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 
 namespace {
 

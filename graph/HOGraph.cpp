@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "app/Globals.h"
 #include "graph/TrackDistances.h"
-#include "graph/TrackRecords.h"
+#include "settings/RunSettings.h"
 #include "tracking/DistanceTransform.h"
+#include "tracking/TrackRecords.h"
+
+int SAMPLE_RAND_COUNT = 30;
+int SAMPLE_NN_COUNT = 12;
+float TOL_COVERED_PERCENTAGE = 0.93f;
 
 namespace {
 

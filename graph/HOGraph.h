@@ -10,6 +10,11 @@
 #include "spectral/CGraph.h"
 #include "tracking/CTrack.h"
 
+// Tuning of the graph (initialised globals, never changed by the run).
+extern int SAMPLE_RAND_COUNT;         // random third members per edge
+extern int SAMPLE_NN_COUNT;           // nearest neighbours of each end node used as third members
+extern float TOL_COVERED_PERCENTAGE;  // share of all track points the graph's tracks must cover
+
 // Rebuilds aEdges with one adjacency list per trajectory of aTracks. Fills the neighbour lists
 // of the valid trajectories, sets mLabel = 0 on every trajectory that took part in a triple,
 // and mLabel = -1 with aValidTracks false on every trajectory left out. aValidTracks has one

@@ -4,8 +4,11 @@
 #include <cmath>
 #include <limits>
 
-#include "app/Globals.h"
 #include "graph/FourthRoot.h"
+
+float ADJACENCY_WEIGHT = 0.1f;
+int FRAME_SAMPLE = 8;
+int FRAME_STEP = 3;
 
 namespace {
 
@@ -13,9 +16,7 @@ constexpr float kInfinity = std::numeric_limits<float>::infinity();
 // exp(-110) is about 1.7e-48, less than half the smallest float (1.4e-45).
 constexpr float kZeroExponent = -110.0f;
 
-struct CPoint {
-  float x, y;
-};
+using CPoint = CTrackPoint;
 
 // The frames all given trajectories cover: aStart ... aStart + aLength.
 struct CWindow {
@@ -23,30 +24,19 @@ struct CWindow {
   int aLength;
 };
 
-inline int endTime(const CTrack& A) {
-  return A.mSetupTime + static_cast<int>(A.mx.size());
-}
-
 inline CWindow commonWindow(const CTrack& A, const CTrack& B) {
   const int aStart = std::max(A.mSetupTime, B.mSetupTime);
-  return {aStart, std::min(endTime(A), endTime(B)) - aStart};
+  return {aStart, std::min(A.endTime(), B.endTime()) - aStart};
 }
 
 inline CWindow commonWindow(const CTrack& A, const CTrack& B, const CTrack& C) {
   const int aStart = std::max(std::max(A.mSetupTime, B.mSetupTime), C.mSetupTime);
-  return {aStart, std::min(std::min(endTime(A), endTime(B)), endTime(C)) - aStart};
-}
-
-// Position at frame t of the track's range, untruncated.
-inline CPoint positionAt(const CTrack& A, int t) {
-  if (t == A.mSetupTime) return {static_cast<float>(A.mox), static_cast<float>(A.moy)};
-  const int k = t - A.mSetupTime - 1;
-  return {A.mx[k], A.my[k]};
+  return {aStart, std::min(std::min(A.endTime(), B.endTime()), C.endTime()) - aStart};
 }
 
 // Mean position over the window; the first window position is truncated toward zero.
 inline CPoint meanPosition(const CTrack& A, const CWindow& w) {
-  const CPoint aFirst = positionAt(A, w.aStart);
+  const CPoint aFirst = A.positionAt(w.aStart);
   float sx = static_cast<float>(static_cast<int>(aFirst.x));
   float sy = static_cast<float>(static_cast<int>(aFirst.y));
   const int k0 = w.aStart - A.mSetupTime;  // index in mx of frame aStart + 1
@@ -173,9 +163,9 @@ float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sp
   for (int aPass = 0; aPass < aPasses; aPass++) {
     const int aStep = aPass == 0 ? aFirstStep : tstep;
     for (int t = w.aStart; t + aStep <= aEnd; t += tmpStep) {
-      const CPoint a1 = positionAt(A, t), a2 = positionAt(A, t + aStep);
-      const CPoint b1 = positionAt(B, t), b2 = positionAt(B, t + aStep);
-      const CPoint c1 = positionAt(C, t), c2 = positionAt(C, t + aStep);
+      const CPoint a1 = A.positionAt(t), a2 = A.positionAt(t + aStep);
+      const CPoint b1 = B.positionAt(t), b2 = B.positionAt(t + aStep);
+      const CPoint c1 = C.positionAt(t), c2 = C.positionAt(t + aStep);
       float flowvar = std::min(std::min(flowVariation(A, t, aStep), flowVariation(B, t, aStep)),
                                flowVariation(C, t, aStep));
       flowvar = std::max(flowvar, kMinFlowVariation);

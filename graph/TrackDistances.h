@@ -8,6 +8,11 @@
 #include "foundation/CVector.h"
 #include "tracking/CTrack.h"
 
+// Tuning of the triple affinity (initialised globals, never changed by the run).
+extern float ADJACENCY_WEIGHT;  // scale of the affinity exponent
+extern int FRAME_SAMPLE;        // frame gap of a triple sample on long windows
+extern int FRAME_STEP;          // stride between triple samples on long windows
+
 // Smallest flow variation a triple sample divides by. The accumulated local flow variation is
 // 0 where the flow is exactly constant; dividing a (then usually zero) error by its square
 // would give infinite or undefined affinities. Below a tenth of a pixel of variation over a

@@ -4,8 +4,12 @@
 #include <cmath>
 #include <vector>
 
-#include "app/Globals.h"
+#include "settings/RunSettings.h"
 #include "spectral/ArpackSolver.h"
+
+CGraph mGraph;
+int mRegionNo = 0;
+CVector<float> mEigVals;
 
 namespace {
 

@@ -19,6 +19,12 @@ struct CEdge {
 
 using CGraph = std::vector<std::vector<CEdge>>;
 
+// The run's clustering state: the affinity graph between the tracks (node i is track i), the
+// current number of regions, and the eigenvalue weights of the last split's embedding.
+extern CGraph mGraph;
+extern int mRegionNo;
+extern CVector<float> mEigVals;
+
 struct CArpackStats;
 
 // Spectral embedding of the sub-graph of the nodes with aValidNodes true (aValidNodes has one

@@ -22,15 +22,6 @@ int dimensionOf(CVector<float>* aData, int N) {
   return N > 0 ? aData[0].size() : 0;
 }
 
-float squaredDistance(const CVector<float>& a, const CVector<float>& b, int aDim) {
-  float aDist = 0.0f;
-  for (int i = 0; i < aDim; i++) {
-    float diff = a(i) - b(i);
-    aDist += diff * diff;
-  }
-  return aDist;
-}
-
 // aMean = aSum, scaled by 1 / aNum where aNum > 0.
 void setMean(CVector<float>& aMean, const CVector<float>& aSum, float aNum) {
   aMean = aSum;

@@ -31,6 +31,16 @@ class CState {
 
 bool operator<(const CState& a, const CState& b);
 
+// Squared Euclidean distance of the first aDim components of a and b, summed in index order.
+inline float squaredDistance(const CVector<float>& a, const CVector<float>& b, int aDim) {
+  float aDist = 0.0f;
+  for (int i = 0; i < aDim; i++) {
+    const float diff = a(i) - b(i);
+    aDist += diff * diff;
+  }
+  return aDist;
+}
+
 // Sum of L(n) |x(n) - mean of its label|^2 in point order.
 float computeEnergy(CVector<float>* aData, CVector<float>* aMean, CVector<int>& aLabels,
                     CVector<int>& aLength);

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <queue>
 
-#include "graph/TrackRecords.h"
 #include "spectral/CKMeans.h"
+#include "tracking/TrackRecords.h"
 
 namespace {
 
@@ -32,15 +32,6 @@ constexpr float kMembershipStep = 0.5f;
 
 bool contains(const std::vector<int>& aList, int aValue) {
   return std::find(aList.begin(), aList.end(), aValue) != aList.end();
-}
-
-float squaredDistance(const CVector<float>& a, const CVector<float>& b, int aDim) {
-  float aDist = 0.0f;
-  for (int i = 0; i < aDim; i++) {
-    float diff = a(i) - b(i);
-    aDist += diff * diff;
-  }
-  return aDist;
 }
 
 // Statistics of aLabels, then mean = sum / count (the sum itself where the count is 0).

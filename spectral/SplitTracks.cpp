@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/Globals.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CVector.h"
+#include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
 #include "spectral/SegmentGraph.h"
 

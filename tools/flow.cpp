@@ -9,16 +9,14 @@
 #include <iostream>
 #include <string>
 
-#include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
-#include "foundation/CFilter.h"
+#include "flow/FramePreparation.h"
 #include "foundation/CTensor.h"
+#include "foundation/Exceptions.h"
 
 namespace {
 
-// Frames are smoothed like the tracker's frames before anything is measured on them.
-constexpr float kFrameSigma = 0.8f;
 // Vectors of 2 * sqrt(2) * kFlowDivisor pixels or more are drawn fully saturated.
 constexpr float kFlowDivisor = 4.0f;
 // The smoothers and derivative masks need a few pixels along every line.
@@ -26,8 +24,8 @@ constexpr int kMinSide = 4;
 
 const char* const kUsage = "Usage: quorvik-flow FIRST.ppm SECOND.ppm OUTDIR";
 
-// Reads a PPM (or a grey PGM, whose one channel becomes red, green and blue) and prepares it:
-// recursive smoothing in x and y, values clamped to 0 ... 255. False after an error line.
+// Reads a PPM (or a grey PGM, whose one channel becomes red, green and blue). False after an
+// error line.
 bool readFrame(const char* aFilename, CTensor<float>& aFrame) {
   CTensor<float> aPicture;
   try {
@@ -48,12 +46,6 @@ bool readFrame(const char* aFilename, CTensor<float>& aFrame) {
     const int aCount = aPicture.xSize() * aPicture.ySize();
     for (int c = 0; c < 3; c++)
       for (int i = 0; i < aCount; i++) aFrame[i + c * aCount] = aPicture[i];
-  }
-  NFilter::recursiveSmoothX(aFrame, kFrameSigma);
-  NFilter::recursiveSmoothY(aFrame, kFrameSigma);
-  for (int i = 0; i < aFrame.size(); i++) {
-    if (aFrame[i] < 0.0f) aFrame[i] = 0.0f;
-    if (aFrame[i] > 255.0f) aFrame[i] = 255.0f;
   }
   return true;
 }
@@ -98,12 +90,11 @@ int main(int argc, char** argv) {
   const std::string aDir = argv[3];
   if (!ensureDirectory(aDir)) return 1;
 
+  // Prepared exactly like the tracker's frames, so the flow is the one the tracker computes.
   CTensor<float> aHOG1, aHOG2;
   CMatrix<float> aEnergy1, aEnergy2;
-  CMatching::computeHOG(aImage1, aHOG1);
-  CMatching::computeHOG(aImage2, aHOG2);
-  hogEnergy(aHOG1, aEnergy1);
-  hogEnergy(aHOG2, aEnergy2);
+  prepareFrame(aImage1, aHOG1, aEnergy1);
+  prepareFrame(aImage2, aHOG2, aEnergy2);
   CTensor<float> aForward, aBackward;
   CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
   if (!writeField(aForward, aDir, "ForwardFlow000") ||

@@ -12,6 +12,11 @@
 // Capacity of a track's neighbour list.
 constexpr int kTrackNeighborCount = 12;
 
+// A position in a frame, in pixels.
+struct CTrackPoint {
+  float x, y;
+};
+
 class CTrack {
  public:
   // Empty positions and projection, label -1, not stopped, 12 empty neighbour slots
@@ -38,6 +43,17 @@ class CTrack {
   // cannot deliver a whole, plausible record (the track is then in an unspecified state).
   bool readFromFile(std::istream& aIn);
 
+  // Last relative frame the track covers: mSetupTime + the number of entries of mx.
+  int endTime() const { return mSetupTime + static_cast<int>(mx.size()); }
+  // True when the track has a position at relative frame t.
+  bool covers(int t) const { return t >= mSetupTime && t <= endTime(); }
+  // Position at relative frame t, which the track must cover: (mox, moy) at mSetupTime, else
+  // the stored (mx, my) of that frame.
+  CTrackPoint positionAt(int t) const {
+    if (t == mSetupTime) return {static_cast<float>(mox), static_cast<float>(moy)};
+    return {mx[t - mSetupTime - 1], my[t - mSetupTime - 1]};
+  }
+
   std::vector<float> mx;
   std::vector<float> my;
   // Running sum of the local flow variation along the track, indexed like mx.
@@ -57,3 +73,6 @@ class CTrack {
   // Indices in mTracks of the nearest neighbouring tracks, -1 for an empty slot.
   CVector<int> mNearestNeighbors;
 };
+
+// All point tracks of the run; a track is identified by its index.
+extern std::vector<CTrack> mTracks;

@@ -1,15 +1,11 @@
 #include "tracking/TrackFiles.h"
 
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 
-#include "app/Globals.h"
+#include "settings/RunSettings.h"
 
 namespace {
-
-constexpr int kCacheNameBufferSize = 100;
-constexpr int kResultNameBufferSize = 50;
 
 // Cached tracks must fit the run: they start inside the sequence and end by its last frame,
 // and their neighbour indices name tracks of the same file. The graph construction indexes
@@ -30,10 +26,8 @@ bool consistentWithRun(const std::vector<CTrack>& aTracks) {
 }  // namespace
 
 std::string trackCacheFileName() {
-  char aBuffer[kCacheNameBufferSize];
-  std::snprintf(aBuffer, sizeof(aBuffer), "Tracks_%03d_%03d_%02d.txt", mStartFrame, mSequenceLength,
-                mStep);
-  return mResultDir + mFilename + aBuffer;
+  return mResultDir + mFilename +
+         formatName("Tracks_%03d_%03d_%02d.txt", mStartFrame, mSequenceLength, mStep);
 }
 
 bool readTrackFromFile(std::vector<CTrack>& aTracks) {
@@ -69,9 +63,8 @@ void writeTrackToFile(const std::vector<CTrack>& aTracks) {
 }
 
 bool writeTracks() {
-  char aBuffer[kResultNameBufferSize];
-  std::snprintf(aBuffer, sizeof(aBuffer), "Tracks%d.dat", mSequenceLength);
-  std::ofstream aOut(mResultDir + aBuffer);
+  const std::string aName = resultFileName("Tracks%d.dat", mSequenceLength);
+  std::ofstream aOut(aName);
   int aCount = 0;
   for (const CTrack& aTrack : mTracks)
     if (aTrack.mLabel >= 0) aCount++;
@@ -87,7 +80,7 @@ bool writeTracks() {
   }
   aOut.close();
   if (aOut.fail()) {
-    std::cerr << "Cannot write the result tracks " << mResultDir + aBuffer << std::endl;
+    std::cerr << "Cannot write the result tracks " << aName << std::endl;
     return false;
   }
   return true;

@@ -9,12 +9,14 @@
 #include <iostream>
 #include <string>
 
-#include "app/Globals.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPictures.h"
 #include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
+#include "settings/RunSettings.h"
 #include "tracking/CFlowVariation.h"
+#include "tracking/CTrack.h"
 #include "tracking/DistanceTransform.h"
 
 namespace {
@@ -28,23 +30,14 @@ constexpr float kNoTrackDistance = 1e20f;
 // Track colour: row kColorRowsPerStep * length of mColorCode.
 constexpr int kColorRowsPerStep = 4;
 
-std::string resultFileName(const char* aPattern, int aFrame) {
-  char aName[32];
-  std::snprintf(aName, sizeof(aName), aPattern, aFrame);
-  return mResultDir + aName;
-}
-
 // Squared distance to the nearest live track end; 1e20 everywhere before the first step.
 void computeCoverage(int t, CMatrix<float>& aCovered) {
   aCovered.fill(kNoTrackDistance);
   if (t == 0) return;
   for (const CTrack& aTrack : mTracks) {
     if (aTrack.mStopped) continue;
-    int x = aTrack.mox, y = aTrack.moy;
-    if (!aTrack.mx.empty()) {
-      x = static_cast<int>(aTrack.mx.back());
-      y = static_cast<int>(aTrack.my.back());
-    }
+    const CTrackPoint aEnd = aTrack.positionAt(aTrack.endTime());
+    const int x = static_cast<int>(aEnd.x), y = static_cast<int>(aEnd.y);
     if (x >= 0 && x < mXSize && y >= 0 && y < mYSize) aCovered(x, y) = 0.0f;
   }
   euclideanDistanceTransform(aCovered);
@@ -124,20 +117,14 @@ bool loadOrComputeFlow(int t, const CTensor<float>& aImage1, const CTensor<float
 }
 
 // One step of every live track along the forward flow, or its end; draws the new positions.
-void propagateTracks(int t, const CTensor<float>& aForward, const CMatrix<float>& aFlowVar,
+void propagateTracks(const CTensor<float>& aForward, const CMatrix<float>& aFlowVar,
                      const CMatrix<float>& aUnreliable, CTensor<float>& aShow) {
   for (CTrack& aTrack : mTracks) {
     if (aTrack.mStopped) continue;
-    float ax, ay, aOldVar;
-    if (t == aTrack.mSetupTime || aTrack.mx.empty()) {
-      ax = static_cast<float>(aTrack.mox);
-      ay = static_cast<float>(aTrack.moy);
-      aOldVar = 0.0f;
-    } else {
-      ax = aTrack.mx.back();
-      ay = aTrack.my.back();
-      aOldVar = aTrack.mFlowVar.back();
-    }
+    // A live track has one position per frame since its start, so its last one is frame t's.
+    const CTrackPoint aNow = aTrack.positionAt(aTrack.endTime());
+    const float ax = aNow.x, ay = aNow.y;
+    const float aOldVar = aTrack.mFlowVar.empty() ? 0.0f : aTrack.mFlowVar.back();
     const long iax = std::lround(ax), iay = std::lround(ay);
     if (iax < 0 || iay < 0 || iax >= mXSize || iay >= mYSize || aUnreliable(iax, iay) > 0.0f) {
       aTrack.mStopped = true;
@@ -319,7 +306,7 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
     markUnreliable(aForward, aBackward, aCorners, aCornerAvg, aUnreliable);
 
     startPicture(aImage2, aShow);
-    propagateTracks(t, aForward, aFlowVar, aUnreliable, aShow);
+    propagateTracks(aForward, aFlowVar, aUnreliable, aShow);
     if (!writePicture(aShow, mStartFrame + t + 1)) return false;
 
     // The next frame's data become the current ones without being recomputed.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Run.h"
 #include "tests/TestUtil.h"
 
 using testutil::TempDir;
@@ -22,7 +23,16 @@ int generate(const TempDir& aDir, const std::vector<std::string>& aOptions) {
   return testutil::runProgram(aCommand);
 }
 
-int runQuorvik(const TempDir& aDir, const std::string& aFrames, const std::string& aStep = "8") {
+// The run in this process, through the library function the program itself calls.
+int runInProcess(const TempDir& aDir, const std::string& aFrames, const std::string& aStep = "8") {
+  std::vector<std::string> aArguments = {"quorvik", aDir.file("synth.bmf"), "0", aFrames, aStep};
+  std::vector<char*> aArgv;
+  for (std::string& a : aArguments) aArgv.push_back(a.data());
+  return runQuorvik(static_cast<int>(aArgv.size()), aArgv.data());
+}
+
+// The built program, in a process of its own.
+int runProgram(const TempDir& aDir, const std::string& aFrames, const std::string& aStep = "8") {
   return testutil::runProgram(
       {testutil::programPath("quorvik"), aDir.file("synth.bmf"), "0", aFrames, aStep}, "",
       aDir.file("err.txt"));
@@ -127,7 +137,7 @@ TEST(Pipeline, SegmentsCachedTrajectoriesOfTwoObjectsWithFewWrongVotes) {
   TempDir aDir;
   ASSERT_EQ(generate(aDir, {"--size", "160", "120", "--frames", "10", "--tracks", "0", "10", "6"}),
             0);
-  ASSERT_EQ(runQuorvik(aDir, "10", "6"), 0) << testutil::readFile(aDir.file("err.txt"));
+  ASSERT_EQ(runInProcess(aDir, "10", "6"), 0);
 
   const std::vector<std::string> aLog = statusLines(aDir, "Status10.txt");
   const std::vector<std::string> aExpected = {"clustering   >> number of tracks: ",
@@ -167,7 +177,7 @@ TEST(Pipeline, SegmentsCachedTrajectoriesOfTwoObjectsWithFewWrongVotes) {
 TEST(Pipeline, SegmentsTrackedFramesOfTwoObjectsMovingApartEachInItsOwnCluster) {
   TempDir aDir;
   ASSERT_EQ(generate(aDir, {"--size", "160", "120", "--frames", "10", "--speed", "-3"}), 0);
-  ASSERT_EQ(runQuorvik(aDir, "10", "4"), 0) << testutil::readFile(aDir.file("err.txt"));
+  ASSERT_EQ(runInProcess(aDir, "10", "4"), 0);
   EXPECT_TRUE(testutil::fileExists(aDir.file("QuorvikResults/ForwardFlow008.flo")));
   EXPECT_TRUE(testutil::fileExists(aDir.file("QuorvikResults/Tracking009.ppm")));
 
@@ -185,7 +195,7 @@ TEST(Pipeline, SegmentsTrackedFramesOfTwoObjectsMovingApartEachInItsOwnCluster) 
 TEST(Pipeline, TracksFramesThenReusesTheFlowCacheWithIdenticalResults) {
   TempDir aDir;
   ASSERT_EQ(generate(aDir, {"--size", "96", "72", "--frames", "4"}), 0);
-  ASSERT_EQ(runQuorvik(aDir, "4"), 0) << testutil::readFile(aDir.file("err.txt"));
+  ASSERT_EQ(runInProcess(aDir, "4"), 0);
   const std::vector<std::string> aLog = statusLines(aDir, "Status4.txt");
   ASSERT_FALSE(aLog.empty());
   EXPECT_EQ(aLog[0], "Tracks are being computed...");
@@ -197,8 +207,9 @@ TEST(Pipeline, TracksFramesThenReusesTheFlowCacheWithIdenticalResults) {
   const std::string aSegments = testutil::readFile(aDir.file("QuorvikResults/Segments003.ppm"));
   EXPECT_FALSE(aTracks.empty());
 
-  // The second run reads every flow from the cache and comes to the same result.
-  ASSERT_EQ(runQuorvik(aDir, "4"), 0);
+  // The second run, the program on its own, reads every flow from the cache and comes to the
+  // same result.
+  ASSERT_EQ(runProgram(aDir, "4"), 0) << testutil::readFile(aDir.file("err.txt"));
   const std::vector<std::string> aSecond = statusLines(aDir, "Status4.txt");
   for (const std::string& aLine : aSecond) EXPECT_FALSE(startsWith(aLine, "Compute optical flow"));
   EXPECT_EQ(testutil::readFile(aDir.file("QuorvikResults/Tracks4.dat")), aTracks);
@@ -216,7 +227,7 @@ TEST(Pipeline, UniformSequenceEndsWellWithNoLabelledTracks) {
       aBmf << aName << "\n";
     }
   }
-  ASSERT_EQ(runQuorvik(aDir, "3"), 0) << testutil::readFile(aDir.file("err.txt"));
+  ASSERT_EQ(runInProcess(aDir, "3"), 0);
   EXPECT_EQ(resultLabels(aDir.file("QuorvikResults/Tracks3.dat")).size(), 0u);
   for (const char* aName : {"Segments000.ppm", "Segments002.ppm", "Tracking002.ppm"})
     EXPECT_TRUE(testutil::fileExists(aDir.file(std::string("QuorvikResults/") + aName))) << aName;

@@ -2,9 +2,11 @@
 
 #include <string>
 
-#include "app/Globals.h"
 #include "app/Run.h"
+#include "app/SegmentPictures.h"
+#include "settings/RunSettings.h"
 #include "tests/TestUtil.h"
+#include "tracking/CTrack.h"
 
 using testutil::TempDir;
 

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
 #include "clustering/MergeClustersAffine.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "tests/IdealCache.h"
 #include "tests/TestUtil.h"
 #include "tracking/CTrack.h"

@@ -5,9 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
 #include "evaluation/ComputeError.h"
+#include "flow/FlowPictures.h"
 #include "foundation/CTensor.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "tests/TestUtil.h"
 #include "tracking/CTrack.h"
 

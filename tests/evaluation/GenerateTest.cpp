@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
 #include "evaluation/ComputeError.h"
+#include "flow/FlowPictures.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "tests/IdealCache.h"
 #include "tests/TestUtil.h"
 

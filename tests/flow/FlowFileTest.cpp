@@ -5,9 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "app/FlowPictures.h"
-#include "app/Globals.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPictures.h"
 #include "tests/TestUtil.h"
 
 using testutil::TempDir;

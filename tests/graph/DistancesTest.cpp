@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <queue>
 #include <vector>
 
 #include "graph/TrackDistances.h"
-#include "graph/TrackRecords.h"
 #include "tests/graph/SyntheticTracks.h"
 
 namespace {
@@ -38,22 +36,6 @@ float affinity(const CTriple& t) {
 }
 
 }  // namespace
-
-TEST(TrackRecords, OrderingsSortAndHeapAsIntended) {
-  std::vector<CTrackItem> aItems = {{0, 1.0f}, {1, 3.0f}, {2, 2.0f}};
-  std::sort(aItems.begin(), aItems.end());
-  EXPECT_EQ(aItems[0].mIndex, 1);
-  EXPECT_EQ(aItems[2].mIndex, 0);
-  EXPECT_FALSE(CTrackItem(0, 1.0f) < CTrackItem(1, 1.0f));
-  std::vector<CSizeStruct> aSizes = {{5, 0}, {9, 1}};
-  std::sort(aSizes.begin(), aSizes.end());
-  EXPECT_EQ(aSizes[0].mLabel, 1);
-  std::priority_queue<CMergeType> aQueue;
-  aQueue.push(CMergeType(0.5f, 1, 2));
-  aQueue.push(CMergeType(2.5f, 3, 4));
-  EXPECT_EQ(aQueue.top().ma, 3);
-  EXPECT_EQ(aQueue.top().mb, 4);
-}
 
 TEST(TrackDistances, SingleSharedFrameGivesNothing) {
   CTrack A = synthetic::translating(0, 0, 0, 3, 1, 0);  // frames 0 ... 3

@@ -6,11 +6,13 @@
 #include <map>
 #include <vector>
 
-#include "app/Globals.h"
 #include "graph/HOGraph.h"
 #include "graph/TrackDistances.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "spectral/SplitTracks.h"
 #include "tests/graph/SyntheticTracks.h"
+#include "tracking/CTrack.h"
 
 namespace {
 

@@ -5,7 +5,8 @@
 #include <set>
 #include <vector>
 
-#include "app/Globals.h"
+#include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
 #include "spectral/CKMeans.h"
 #include "spectral/SegmentGraph.h"
 #include "spectral/SplitTracks.h"

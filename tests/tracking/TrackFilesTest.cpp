@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Globals.h"
+#include "settings/RunSettings.h"
 #include "tests/TestUtil.h"
+#include "tracking/CTrack.h"
 #include "tracking/TrackFiles.h"
 
 namespace {

@@ -7,11 +7,12 @@
 #include <string>
 #include <type_traits>
 
-#include "app/FlowPictures.h"
-#include "app/Globals.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPictures.h"
+#include "settings/RunSettings.h"
 #include "tests/TestUtil.h"
+#include "tracking/CTrack.h"
 #include "tracking/Tracker.h"
 
 // The run passes the large-displacement flow and the flow pictures straight in.

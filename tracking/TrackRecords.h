@@ -1,5 +1,5 @@
-// Small ordered records for sorting and heaps. Header-only so that the spectral module (which
-// the graph module links) can use them too.
+// Small ordered records for sorting and heaps over trajectories and their regions: the graph's
+// candidates, the evaluation's objects and the segmentation's merge candidates.
 #pragma once
 
 // A candidate trajectory with its selection priority; sorts highest score first.

@@ -1,21 +1,14 @@
-#include "app/FlowPictures.h"
+#include "flow/FlowPictures.h"
 
-#include <cstdio>
-#include <string>
-
-#include "app/Globals.h"
 #include "flow/COpticFlow.h"
+#include "settings/RunSettings.h"
+
+CMatrix<float> mColorCode;
 
 namespace {
 
 constexpr int kBandRows = 256;
 constexpr float kFlowPictureDivisor = 4.0f;
-
-std::string frameFileName(const char* aPattern, int aFrame) {
-  char aName[64];
-  std::snprintf(aName, sizeof(aName), aPattern, aFrame);
-  return mResultDir + aName;
-}
 
 }  // namespace
 
@@ -52,8 +45,8 @@ void buildColorCode() {
 bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t) {
   CTensor<float> aPicture;
   COpticFlow::flowToImage(aForwardFlow, aPicture, kFlowPictureDivisor);
-  if (!aPicture.writeToPPM(frameFileName("ForwardFlow%03d.ppm", t + mStartFrame).c_str()))
+  if (!aPicture.writeToPPM(resultFileName("ForwardFlow%03d.ppm", t + mStartFrame).c_str()))
     return false;
   COpticFlow::flowToImage(aBackwardFlow, aPicture, kFlowPictureDivisor);
-  return aPicture.writeToPPM(frameFileName("BackwardFlow%03d.ppm", t + mStartFrame).c_str());
+  return aPicture.writeToPPM(resultFileName("BackwardFlow%03d.ppm", t + mStartFrame).c_str());
 }

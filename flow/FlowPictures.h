@@ -2,13 +2,18 @@
 // pictures of one frame pair.
 #pragma once
 
+#include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 
 // Rows of the colour ramp mColorCode.
 constexpr int kColorCodeRows = 15000;
 
-// Fills mColorCode (width 3, kColorCodeRows rows): blue, cyan, green, yellow, red, magenta in
-// bands of 256 rows, then constant magenta. Row k is the colour of count k.
+// Colour ramp (width 3, kColorCodeRows rows) of the track and evaluation pictures: row k is the
+// colour (red, green, blue) of count k.
+extern CMatrix<float> mColorCode;
+
+// Fills mColorCode: blue, cyan, green, yellow, red, magenta in bands of 256 rows, then
+// constant magenta.
 void buildColorCode();
 
 // Writes "ForwardFlow%03d.ppm" and "BackwardFlow%03d.ppm" (number t + mStartFrame) into
