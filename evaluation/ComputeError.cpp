@@ -18,8 +18,12 @@ namespace {
 
 // Squared distance that every real trajectory beats.
 constexpr float kInitialDistance = 1e9f;
-// Object r is drawn with colour ramp row kColorRowStep * r.
+// Object r is drawn with colour ramp row kColorRowStep * r, objects beyond the ramp with its
+// last row.
 constexpr int kColorRowStep = 400;
+// Every label up to the largest gets an entry in the object table; beyond this a label is not a
+// plausible object number and would only cost memory.
+constexpr int kMaxObjectLabel = 1000000;
 // Half-sizes of the reference point marker and of the mark of a wrongly clustered point.
 constexpr int kPointRadius = 1;
 constexpr int kErrorRadius = 3;
@@ -48,8 +52,7 @@ void refuse(const std::string& aFile, const std::string& aReason) {
 }
 
 // Reads and checks the annotation; false (with a message) when it cannot be used.
-bool readAnnotation(std::ifstream& aIn, const std::string& aName, int aMaxObjects,
-                    CAnnotation& aResult) {
+bool readAnnotation(std::ifstream& aIn, const std::string& aName, CAnnotation& aResult) {
   long long aPointCount, aRowCount, aShift;
   if (!(aIn >> aPointCount >> aRowCount >> aShift)) {
     refuse(aName, "malformed annotation header");
@@ -84,9 +87,9 @@ bool readAnnotation(std::ifstream& aIn, const std::string& aName, int aMaxObject
       refuse(aName, "annotation label " + std::to_string(aLabel) + " below 1");
       return false;
     }
-    if (aLabel > aMaxObjects) {
-      refuse(aName, "annotation label " + std::to_string(aLabel) + " exceeds the " +
-                        std::to_string(aMaxObjects) + " objects the colour ramp serves");
+    if (aLabel > kMaxObjectLabel) {
+      refuse(aName, "annotation label " + std::to_string(aLabel) + " above " +
+                        std::to_string(kMaxObjectLabel));
       return false;
     }
     aValues.push_back(x);
@@ -197,9 +200,8 @@ void computeError(std::vector<CTrack>& aTracks) {
     refuse(aName, "no colour ramp to draw the objects with");
     return;
   }
-  const int aMaxObjects = (mColorCode.ySize() - 1) / kColorRowStep + 1;
   CAnnotation aTruth;
-  if (!readAnnotation(aIn, aName, aMaxObjects, aTruth)) return;
+  if (!readAnnotation(aIn, aName, aTruth)) return;
   aIn.close();
   std::vector<CTensor<float>> aShow;
   if (!readFrames(aTruth.mShift, aShow)) return;
@@ -219,7 +221,9 @@ void computeError(std::vector<CTrack>& aTracks) {
 
   for (size_t r = 0; r < aTruth.mSizes.size(); r++) {
     const int aObject = aTruth.mSizes[r].mLabel;
-    const int aRow = kColorRowStep * static_cast<int>(r);
+    const int aRow =
+        static_cast<int>(std::min(static_cast<long long>(kColorRowStep) * static_cast<long long>(r),
+                                  static_cast<long long>(mColorCode.ySize() - 1)));
     const float aColor[3] = {mColorCode(0, aRow), mColorCode(1, aRow), mColorCode(2, aRow)};
     std::fill(aAssigned.begin(), aAssigned.end(), 0);
     for (int p = 0; p < aTruth.mPointCount; p++) {

@@ -13,8 +13,9 @@ namespace {
 bool consistentWithRun(const std::vector<CTrack>& aTracks) {
   const int aCount = static_cast<int>(aTracks.size());
   for (const CTrack& aTrack : aTracks) {
+    // The last frame a track covers, mSetupTime + its steps, is at most the run's last one.
     const long aEnd = static_cast<long>(aTrack.mSetupTime) + static_cast<long>(aTrack.mx.size());
-    if (aTrack.mSetupTime < 0 || aEnd > mSequenceLength) return false;
+    if (aTrack.mSetupTime < 0 || aEnd > mSequenceLength - 1L) return false;
     for (int j = 0; j < aTrack.mNearestNeighbors.size(); j++) {
       const int aIndex = aTrack.mNearestNeighbors(j);
       if (aIndex < -1 || aIndex >= aCount) return false;

@@ -195,14 +195,14 @@ TEST_F(Evaluation, ClusterNumbersAbove127AreCounted) {
 
 TEST_F(Evaluation, RefusesUnusableAnnotations) {
   const std::vector<std::string> aBad = {
-      "3 2",                      // truncated header
-      "1 2 0\n5 5 1\n5 x 1\n",    // not a number
-      "1 2 0\n5 5 1\n",           // fewer entries than promised
-      "1 2 0\n5 5 0\n5 5 0\n",    // label below 1
-      "1 1 0\n5 5 1\n",           // fewer rows than evaluated frames
-      "1 2 0\n5 5 39\n5 5 39\n",  // more objects than the colour ramp serves
-      "-1 2 0\n",                 // negative count
-      "1 2 3\n5 5 1\n5 5 1\n",    // frame 4 is not in the sequence list
+      "3 2",                                // truncated header
+      "1 2 0\n5 5 1\n5 x 1\n",              // not a number
+      "1 2 0\n5 5 1\n",                     // fewer entries than promised
+      "1 2 0\n5 5 0\n5 5 0\n",              // label below 1
+      "1 1 0\n5 5 1\n",                     // fewer rows than evaluated frames
+      "1 2 0\n5 5 1000001\n5 5 1000001\n",  // an implausible object number
+      "-1 2 0\n",                           // negative count
+      "1 2 3\n5 5 1\n5 5 1\n",              // frame 4 is not in the sequence list
   };
   for (const std::string& aText : aBad) {
     writeTruth(aText);
@@ -215,16 +215,22 @@ TEST_F(Evaluation, RefusesUnusableAnnotations) {
   }
 }
 
-TEST_F(Evaluation, ThirtyEightObjectsFitTheRamp) {
-  std::string aText = "38 2 0\n";
-  for (int r = 0; r < 2; r++) {
-    for (int p = 0; p < 38; p++) aText += "1 1 " + std::to_string(p + 1) + " ";
-    aText += "\n";
-  }
-  writeTruth(aText);
-  std::vector<CTrack> aTracks{still(0, 1, 1, 0, 3)};
+// Forty objects, label L with L points at (L - 1, 20), each beside a track of cluster L: all
+// votes are right. Objects 38 and 39 (labels 2 and 1) lie beyond the ramp's 38 rows of 400 and
+// are drawn with its last row, whose red is 14999 / 100 = 149 in the test ramp.
+TEST_F(Evaluation, FortyObjectsAreScoredAndThoseBeyondTheRampTakeItsLastRow) {
+  int aPoints = 0;
+  std::string aRow;
+  for (int aLabel = 1; aLabel <= 40; aLabel++)
+    for (int p = 0; p < aLabel; p++, aPoints++)
+      aRow += std::to_string(aLabel - 1) + " 20 " + std::to_string(aLabel) + " ";
+  writeTruth(std::to_string(aPoints) + " 2 0\n" + aRow + "\n" + aRow + "\n");
+  std::vector<CTrack> aTracks;
+  for (int aLabel = 1; aLabel <= 40; aLabel++)
+    aTracks.push_back(still(aLabel, aLabel - 1, 20, 0, 3));
   EXPECT_EQ(run(aTracks), "");
-  EXPECT_TRUE(hasError());
+  EXPECT_EQ(errorFile(), std::to_string(2 * aPoints) + " 0 0\n");
+  EXPECT_EQ(redAt(0, 0, 20), 149);
 }
 
 TEST_F(Evaluation, RefusesUnreadableFrame) {

@@ -134,6 +134,9 @@ TEST(TrackCache, MalformedFilesAreReportedAndNothingIsLoaded) {
   aBadNeighbour.replace(aBadNeighbour.find("12\n1 3.5"), 8, "12\n9 3.5");
   std::string aLateEnd = aValid;
   aLateEnd.replace(aLateEnd.find("\n3 1 4 2\n"), 9, "\n3 1 4 19\n");
+  // Two steps from frame 18 end at frame 20, one past the run's last frame 19.
+  std::string aOneFrameTooLong = aValid;
+  aOneFrameTooLong.replace(aOneFrameTooLong.find("\n3 1 4 2\n"), 9, "\n3 1 4 18\n");
   const std::vector<std::string> aBroken = {
       aValid.substr(0, aValid.size() / 2),  // truncated
       "5\n" + aValid.substr(2),             // a count the file cannot deliver
@@ -142,6 +145,7 @@ TEST(TrackCache, MalformedFilesAreReportedAndNothingIsLoaded) {
       aText,
       aBadNeighbour,
       aLateEnd,
+      aOneFrameTooLong,
       aValid + " 17",  // trailing data
       "-1\n"};
   for (const std::string& aContents : aBroken) {
@@ -155,10 +159,15 @@ TEST(TrackCache, MalformedFilesAreReportedAndNothingIsLoaded) {
     ASSERT_EQ(aTracks.size(), 1u);
     EXPECT_EQ(aTracks[0].mox, 99);
   }
-  testutil::writeFile(aDir.file("carsTracks_000_020_08.txt"), aValid);
-  std::vector<CTrack> aTracks;
-  EXPECT_TRUE(readTrackFromFile(aTracks));
-  EXPECT_EQ(aTracks.size(), 2u);
+  // Ending at the last frame is fine.
+  std::string aLastFrame = aValid;
+  aLastFrame.replace(aLastFrame.find("\n3 1 4 2\n"), 9, "\n3 1 4 17\n");
+  for (const std::string& aContents : {aValid, aLastFrame}) {
+    testutil::writeFile(aDir.file("carsTracks_000_020_08.txt"), aContents);
+    std::vector<CTrack> aTracks;
+    EXPECT_TRUE(readTrackFromFile(aTracks));
+    EXPECT_EQ(aTracks.size(), 2u);
+  }
 }
 
 TEST(ResultTracks, WritesLabelledTracksWithRelativeFrames) {
