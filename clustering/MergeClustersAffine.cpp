@@ -41,12 +41,7 @@ bool stepAt(const CTrack& aTrack, int t, CStep& aStep) {
   aStep.ny = aTo.y;
   const float flowvar =
       aTime == 0 ? aTrack.mFlowVar[0] : aTrack.mFlowVar[aTime] - aTrack.mFlowVar[aTime - 1];
-  aStep.weight = 1.0f / (flowvar * flowvar);
-  // Where the flow is exactly constant the variation is 0 and the weight infinite; an exact fit
-  // would then cost 0 * infinity and every loss of the cluster would be undefined, so no merge
-  // could ever take place. Such a step weighs as much as the smallest variation the graph
-  // divides by.
-  if (!std::isfinite(aStep.weight)) aStep.weight = 1.0f / (kMinFlowVariation * kMinFlowVariation);
+  aStep.weight = flowVariationWeight(flowvar);
   return true;
 }
 

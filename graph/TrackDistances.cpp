@@ -166,10 +166,10 @@ float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sp
       const CPoint a1 = A.positionAt(t), a2 = A.positionAt(t + aStep);
       const CPoint b1 = B.positionAt(t), b2 = B.positionAt(t + aStep);
       const CPoint c1 = C.positionAt(t), c2 = C.positionAt(t + aStep);
-      float flowvar = std::min(std::min(flowVariation(A, t, aStep), flowVariation(B, t, aStep)),
-                               flowVariation(C, t, aStep));
-      flowvar = std::max(flowvar, kMinFlowVariation);
-      const float aInvVar = 1.0f / (flowvar * flowvar);
+      const float flowvar =
+          std::min(std::min(flowVariation(A, t, aStep), flowVariation(B, t, aStep)),
+                   flowVariation(C, t, aStep));
+      const float aInvVar = flowVariationWeight(flowvar);
       const float lAB1 = length(a1, b1), lAC1 = length(a1, c1), lBC1 = length(b1, c1);
       const float lBC2 = length(b2, c2);
       // The sample's error is the largest of three predictions, and the affinity only falls as

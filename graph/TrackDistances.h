@@ -5,6 +5,8 @@
 // read the trajectories and may run concurrently.
 #pragma once
 
+#include <cmath>
+
 #include "foundation/CVector.h"
 #include "tracking/CTrack.h"
 
@@ -13,11 +15,18 @@ extern float ADJACENCY_WEIGHT;  // scale of the affinity exponent
 extern int FRAME_SAMPLE;        // frame gap of a triple sample on long windows
 extern int FRAME_STEP;          // stride between triple samples on long windows
 
-// Smallest flow variation a triple sample divides by. The accumulated local flow variation is
-// 0 where the flow is exactly constant; dividing a (then usually zero) error by its square
-// would give infinite or undefined affinities. Below a tenth of a pixel of variation over a
-// sample the flow is treated as varying by that tenth.
-constexpr float kMinFlowVariation = 0.1f;
+// Variation that stands in for a flow variation of exactly 0 (see flowVariationWeight).
+constexpr float kZeroVariationStandIn = 0.1f;
+
+// Weight 1 / aFlowVar^2 with which a motion error over a step or sample counts: the same error
+// costs less where the flow varies more. Where the flow is exactly constant the accumulated
+// variation is 0 and the weight infinite, so an exact fit would cost 0 * infinity; a weight that
+// is not finite is therefore that of a variation of kZeroVariationStandIn pixels. Every other
+// variation, however small, keeps its own weight.
+inline float flowVariationWeight(float aFlowVar) {
+  const float aWeight = 1.0f / (aFlowVar * aFlowVar);
+  return std::isfinite(aWeight) ? aWeight : 1.0f / (kZeroVariationStandIn * kZeroVariationStandIn);
+}
 
 // Distance between the mean positions of A and B over their common window; 0 when they share
 // no frame-to-frame step. The first position of the window enters truncated to integers.

@@ -87,13 +87,16 @@ TEST(OutputIdentity, RunThroughTheTracker) {
   EXPECT_EQ(fingerprint(aDir, {"QuorvikResults/error.txt"}), 0x210fe1c93cc0dc9fULL);
 }
 
+// The generated cache's flow variation is 0.08 to 0.12 per step, so short samples lie below a
+// tenth of a pixel: these fingerprints were taken after such variations began to enter the
+// affinities as they are instead of being raised to 0.1.
 TEST(OutputIdentity, RunFromATrajectoryCache) {
   TempDir aDir;
   ASSERT_EQ(generate(aDir, {"--size", "160", "120", "--frames", "10", "--objects", "3", "--tracks",
                             "0", "10", "6"}),
             0);
   ASSERT_EQ(run(aDir, "10", "6"), 0);
-  EXPECT_EQ(fingerprint(aDir.file("QuorvikResults/Tracks10.dat")), 0x8c7aaa011685e5e5ULL);
+  EXPECT_EQ(fingerprint(aDir.file("QuorvikResults/Tracks10.dat")), 0xae54803264d056faULL);
   EXPECT_EQ(fingerprint(aDir, numbered("QuorvikResults/Segments%03d.ppm", 10)),
-            0xffad9147148806f3ULL);
+            0xc7e30d274f9fa6d3ULL);
 }

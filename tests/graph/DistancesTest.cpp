@@ -21,10 +21,10 @@ CVector<float> point(float x, float y) {
 struct CTriple {
   CTrack A, B, C;
 };
-CTriple tripleWithBadFrame(int aSteps, int aBadFrame) {
-  CTriple t{synthetic::translating(10, 10, 0, aSteps, 1.0f, 0.5f),
-            synthetic::translating(30, 12, 0, aSteps, 1.0f, 0.5f),
-            synthetic::translating(18, 30, 0, aSteps, 1.0f, 0.5f)};
+CTriple tripleWithBadFrame(int aSteps, int aBadFrame, float aFlowVarStep = 0.2f) {
+  CTriple t{synthetic::translating(10, 10, 0, aSteps, 1.0f, 0.5f, aFlowVarStep),
+            synthetic::translating(30, 12, 0, aSteps, 1.0f, 0.5f, aFlowVarStep),
+            synthetic::translating(18, 30, 0, aSteps, 1.0f, 0.5f, aFlowVarStep)};
   if (aBadFrame > 0) t.C.mx[aBadFrame - 1] += 3.0f;
   if (aBadFrame == 0) t.C.mox += 3;
   return t;
@@ -148,22 +148,31 @@ TEST(TripleAffinity, SampleWindowsFollowTheWindowLength) {
   EXPECT_EQ(aLength, 11);
 }
 
+// The affinity formula by hand; a flow variation of 0.05 per step, below a tenth of a pixel,
+// enters as it is.
 TEST(TripleAffinity, SingleStepWindowEvaluatesOneSampleWithGapOne) {
-  const CTriple t = tripleWithBadFrame(1, 1);
   CVector<float> a1 = point(10, 10), a2 = point(11, 10.5f);
   CVector<float> b1 = point(30, 12), b2 = point(31, 12.5f);
-  CVector<float> c1 = point(18, 30), c2 = point(22, 30.5f);
+  // C misses the common translation by 1/16 pixel.
+  CVector<float> c1 = point(18, 30), c2 = point(19.0625f, 30.5f);
   const float e = std::max(
       std::max(getSimTransError(b1, b2, c1, c2, a1, a2), getSimTransError(a1, a2, c1, c2, b1, b2)),
       getSimTransError(a1, a2, b1, b2, c1, c2));
-  const float aFlowVar = 0.2f;  // one step of flow variation
-  const float aMaxDist = (1.0f / (aFlowVar * aFlowVar)) * e;
   const float sptDist = 2.5f;
-  const float aExpected =
-      static_cast<float>(std::exp(static_cast<double>((aMaxDist * sptDist) * 8.0f / 1.0f * -0.1f)));
-  int aLength = 0;
-  EXPECT_EQ(computeDistance(t.A, t.B, t.C, sptDist, &aLength), aExpected);
-  EXPECT_EQ(aLength, 1);
+  auto aFormula = [&](float aFlowVar) {
+    const float aMaxDist = (1.0f / (aFlowVar * aFlowVar)) * e;
+    return static_cast<float>(
+        std::exp(static_cast<double>((aMaxDist * sptDist) * 8.0f / 1.0f * -0.1f)));
+  };
+  for (float aFlowVar : {0.2f, 0.05f}) {
+    CTriple t = tripleWithBadFrame(1, -1, aFlowVar);
+    t.C.mx[0] = 19.0625f;
+    int aLength = 0;
+    EXPECT_EQ(computeDistance(t.A, t.B, t.C, sptDist, &aLength), aFormula(aFlowVar)) << aFlowVar;
+    EXPECT_EQ(aLength, 1);
+  }
+  EXPECT_GT(aFormula(0.05f), 0.0f);
+  EXPECT_LT(aFormula(0.05f), aFormula(0.1f));
 }
 
 TEST(TripleAffinity, ZeroFlowVariationAndCoincidentTracksStayFinite) {
