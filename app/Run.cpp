@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ResultFolder.h"
 #include "app/SegmentPictures.h"
 #include "clustering/Clustering.h"
 #include "evaluation/ComputeError.h"
@@ -153,7 +154,12 @@ int setUpRun(int argc, char** argv) {
   mSequenceLength = static_cast<int>(aLength);
   mStep = static_cast<int>(aStep);
 
-  const std::string aStatusName = mResultDir + "Status" + std::to_string(mSequenceLength) + ".txt";
+  // One run at a time per folder; the folder is held before anything in it is written.
+  std::string aCommand = "quorvik";
+  for (int i = 1; i < argc; i++) aCommand += std::string(" ") + argv[i];
+  if (!holdResultFolder(aBaseName, aCommand)) return kRunFailed;
+
+  const std::string aStatusName = resultFileName("Status%d.txt", mSequenceLength);
   mStatus.open(aStatusName, std::ios::out | std::ios::trunc);
   if (!mStatus) {
     std::cerr << "Cannot write status log " << aStatusName << ": " << std::strerror(errno)
@@ -225,6 +231,10 @@ int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
 }  // namespace
 
 int runQuorvik(int argc, char** argv, const CRunHooks& aHooks) {
+  // The result folder is given up however the run ends.
+  struct CRelease {
+    ~CRelease() { releaseResultFolder(); }
+  } aRelease;
   try {
     return runPhases(argc, argv, aHooks);
   } catch (const EInvalidFileFormat&) {

@@ -40,9 +40,10 @@ void raiseDataSegmentLimit();
 bool readSequenceDescription(const std::string& aPath);
 
 // Checks the command line, reads the sequence description into mInput, derives the paths,
-// creates the result folder and opens the status log. Returns 0 on success, otherwise the exit
-// status after one line on standard error (standard output for a wrong extension); nothing is
-// written before the arguments and the sequence description have been accepted.
+// creates the result folder, holds it for this run (holdResultFolder) and opens the status log.
+// Returns 0 on success, otherwise the exit status after one line on standard error (standard
+// output for a wrong extension); nothing is written before the arguments and the sequence
+// description have been accepted, and nothing in the folder while another run holds it.
 int setUpRun(int argc, char** argv);
 
 // Reads absolute frame aFrame of mInput into aImage. False after one line on standard error.

@@ -63,9 +63,14 @@ bool readAnnotation(std::ifstream& aIn, const std::string& aName, CAnnotation& a
     refuse(aName, "annotation header out of range");
     return false;
   }
-  if (aRowCount < mSequenceLength) {
-    refuse(aName, "annotation has " + std::to_string(aRowCount) + " rows, the run evaluates " +
-                      std::to_string(mSequenceLength));
+  // Row k describes absolute frame shift + k. The evaluation starts at the later of the
+  // annotation's and the run's first frame and needs a row for each of its frames.
+  const long long aFirstRow = std::max(aShift, static_cast<long long>(mStartFrame)) - aShift;
+  if (aRowCount < aFirstRow + mSequenceLength) {
+    refuse(aName, "annotation has " + std::to_string(aRowCount) + " rows from frame " +
+                      std::to_string(aShift) + ", the run evaluates frames " +
+                      std::to_string(aShift + aFirstRow) + " to " +
+                      std::to_string(aShift + aFirstRow + mSequenceLength - 1));
     return false;
   }
   // The values are gathered while they are read, so a header promising more than the file
@@ -116,11 +121,12 @@ bool readAnnotation(std::ifstream& aIn, const std::string& aName, CAnnotation& a
   return true;
 }
 
-// Reads the evaluated frames; false (with a message) when one is missing or unusable.
-bool readFrames(int aShift, std::vector<CTensor<float>>& aShow) {
+// Reads the evaluated frames aFirstFrame ... aFirstFrame + mSequenceLength - 1; false (with a
+// message) when one is missing or unusable.
+bool readFrames(int aFirstFrame, std::vector<CTensor<float>>& aShow) {
   aShow.resize(mSequenceLength);
   for (int k = 0; k < mSequenceLength; k++) {
-    const long long t = static_cast<long long>(aShift) + k;
+    const long long t = static_cast<long long>(aFirstFrame) + k;
     if (t >= mInput.size()) {
       refuse("frame " + std::to_string(t),
              "the sequence list has only " + std::to_string(mInput.size()) + " frames");
@@ -146,12 +152,13 @@ bool readFrames(int aShift, std::vector<CTensor<float>>& aShow) {
   return true;
 }
 
-// Labelled trajectory positions of every evaluated frame, in trajectory-list order.
-std::vector<std::vector<CPoint>> labelledPositions(const std::vector<CTrack>& aTracks, int aShift) {
+// Labelled trajectory positions of every evaluated frame (absolute aFirstFrame + k, relative
+// aFirstFrame + k - mStartFrame), in trajectory-list order.
+std::vector<std::vector<CPoint>> labelledPositions(const std::vector<CTrack>& aTracks,
+                                                   int aFirstFrame) {
   std::vector<std::vector<CPoint>> aFrames(mSequenceLength);
   for (int k = 0; k < mSequenceLength; k++) {
-    // readFrames has checked that every evaluated frame lies in the sequence list.
-    const int t = aShift + k;
+    const int t = aFirstFrame - mStartFrame + k;
     for (const CTrack& aTrack : aTracks) {
       if (aTrack.mLabel < 0 || !aTrack.covers(t)) continue;
       const CTrackPoint p = aTrack.positionAt(t);
@@ -204,7 +211,11 @@ void computeError(std::vector<CTrack>& aTracks) {
   if (!readAnnotation(aIn, aName, aTruth)) return;
   aIn.close();
   std::vector<CTensor<float>> aShow;
-  if (!readFrames(aTruth.mShift, aShow)) return;
+  // The evaluated frames: from the later of the annotation's and the run's first frame on; the
+  // pictures, the annotation rows and the trajectories all refer to these same frames.
+  const int aFirstFrame = std::max(aTruth.mShift, mStartFrame);
+  const int aFirstRow = aFirstFrame - aTruth.mShift;
+  if (!readFrames(aFirstFrame, aShow)) return;
 
   // Cluster numbers come from the trajectories; size the vote table to hold every one.
   long long aLargest = std::max(mRegionNo, 1) - 1LL;
@@ -216,7 +227,7 @@ void computeError(std::vector<CTrack>& aTracks) {
   const int aClusterCount = static_cast<int>(aLargest) + 1;
   std::vector<char> aAllowedLabels(aClusterCount, 1);
   std::vector<int> aAssigned(aClusterCount);
-  const std::vector<std::vector<CPoint>> aPositions = labelledPositions(aTracks, aTruth.mShift);
+  const std::vector<std::vector<CPoint>> aPositions = labelledPositions(aTracks, aFirstFrame);
   int aPositives = 0, aNegatives = 0;
 
   for (size_t r = 0; r < aTruth.mSizes.size(); r++) {
@@ -229,7 +240,7 @@ void computeError(std::vector<CTrack>& aTracks) {
     for (int p = 0; p < aTruth.mPointCount; p++) {
       if (aTruth.mLabel(p, 0) != aObject) continue;
       for (int k = 0; k < mSequenceLength; k++) {
-        const int x = aTruth.X(p, k), y = aTruth.Y(p, k);
+        const int x = aTruth.X(p, aFirstRow + k), y = aTruth.Y(p, aFirstRow + k);
         paintSquare(aShow[k], x, y, kPointRadius, aColor);
         aAssigned[nearestLabel(aPositions[k], x, y)]++;
       }
@@ -252,7 +263,7 @@ void computeError(std::vector<CTrack>& aTracks) {
     for (int p = 0; p < aTruth.mPointCount; p++) {
       if (aTruth.mLabel(p, 0) != aObject) continue;
       for (int k = 0; k < mSequenceLength; k++) {
-        const int x = aTruth.X(p, k), y = aTruth.Y(p, k);
+        const int x = aTruth.X(p, aFirstRow + k), y = aTruth.Y(p, aFirstRow + k);
         if (nearestLabel(aPositions[k], x, y) != aMatch)
           paintSquare(aShow[k], x, y, kErrorRadius, aColor);
       }
@@ -260,7 +271,7 @@ void computeError(std::vector<CTrack>& aTracks) {
   }
 
   for (int k = 0; k < mSequenceLength; k++) {
-    aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aTruth.mShift + k).c_str());
+    aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aFirstFrame + k).c_str());
   }
   const float aResult =
       (static_cast<float>(aNegatives) * 100.0f) / static_cast<float>(aNegatives + aPositives);

@@ -8,14 +8,16 @@
 #include "tracking/CTrack.h"
 
 // Annotation format (whitespace-separated integers): point count P, row count, first
-// annotated frame (shift); then per row and per point: x, y, label (>= 1). Every reference
-// point votes, in every evaluated frame shift ... shift + mSequenceLength - 1, for the cluster
-// of the nearest labelled trajectory (cluster 0 when none exists there); objects, largest
-// first, are matched to the cluster with most of their votes, each cluster serving at most
-// one object. Writes mResultDir + "error.txt" ("positives negatives percentage") and the
-// frames with the reference points drawn in as mResultDir + "Truth%03d.ppm". Without an
-// annotation file nothing happens. A malformed or unusable annotation, or a missing or
-// unreadable frame, is refused with one line on standard error and nothing is written.
-// Reads mInputDir, mFilename, mResultDir, mInput, mSequenceLength, mRegionNo, mXSize,
-// mYSize, mColorCode.
+// annotated frame (shift, an absolute frame number); then per row and per point: x, y, label
+// (>= 1); row k describes absolute frame shift + k. The evaluated frames are mSequenceLength
+// frames from the later of shift and mStartFrame on; the annotation must have their rows.
+// Every reference point votes, in every evaluated frame, for the cluster of the nearest
+// labelled trajectory in that frame (cluster 0 when none exists there); objects, largest first,
+// are matched to the cluster with most of their votes, each cluster serving at most one object.
+// Writes mResultDir + "error.txt" ("positives negatives percentage") and the evaluated frames
+// with the reference points drawn in as mResultDir + "Truth%03d.ppm" (absolute numbers).
+// Without an annotation file nothing happens. A malformed or unusable annotation, or a missing
+// or unreadable frame, is refused with one line on standard error and nothing is written.
+// Reads mInputDir, mFilename, mResultDir, mInput, mStartFrame, mSequenceLength, mRegionNo,
+// mXSize, mYSize, mColorCode.
 void computeError(std::vector<CTrack>& aTracks);

@@ -42,11 +42,16 @@ void buildColorCode() {
   }
 }
 
-bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t) {
+bool writeFlowPictures(const std::string& aFolder, int aFrame, const CTensor<float>& aForwardFlow,
+                       const CTensor<float>& aBackwardFlow) {
   CTensor<float> aPicture;
   COpticFlow::flowToImage(aForwardFlow, aPicture, kFlowPictureDivisor);
-  if (!aPicture.writeToPPM(resultFileName("ForwardFlow%03d.ppm", t + mStartFrame).c_str()))
+  if (!aPicture.writeToPPM((aFolder + formatName("ForwardFlow%03d.ppm", aFrame)).c_str()))
     return false;
   COpticFlow::flowToImage(aBackwardFlow, aPicture, kFlowPictureDivisor);
-  return aPicture.writeToPPM(resultFileName("BackwardFlow%03d.ppm", t + mStartFrame).c_str());
+  return aPicture.writeToPPM((aFolder + formatName("BackwardFlow%03d.ppm", aFrame)).c_str());
+}
+
+bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t) {
+  return writeFlowPictures(mResultDir, t + mStartFrame, aForwardFlow, aBackwardFlow);
 }

@@ -2,6 +2,8 @@
 // pictures of one frame pair.
 #pragma once
 
+#include <string>
+
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 
@@ -16,7 +18,12 @@ extern CMatrix<float> mColorCode;
 // constant magenta.
 void buildColorCode();
 
-// Writes "ForwardFlow%03d.ppm" and "BackwardFlow%03d.ppm" (number t + mStartFrame) into
-// mResultDir, the fields drawn with the colour wheel at divisor 4. Returns false, after one
-// line on standard error, when a picture cannot be written.
+// Writes "ForwardFlow%03d.ppm" and "BackwardFlow%03d.ppm" (number aFrame, the pair's first
+// absolute frame) into aFolder (ending in "/"), the fields drawn with the colour wheel at
+// divisor 4. Returns false, after one line on standard error, when a picture cannot be written.
+bool writeFlowPictures(const std::string& aFolder, int aFrame, const CTensor<float>& aForwardFlow,
+                       const CTensor<float>& aBackwardFlow);
+
+// The flow pictures of the run's pair (t, t + 1): writeFlowPictures into mResultDir with number
+// t + mStartFrame.
 bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t);

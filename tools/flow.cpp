@@ -1,28 +1,32 @@
-// quorvik-flow FIRST.ppm SECOND.ppm OUTDIR: the forward and backward optical flow of one frame
-// pair, computed exactly as the tracker computes it, written as "ForwardFlow000.flo",
-// "BackwardFlow000.flo" and their colour pictures into OUTDIR.
+// quorvik-flow [--frame N] FIRST.ppm SECOND.ppm OUTDIR: the forward and backward optical flow
+// of one frame pair, computed exactly as the tracker computes it and written as the tracker
+// writes it into its result folder: "ForwardFlow%03d.flo", "BackwardFlow%03d.flo", their record
+// "FlowSource%03d.txt" and their colour pictures, numbered N (the absolute number of the first
+// frame; default 0). With OUTDIR the run's result folder, the run then reads these flows
+// instead of computing them, so the pairs of a long sequence can be computed as separate jobs.
+// A pair whose flows and record in OUTDIR already match the two frames is not computed again.
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "flow/CMatching.h"
-#include "flow/COpticFlow.h"
+#include "flow/FlowCache.h"
+#include "flow/FlowPictures.h"
 #include "flow/FramePreparation.h"
 #include "foundation/CTensor.h"
 #include "foundation/Exceptions.h"
 
 namespace {
 
-// Vectors of 2 * sqrt(2) * kFlowDivisor pixels or more are drawn fully saturated.
-constexpr float kFlowDivisor = 4.0f;
 // The smoothers and derivative masks need a few pixels along every line.
 constexpr int kMinSide = 4;
 
-const char* const kUsage = "Usage: quorvik-flow FIRST.ppm SECOND.ppm OUTDIR";
+const char* const kUsage = "Usage: quorvik-flow [--frame N] FIRST.ppm SECOND.ppm OUTDIR";
 
 // Reads a PPM (or a grey PGM, whose one channel becomes red, green and blue). False after an
 // error line.
@@ -66,39 +70,53 @@ bool ensureDirectory(const std::string& aDir) {
   return true;
 }
 
-bool writeField(const CTensor<float>& aFlow, const std::string& aDir, const std::string& aName) {
-  if (!COpticFlow::writeMiddlebury(aFlow, (aDir + "/" + aName + ".flo").c_str())) return false;
-  CTensor<float> aPicture;
-  COpticFlow::flowToImage(aFlow, aPicture, kFlowDivisor);
-  return aPicture.writeToPPM((aDir + "/" + aName + ".ppm").c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
+  int aFrame = 0;
+  int aFirstArgument = 1;
+  if (argc > 1 && std::string(argv[1]) == "--frame") {
+    char* aEnd = nullptr;
+    const long aValue = argc > 2 ? std::strtol(argv[2], &aEnd, 10) : -1;
+    if (argc < 3 || aEnd == argv[2] || *aEnd != '\0' || aValue < 0 || aValue > 1000000000L) {
+      std::cerr << "quorvik-flow: --frame needs a frame number 0 or more" << std::endl;
+      return 2;
+    }
+    aFrame = static_cast<int>(aValue);
+    aFirstArgument = 3;
+  }
+  if (argc - aFirstArgument != 3) {
     std::cerr << kUsage << std::endl;
     return 2;
   }
   CTensor<float> aImage1, aImage2;
-  if (!readFrame(argv[1], aImage1) || !readFrame(argv[2], aImage2)) return 1;
+  if (!readFrame(argv[aFirstArgument], aImage1) || !readFrame(argv[aFirstArgument + 1], aImage2))
+    return 1;
   if (aImage1.xSize() != aImage2.xSize() || aImage1.ySize() != aImage2.ySize()) {
     std::cerr << "Frames differ in size: " << aImage1.xSize() << "x" << aImage1.ySize() << " and "
               << aImage2.xSize() << "x" << aImage2.ySize() << std::endl;
     return 1;
   }
-  const std::string aDir = argv[3];
+  const std::string aDir = std::string(argv[aFirstArgument + 2]) + "/";
   if (!ensureDirectory(aDir)) return 1;
+
+  CFlowSource aSource;
+  aSource.mXSize = aImage1.xSize();
+  aSource.mYSize = aImage1.ySize();
+  aSource.mFirst = frameFingerprint(aImage1);
+  aSource.mSecond = frameFingerprint(aImage2);
+  CTensor<float> aForward, aBackward;
+  if (readCachedFlows(aDir, aFrame, aSource, aForward, aBackward))
+    return writeFlowPictures(aDir, aFrame, aForward, aBackward) ? 0 : 1;
 
   // Prepared exactly like the tracker's frames, so the flow is the one the tracker computes.
   CTensor<float> aHOG1, aHOG2;
   CMatrix<float> aEnergy1, aEnergy2;
   prepareFrame(aImage1, aHOG1, aEnergy1);
   prepareFrame(aImage2, aHOG2, aEnergy2);
-  CTensor<float> aForward, aBackward;
   CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
-  if (!writeField(aForward, aDir, "ForwardFlow000") ||
-      !writeField(aBackward, aDir, "BackwardFlow000"))
+  if (!writeCachedFlows(aDir, aFrame, aSource, aForward, aBackward) ||
+      !writeFlowPictures(aDir, aFrame, aForward, aBackward))
     return 1;
   return 0;
 }

@@ -11,6 +11,7 @@
 
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowCache.h"
 #include "flow/FlowPictures.h"
 #include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
@@ -96,23 +97,19 @@ bool writePicture(const CTensor<float>& aShow, int aFrame) {
   return aShow.writeToPPM(resultFileName("Tracking%03d.ppm", aFrame).c_str());
 }
 
-// Flows of the pair (t, t + 1) from the cache, or computed, cached and drawn. Either file
-// missing, damaged or of another size than the frames means both are recomputed. False when a
-// computed flow or its pictures could not be written (the writer has said why).
-bool loadOrComputeFlow(int t, const CTensor<float>& aImage1, const CTensor<float>& aImage2,
-                       const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
-                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
-                       const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
-                       CTensor<float>& aForward, CTensor<float>& aBackward) {
-  const std::string aName1 = resultFileName("ForwardFlow%03d.flo", mStartFrame + t);
-  const std::string aName2 = resultFileName("BackwardFlow%03d.flo", mStartFrame + t);
-  if (COpticFlow::readMiddlebury(aName1.c_str(), aForward, false, mXSize, mYSize) &&
-      COpticFlow::readMiddlebury(aName2.c_str(), aBackward, false, mXSize, mYSize))
-    return true;
+// Flows of the pair (t, t + 1) from the cache when its record names exactly these two frames,
+// else computed, cached with their record and drawn. False when a computed flow, its record or
+// its pictures could not be written (the writer has said why).
+bool loadOrComputeFlow(int t, const CFlowSource& aSource, const CTensor<float>& aImage1,
+                       const CTensor<float>& aImage2, const CTensor<float>& aHOG1,
+                       const CTensor<float>& aHOG2, const CMatrix<float>& aEnergy1,
+                       const CMatrix<float>& aEnergy2, const CPairFlow& aComputeFlow,
+                       const CPairFlowPictures& aShowFlow, CTensor<float>& aForward,
+                       CTensor<float>& aBackward) {
+  if (readCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) return true;
   mStatus << "Compute optical flow. Frame" << t << std::endl;
   aComputeFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
-  if (!COpticFlow::writeMiddlebury(aForward, aName1.c_str())) return false;
-  if (!COpticFlow::writeMiddlebury(aBackward, aName2.c_str())) return false;
+  if (!writeCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) return false;
   return !aShowFlow || aShowFlow(aForward, aBackward, t);
 }
 
@@ -251,6 +248,11 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
               << " pixels" << std::endl;
     return false;
   }
+  // The cached flows of a pair are used only if they were computed from these very frames.
+  CFlowSource aSource;
+  aSource.mXSize = mXSize;
+  aSource.mYSize = mYSize;
+  aSource.mFirst = frameFingerprint(aFirstFrame);
   CTensor<float> aImage1(aFirstFrame), aImage2, aHOG1, aHOG2;
   CMatrix<float> aEnergy1, aEnergy2;
   prepareFrame(aImage1, aHOG1, aEnergy1);
@@ -278,6 +280,7 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
                 << ", not the first frame's " << mXSize << " x " << mYSize << std::endl;
       return false;
     }
+    aSource.mSecond = frameFingerprint(aImage2);
     prepareFrame(aImage2, aHOG2, aEnergy2);
 
     computeCoverage(t, aCovered);
@@ -293,8 +296,8 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
       if (!writePicture(aShow, mStartFrame)) return false;
     }
 
-    if (!loadOrComputeFlow(t, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aComputeFlow,
-                           aShowFlow, aForward, aBackward))
+    if (!loadOrComputeFlow(t, aSource, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2,
+                           aComputeFlow, aShowFlow, aForward, aBackward))
       return false;
     if (aForward.xSize() != mXSize || aForward.ySize() != mYSize || aForward.zSize() != 2 ||
         aBackward.xSize() != mXSize || aBackward.ySize() != mYSize || aBackward.zSize() != 2) {
@@ -313,6 +316,7 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
     std::swap(aImage1, aImage2);
     std::swap(aHOG1, aHOG2);
     std::swap(aEnergy1, aEnergy2);
+    aSource.mFirst = aSource.mSecond;
     aProgress.done(t, aPairs);
   }
   return true;

@@ -24,9 +24,9 @@ using CPairFlowPictures =
 // Empties mTracks and fills it with the trajectories of the relative frames 0 ...
 // mSequenceLength - 1. aFirstFrame is frame mInput(mStartFrame) as read (unsmoothed); it fixes
 // the frame size, which mXSize and mYSize must hold. Reads the later frames from mInput, reads
-// each pair's flows from "ForwardFlow%03d.flo" / "BackwardFlow%03d.flo" (absolute frame number)
-// or, when a file is missing, damaged or of another size, computes them with aComputeFlow,
-// writes both files, draws them with aShowFlow and logs "Compute optical flow. Frame" + t.
+// each pair's flows from the flow cache in mResultDir (flow/FlowCache.h) when its record names
+// exactly these two frames, or else computes them with aComputeFlow, writes both files and their
+// record, draws them with aShowFlow and logs "Compute optical flow. Frame" + t.
 // Needs mColorCode (track colours), mStep >= 1 and an open mStatus. Returns false, after one
 // line on standard error, when a frame cannot be read or differs in size from the first frame,
 // or when mStep or the frame size are unusable; mTracks then holds the tracks up to that frame.

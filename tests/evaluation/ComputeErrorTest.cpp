@@ -46,6 +46,7 @@ class Evaluation : public ::testing::Test {
     mFilename = "seq";
     mResultDir = mInputDir + "res/";
     mkdir(mResultDir.c_str(), 0755);
+    mStartFrame = 0;
     mSequenceLength = 2;
     mRegionNo = 4;
     mXSize = mYSize = kSize;
@@ -173,6 +174,31 @@ TEST_F(Evaluation, PointOutsidePictureVotesWithoutPainting) {
   run(aTracks);
   EXPECT_EQ(errorFile(), "2 0 0\n");
   EXPECT_EQ(redAt(0, 0, 0), 128);
+}
+
+// A run of frames 1 and 2 against an annotation of frames 0 to 3: the object moves 8 pixels a
+// frame, so votes, rows and pictures must all refer to frames 1 and 2. Trajectory A follows
+// the object (relative frames 0 and 1), C stands beside the two background points.
+TEST_F(Evaluation, RunStartingLaterIsScoredOnItsOwnFrames) {
+  mStartFrame = 1;
+  std::string aText = "3 4 0\n";
+  for (int a = 0; a < 4; a++) aText += std::to_string(5 + 8 * a) + " 20 1  3 20 2  3 24 2\n";
+  writeTruth(aText);
+  CTrack A;
+  A.mLabel = 0;
+  A.mox = 13;
+  A.moy = 20;
+  A.mx = {21.0f};
+  A.my = {20.0f};
+  A.mFlowVar = {1.0f};
+  std::vector<CTrack> aTracks{A, still(1, 3, 20, 0, 1)};
+  EXPECT_EQ(run(aTracks), "");
+  EXPECT_EQ(errorFile(), "6 0 0\n");
+  EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth000.ppm"));
+  EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth003.ppm"));
+  // Object 1 (the moving one, ramp row 400, red 4) drawn where it is in frame 2.
+  EXPECT_EQ(redAt(2, 21, 20), 4);
+  EXPECT_EQ(redAt(1, 13, 20), 4);
 }
 
 TEST_F(Evaluation, WrongVotesAreMarkedWithLargerSquare) {

@@ -1,0 +1,18 @@
+// The result folder of a run: held by one run at a time, cleared of the temporary files that
+// killed writers left, and announced when a run of another sequence replaces what it holds.
+#pragma once
+
+#include <string>
+
+// Takes mResultDir (which must exist) for this run: an advisory lock on mResultDir + "Run.lock",
+// held until releaseResultFolder or the end of the process, also when the process is killed.
+// The lock file then records this run (process id, aSequence, the ".bmf" file's name, and
+// aCommand). Temporary files of writers that no longer run (names ending in ".part" and a
+// process id) are removed. When the folder last held results of another sequence, one line on
+// standard error says which of this run's result files (those that exist) it replaces. Returns
+// false, after one line on standard error naming the folder and the run that holds it, when
+// another run holds the folder; nothing in the folder is touched then.
+bool holdResultFolder(const std::string& aSequence, const std::string& aCommand);
+
+// Gives the folder up (a run in the same process may take it again).
+void releaseResultFolder();
