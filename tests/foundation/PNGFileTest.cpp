@@ -2,6 +2,7 @@
 // the write-then-rename helper, and files other programs can read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
