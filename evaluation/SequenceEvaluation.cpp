@@ -38,8 +38,8 @@ std::map<int, std::string> numberedFiles(const std::string& aDir, const std::str
     const std::string aName = aEntry.path().filename().string();
     const std::string aSuffix = ".png";
     if (aName.size() <= aPrefix.size() + aSuffix.size() ||
-        aName.compare(0, aPrefix.size(), aPrefix) ||
-        aName.compare(aName.size() - aSuffix.size(), aSuffix.size(), aSuffix))
+        aName.compare(0, aPrefix.size(), aPrefix) != 0 ||
+        aName.compare(aName.size() - aSuffix.size(), aSuffix.size(), aSuffix) != 0)
       continue;
     const std::string aDigitsText =
         aName.substr(aPrefix.size(), aName.size() - aPrefix.size() - aSuffix.size());
