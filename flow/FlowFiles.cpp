@@ -1,8 +1,5 @@
 // ".flo" flow files: tag "PIEH", width, height (32-bit integers), then u, v per pixel as 32-bit
 // floats, rows top to bottom, all in the machine's little-endian order.
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <vector>
 
 #include "flow/COpticFlow.h"
+#include "foundation/FileWrite.h"
 
 namespace {
 
@@ -75,24 +73,21 @@ bool COpticFlow::writeMiddlebury(const CTensor<float>& aFlow, const char* aFilen
 
   // Written under a temporary name and renamed into place when complete, so that a killed or
   // failed run never leaves a half-written cache behind.
-  const std::string aTemporary = aName + ".part" + std::to_string(getpid());
-  FILE* aFile = fopen(aTemporary.c_str(), "wb");
-  if (aFile == nullptr) {
+  const NFile::CWriteResult aResult = NFile::writeThenRename(aName, [&](FILE* aFile) {
+    bool aOk = fwrite("PIEH", 1, 4, aFile) == 4;
+    if (fwrite(aSize, sizeof(int32_t), 2, aFile) != 2) {
+      std::cout << "Problem writing header" << std::endl;
+      aOk = false;
+    }
+    return aOk && fwrite(aValues.data(), sizeof(float), aValues.size(), aFile) == aValues.size();
+  });
+  if (!aResult.mOpened) {
     std::cout << "Could not open " << aName << std::endl;
-    std::cerr << "Cannot write flow file " << aName << ": " << std::strerror(errno) << std::endl;
+    std::cerr << "Cannot write flow file " << aName << ": " << std::strerror(aResult.mError)
+              << std::endl;
     return false;
   }
-  bool aOk = fwrite("PIEH", 1, 4, aFile) == 4;
-  if (fwrite(aSize, sizeof(int32_t), 2, aFile) != 2) {
-    std::cout << "Problem writing header" << std::endl;
-    aOk = false;
-  }
-  aOk = aOk && fwrite(aValues.data(), sizeof(float), aValues.size(), aFile) == aValues.size();
-  aOk = (fclose(aFile) == 0) && aOk;
-  if (aOk) aOk = rename(aTemporary.c_str(), aName.c_str()) == 0;
-  if (!aOk) {
-    std::remove(aTemporary.c_str());
+  if (!aResult.mComplete)
     std::cerr << "Cannot write flow file " << aName << ": write failed" << std::endl;
-  }
-  return aOk;
+  return aResult.mComplete;
 }

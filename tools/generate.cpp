@@ -2,8 +2,10 @@
 // a textured background (optionally translating) and two or three textured objects that
 // translate, rotate and scale, the later ones passing in front of the earlier ones. Output:
 // PPM frames, the ".bmf" sequence description, the "<name>_truth.txt" annotation (reference
-// points on every object and on the background with their true positions) and, on request,
-// the trajectory cache an ideal tracker would produce.
+// points on every object and on the background with their true positions), per-pixel
+// ground-truth masks in the DAVIS layout ("masks/NNNNN.png", palette-indexed: 0 background,
+// 1 ... K the objects, a nearer object covering a farther one) and, on request, the
+// trajectory cache an ideal tracker would produce.
 #include <sys/stat.h>
 
 #include <cmath>
@@ -14,7 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/CMatrix.h"
+#include "foundation/PNGFile.h"
+
 namespace {
+
+// Palette of the masks: black background, then the objects in the colours of the DAVIS
+// annotations (dark red, green, olive).
+const NPNG::CPalette kMaskPalette = {{0, 0, 0}, {128, 0, 0}, {0, 128, 0}, {128, 128, 0}};
 
 const char* const kUsage =
     "usage: quorvik-generate [--out DIR] [--name NAME] [--size WIDTH HEIGHT] [--frames N]\n"
@@ -22,7 +31,7 @@ const char* const kUsage =
     "                        [--speed FACTOR] [--tracks FIRST COUNT STEP] [--ideal-labels]\n"
     "  --out DIR            output folder, created if missing (default .)\n"
     "  --name NAME          sequence name without dots (default synth): NAME.bmf,\n"
-    "                       NAME000.ppm ..., NAME_truth.txt\n"
+    "                       NAME000.ppm ..., NAME_truth.txt; masks in DIR/masks/00000.png ...\n"
     "  --size W H           frame size in pixels (default 160 120, at least 32 x 32)\n"
     "  --frames N           number of frames (default 10, at least 2)\n"
     "  --objects K          moving objects, 2 or 3 (default 2)\n"
@@ -224,8 +233,11 @@ int frontLayer(const std::vector<CLayer>& aLayers, double x, double y, int f, do
   return 0;
 }
 
+// Writes frame f as a PPM picture; aLayer receives the index of the layer seen at every
+// pixel (0 = background), the mask of exactly the geometry the picture shows.
 bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, const COptions& o,
-                int f) {
+                int f, CMatrix<int>& aLayer) {
+  aLayer.setSize(o.mWidth, o.mHeight);
   std::FILE* aFile = std::fopen(aPath.c_str(), "wb");
   if (aFile == nullptr) return false;
   std::fprintf(aFile, "P6\n%d %d\n255\n", o.mWidth, o.mHeight);
@@ -234,6 +246,7 @@ bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, co
     for (int x = 0; x < o.mWidth; x++) {
       double qx, qy;
       const int k = frontLayer(aLayers, x, y, f, qx, qy);
+      aLayer(x, y) = k;
       float aRGB[3];
       aLayers[k].mTexture.colour(qx, qy, aRGB);
       for (int c = 0; c < 3; c++) aRow[3 * x + c] = static_cast<unsigned char>(aRGB[c]);
@@ -374,6 +387,8 @@ int main(int argc, char** argv) {
   CRandom aRandom(o.mSeed);
   const std::vector<CLayer> aLayers = buildScene(o, aRandom);
 
+  const std::string aMaskDir = aDir + "masks/";
+  mkdir(aMaskDir.c_str(), 0755);
   std::ofstream aBmf(aDir + o.mName + ".bmf");
   aBmf << o.mFrames << " 1\n";
   for (int f = 0; f < o.mFrames; f++) {
@@ -381,10 +396,13 @@ int main(int argc, char** argv) {
     std::snprintf(aName, sizeof(aName), "%03d.ppm", f);
     const std::string aFrame = o.mName + aName;
     aBmf << aFrame << "\n";
-    if (!writeFrame(aDir + aFrame, aLayers, o, f)) {
+    CMatrix<int> aLayer;
+    if (!writeFrame(aDir + aFrame, aLayers, o, f, aLayer)) {
       std::cerr << "quorvik-generate: cannot write " << aDir + aFrame << std::endl;
       return 1;
     }
+    std::snprintf(aName, sizeof(aName), "%05d.png", f);
+    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, kMaskPalette)) return 1;
   }
   aBmf.close();
   if (!aBmf) {

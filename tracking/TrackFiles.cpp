@@ -7,6 +7,9 @@
 
 namespace {
 
+// Longest sequence a result tracks file may announce.
+constexpr long long kMaxTrackFileFrames = 1000000;
+
 // Cached tracks must fit the run: they start inside the sequence and end by its last frame,
 // and their neighbour indices name tracks of the same file. The graph construction indexes
 // per-frame maps and the track list with these values.
@@ -84,5 +87,42 @@ bool writeTracks() {
     std::cerr << "Cannot write the result tracks " << aName << std::endl;
     return false;
   }
+  return true;
+}
+
+bool readTracks(const std::string& aFilename, int& aSequenceLength, std::vector<CTrack>& aTracks) {
+  auto fail = [&](const std::string& aProblem) {
+    std::cerr << "Cannot read tracks file " << aFilename << ": " << aProblem << std::endl;
+    return false;
+  };
+  std::ifstream aIn(aFilename);
+  if (!aIn.is_open()) return fail("cannot open it");
+  long long aLength = 0, aCount = 0;
+  if (!(aIn >> aLength >> aCount)) return fail("malformed header");
+  if (aLength < 1 || aLength > kMaxTrackFileFrames || aCount < 0)
+    return fail("header out of range");
+  std::vector<CTrack> aLoaded;
+  for (long long i = 0; i < aCount; i++) {
+    const std::string aWhere = "track " + std::to_string(i);
+    CTrack aTrack;
+    long long aPoints = 0;
+    if (!(aIn >> aTrack.mLabel >> aPoints >> aTrack.mox >> aTrack.moy >> aTrack.mSetupTime))
+      return fail(aWhere + " is malformed or missing");
+    if (aPoints < 1 || aTrack.mSetupTime < 0 || aTrack.mSetupTime + aPoints > aLength)
+      return fail(aWhere + " lies outside frames 0 ... " + std::to_string(aLength - 1));
+    for (long long j = 1; j < aPoints; j++) {
+      float x, y;
+      long long t;
+      if (!(aIn >> x >> y >> t)) return fail(aWhere + " is malformed or missing");
+      if (t != aTrack.mSetupTime + j) return fail(aWhere + " has its frames out of order");
+      aTrack.mx.push_back(x);
+      aTrack.my.push_back(y);
+    }
+    aLoaded.push_back(std::move(aTrack));
+  }
+  aIn >> std::ws;
+  if (!aIn.eof()) return fail("unexpected text after the last track");
+  aSequenceLength = static_cast<int>(aLength);
+  aTracks.swap(aLoaded);
   return true;
 }

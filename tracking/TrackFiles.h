@@ -26,3 +26,12 @@ void writeTrackToFile(const std::vector<CTrack>& aTracks);
 // mSetupTime) and one line x y frame per later point. False, after one line on standard
 // error, when the file cannot be written completely.
 bool writeTracks();
+
+// Reads a result file in the format writeTracks writes (under any name): the sequence
+// length, the track count, then per track its label and point count n, its start (mox, moy,
+// mSetupTime) and n - 1 lines "x y t" with t = mSetupTime + 1, mSetupTime + 2, ... Returns
+// false, after one line on standard error naming the file, when the file cannot be opened
+// or is malformed (a count below its minimum, a track reaching outside frames
+// 0 ... length - 1, a frame out of order, missing numbers); aSequenceLength and aTracks are
+// left untouched then.
+bool readTracks(const std::string& aFilename, int& aSequenceLength, std::vector<CTrack>& aTracks);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -9,6 +10,7 @@
 
 #include "evaluation/ComputeError.h"
 #include "flow/FlowPictures.h"
+#include "foundation/PNGFile.h"
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
 #include "tests/IdealCache.h"
@@ -72,6 +74,34 @@ TEST(Generator, WritesFramesSequenceAndAnnotationWithKnownMotion) {
   ASSERT_EQ(aMembers.size(), 4u);
   EXPECT_EQ(aMotion[1], 0.0);
   for (int l = 2; l <= 4; l++) EXPECT_GT(aMotion[l] / aMembers[l], 1.5) << l;
+}
+
+TEST(Generator, MasksLabelEveryReferencePointWithItsLayer) {
+  testutil::TempDir aDir;
+  const std::string aPath =
+      generate(aDir, {"--size", "96", "64", "--frames", "4", "--objects", "3", "--speed", "3"});
+  std::istringstream aTruth(testutil::readFile(aPath + "seq_truth.txt"));
+  int aPoints = 0, aRows = 0, aShift = -1;
+  aTruth >> aPoints >> aRows >> aShift;
+  ASSERT_EQ(aRows, 4);
+  std::map<int, int> aSeen;  // mask label -> reference points on it
+  for (int f = 0; f < aRows; f++) {
+    char aName[32];
+    std::snprintf(aName, sizeof(aName), "masks/%05d.png", f);
+    NPNG::CImage aMask;
+    ASSERT_TRUE(NPNG::readPNG(aPath + aName, aMask)) << aName;
+    ASSERT_EQ(aMask.mType, NPNG::CType::kPalette);
+    ASSERT_EQ(aMask.mPixels.xSize(), 96);
+    ASSERT_EQ(aMask.mPixels.ySize(), 64);
+    for (int p = 0; p < aPoints; p++) {
+      int x = 0, y = 0, aLabel = 0;
+      ASSERT_TRUE(aTruth >> x >> y >> aLabel);
+      // Annotation labels count from 1 with the background; mask labels from 0.
+      EXPECT_EQ(aMask.mPixels(x, y, 0), aLabel - 1) << aName << " point " << p;
+      aSeen[aLabel - 1]++;
+    }
+  }
+  EXPECT_EQ(aSeen.size(), 4u);  // the background and three objects
 }
 
 // Mean displacement per label (x, y) of the reference points from the first to the last row.

@@ -1,0 +1,39 @@
+#include "foundation/FileWrite.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace NFile {
+
+std::string temporaryName(const std::string& aFilename) {
+  return aFilename + ".part" + std::to_string(getpid());
+}
+
+CWriteResult writeThenRename(const std::string& aFilename,
+                             const std::function<bool(FILE* aFile)>& aWrite) {
+  CWriteResult aResult;
+  const std::string aTemporary = temporaryName(aFilename);
+  FILE* aFile = fopen(aTemporary.c_str(), "wb");
+  if (aFile == nullptr) {
+    aResult.mError = errno;
+    return aResult;
+  }
+  aResult.mOpened = true;
+  const bool aWritten = aWrite(aFile);
+  // Closing flushes the buffer; its failure means the data did not all reach the file.
+  bool aOk = aWritten;
+  if (fclose(aFile) != 0) {
+    if (aOk) aResult.mError = errno;
+    aOk = false;
+  }
+  if (aOk && rename(aTemporary.c_str(), aFilename.c_str()) != 0) {
+    aResult.mError = errno;
+    aOk = false;
+  }
+  if (!aOk) std::remove(aTemporary.c_str());
+  aResult.mComplete = aOk;
+  return aResult;
+}
+
+}  // namespace NFile
