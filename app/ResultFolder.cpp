@@ -15,13 +15,12 @@
 #include <vector>
 
 #include "flow/FlowCache.h"
+#include "foundation/FileWrite.h"
 #include "settings/RunSettings.h"
 
 namespace {
 
 constexpr const char* kLockName = "Run.lock";
-// Temporary files are named after their target, ".part" and the writer's process id.
-constexpr const char* kTemporaryMark = ".part";
 
 int gLock = -1;
 
@@ -54,19 +53,10 @@ std::string describeHolder(const std::string& aText) {
   return "process " + aLines[0] + ": " + aLines[2];
 }
 
-// The writer's process id of a temporary file, or 0 when aName is not one.
-long temporaryWriter(const std::string& aName) {
-  const size_t aMark = aName.rfind(kTemporaryMark);
-  if (aMark == std::string::npos) return 0;
-  const std::string aDigits = aName.substr(aMark + std::strlen(kTemporaryMark));
-  if (aDigits.empty() || aDigits.find_first_not_of("0123456789") != std::string::npos) return 0;
-  return std::strtol(aDigits.c_str(), nullptr, 10);
-}
-
 void removeLeftovers() {
   std::error_code aError;
   for (const auto& aEntry : std::filesystem::directory_iterator(mResultDir, aError)) {
-    const long aWriter = temporaryWriter(aEntry.path().filename().string());
+    const long aWriter = NFile::temporaryWriter(aEntry.path().filename().string());
     if (aWriter <= 0 || aWriter == getpid()) continue;
     if (kill(static_cast<pid_t>(aWriter), 0) == 0 || errno != ESRCH) continue;
     std::filesystem::remove(aEntry.path(), aError);

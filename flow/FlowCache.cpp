@@ -1,7 +1,5 @@
 #include "flow/FlowCache.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <sstream>
 
 #include "flow/COpticFlow.h"
+#include "foundation/FileWrite.h"
 #include "settings/RunSettings.h"
 
 namespace {
@@ -83,17 +82,13 @@ bool writeCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource&
   if (!COpticFlow::writeMiddlebury(aForward, (aFolder + forwardFlowFile(aFrame)).c_str()) ||
       !COpticFlow::writeMiddlebury(aBackward, (aFolder + backwardFlowFile(aFrame)).c_str()))
     return false;
-  // The record is written whole under a temporary name and renamed into place.
-  const std::string aTemporary = aRecordName + ".part" + std::to_string(getpid());
-  {
-    std::ofstream aOut(aTemporary, std::ios::binary | std::ios::trunc);
-    aOut << recordText(aFrame, aSource);
-    aOut.close();
-    if (aOut.fail() || std::rename(aTemporary.c_str(), aRecordName.c_str()) != 0) {
-      std::remove(aTemporary.c_str());
-      std::cerr << "Cannot write flow record " << aRecordName << std::endl;
-      return false;
-    }
+  const std::string aText = recordText(aFrame, aSource);
+  const NFile::CWriteResult aResult = NFile::writeThenRename(aRecordName, [&](FILE* aFile) {
+    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
+  });
+  if (!aResult.mComplete) {
+    std::cerr << "Cannot write flow record " << aRecordName << std::endl;
+    return false;
   }
   return true;
 }

@@ -3,11 +3,29 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 namespace NFile {
 
+namespace {
+
+constexpr const char* kTemporaryMark = ".part";
+
+}  // namespace
+
 std::string temporaryName(const std::string& aFilename) {
-  return aFilename + ".part" + std::to_string(getpid());
+  return aFilename + kTemporaryMark + std::to_string(getpid());
+}
+
+long temporaryWriter(const std::string& aName) {
+  const size_t aMark = aName.rfind(kTemporaryMark);
+  if (aMark == std::string::npos) return 0;
+  const std::string aDigits = aName.substr(aMark + std::strlen(kTemporaryMark));
+  if (aDigits.empty() || aDigits.size() > 9 ||
+      aDigits.find_first_not_of("0123456789") != std::string::npos)
+    return 0;
+  return std::strtol(aDigits.c_str(), nullptr, 10);
 }
 
 CWriteResult writeThenRename(const std::string& aFilename,

@@ -25,6 +25,10 @@ struct CWriteResult {
 // processes writing the same target do not share it.
 std::string temporaryName(const std::string& aFilename);
 
+// The writer's process id when aName (a file name without folder) is a temporary file's name,
+// else 0.
+long temporaryWriter(const std::string& aName);
+
 // Creates temporaryName(aFilename) for binary writing and hands it to aWrite, which writes
 // the contents and returns false on any failure. The file is then closed and, when aWrite
 // succeeded and the close did too, renamed to aFilename (replacing an existing file).
