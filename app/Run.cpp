@@ -16,6 +16,7 @@
 #include "app/ResultFolder.h"
 #include "app/SegmentPictures.h"
 #include "clustering/Clustering.h"
+#include "densify/Densification.h"
 #include "evaluation/ComputeError.h"
 #include "flow/CMatching.h"
 #include "flow/FlowPictures.h"
@@ -169,15 +170,6 @@ int setUpRun(int argc, char** argv) {
   return 0;
 }
 
-bool readFrame(int aFrame, CTensor<float>& aImage) {
-  if (!aImage.readFromPPM(mInput(aFrame).c_str())) return false;
-  if (aImage.zSize() != 3) {
-    std::cerr << "Frame " << mInput(aFrame) << " is not a colour (P6) picture" << std::endl;
-    return false;
-  }
-  return true;
-}
-
 bool finishRun(std::clock_t aStart) {
   const std::clock_t aFinish = std::clock();
   mStatus << "Computation time: " << (aFinish - aStart) / 1000000.0 << " seconds" << std::endl;
@@ -221,6 +213,7 @@ int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
   phaseDone("clustering");
 
   if (!writeTracks()) return kRunFailed;
+  if (!computeDenseRegions(mTracks)) return kRunFailed;
   computeError(mTracks);
   if (!writeSegmentPictures()) return kRunFailed;
   if (!finishRun(aStart)) return kRunFailed;

@@ -46,9 +46,6 @@ bool readSequenceDescription(const std::string& aPath);
 // description have been accepted, and nothing in the folder while another run holds it.
 int setUpRun(int argc, char** argv);
 
-// Reads absolute frame aFrame of mInput into aImage. False after one line on standard error.
-bool readFrame(int aFrame, CTensor<float>& aImage);
-
 // Appends the "Computation time: " line (processor seconds since aStart) and closes the status
 // log. False after one line on standard error when the log could not be written completely.
 bool finishRun(std::clock_t aStart);

@@ -3,17 +3,10 @@
 #include <algorithm>
 #include <iostream>
 
-#include "app/Run.h"
+#include "densify/RegionPictures.h"
 #include "foundation/CTensor.h"
 #include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
-
-int mR[kPaletteSize] = {255, 10, 200, 0,  255, 0,  0,  180, 255, 180, 0,  170, 100,
-                        240, 0,  255, 80, 70,  60, 50, 40,  30,  20,  10, 0};
-int mG[kPaletteSize] = {10,  10,  190, 180, 0,  255, 255, 0,  210, 0,  0,  170, 100,
-                        100, 100, 140, 80,  70, 60,  50,  40, 30,  20, 10, 0};
-int mB[kPaletteSize] = {10, 255, 0, 0,  255, 255, 0,  0,  0,  180, 190, 170, 100,
-                        10, 255, 0, 80, 70,  60,  50, 40, 30, 20,  10,  0};
 
 namespace {
 

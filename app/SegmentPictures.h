@@ -2,11 +2,6 @@
 // track present in it drawn as a square in the colour of its region.
 #pragma once
 
-// Colours of the region palette.
-constexpr int kPaletteSize = 25;
-// Region palette, label i -> (mR[i], mG[i], mB[i]); labels of 25 and more reuse it cyclically.
-extern int mR[kPaletteSize], mG[kPaletteSize], mB[kPaletteSize];
-
 // Writes "Segments%03d.ppm" (absolute frame number) for every processed frame. Tracks without a
 // region are light grey; the square's half-size is mStep / 4. False after one line on standard
 // error when a frame cannot be read or a picture cannot be written.

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "foundation/CTensor.h"
 #include "foundation/CVector.h"
 
 // Full path names of all frames of the .bmf file; index = absolute frame number.
@@ -27,6 +28,10 @@ extern int mStep;
 extern int mXSize, mYSize;
 // Status log of the run.
 extern std::ofstream mStatus;
+
+// Reads absolute frame aFrame of mInput (a colour P6 picture) into aImage. False after one line
+// on standard error.
+bool readFrame(int aFrame, CTensor<float>& aImage);
 
 // aPattern formatted with aNumbers (printf conversions such as "Segments%03d.ppm"); at most
 // 255 characters.

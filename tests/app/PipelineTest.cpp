@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Run.h"
+#include "foundation/PNGFile.h"
 #include "tests/TestUtil.h"
 
 using testutil::TempDir;
@@ -127,6 +128,57 @@ std::map<int, int> majorityClusters(const TempDir& aDir, const std::string& aTra
   return aMajority;
 }
 
+// Per ground-truth object of the generator's masks ("masks/NNNNN.png", 1 ... = objects), the
+// region that covers most of it in each frame, and its J with the run's own masks over the
+// frames without the first and the last (as the benchmarks score): the pixels of that region
+// inside "Mask%03d.png" against the object.
+struct CObjectResult {
+  std::set<int> mRegions;  // the object's majority region in each frame
+  double mJ = 0.0;
+};
+std::map<int, CObjectResult> objectsInRegions(const TempDir& aDir, int aFrames) {
+  std::map<int, CObjectResult> aResults;
+  std::map<int, std::vector<int>> aRegionPerFrame;
+  std::vector<NPNG::CImage> aTruth(aFrames), aRegions(aFrames), aMasks(aFrames);
+  for (int t = 0; t < aFrames; t++) {
+    char aName[64];
+    std::snprintf(aName, sizeof(aName), "masks/%05d.png", t);
+    EXPECT_TRUE(NPNG::readPNG(aDir.file(aName), aTruth[t]));
+    std::snprintf(aName, sizeof(aName), "QuorvikResults/Regions%03d.png", t);
+    EXPECT_TRUE(NPNG::readPNG(aDir.file(aName), aRegions[t]));
+    std::snprintf(aName, sizeof(aName), "QuorvikResults/Mask%03d.png", t);
+    EXPECT_TRUE(NPNG::readPNG(aDir.file(aName), aMasks[t]));
+    if (aTruth[t].mPixels.size() == 0 || aRegions[t].mPixels.size() != aTruth[t].mPixels.size() ||
+        aMasks[t].mPixels.size() != aTruth[t].mPixels.size())
+      return aResults;
+    std::map<int, std::map<int, int>> aCover;
+    for (int i = 0; i < aTruth[t].mPixels.size(); i++)
+      aCover[static_cast<int>(aTruth[t].mPixels[i])][static_cast<int>(aRegions[t].mPixels[i])]++;
+    for (const auto& [aObject, aCounts] : aCover) {
+      int aBest = -1, aMost = 0;
+      for (const auto& [aRegion, aCount] : aCounts)
+        if (aCount > aMost) aMost = aCount, aBest = aRegion;
+      aRegionPerFrame[aObject].push_back(aBest);
+      aResults[aObject].mRegions.insert(aBest);
+    }
+  }
+  for (auto& [aObject, aResult] : aResults) {
+    long long aBoth = 0, aEither = 0;
+    for (int t = 1; t + 1 < aFrames; t++) {
+      const int aRegion = aRegionPerFrame[aObject][t];
+      for (int i = 0; i < aTruth[t].mPixels.size(); i++) {
+        const bool aOnObject = static_cast<int>(aTruth[t].mPixels[i]) == aObject;
+        const bool aFound =
+            static_cast<int>(aRegions[t].mPixels[i]) == aRegion && aMasks[t].mPixels[i] >= 128.0f;
+        aBoth += aOnObject && aFound;
+        aEither += aOnObject || aFound;
+      }
+    }
+    aResult.mJ = aEither > 0 ? static_cast<double>(aBoth) / static_cast<double>(aEither) : 0.0;
+  }
+  return aResults;
+}
+
 bool startsWith(const std::string& aText, const std::string& aPrefix) {
   return aText.rfind(aPrefix, 0) == 0;
 }
@@ -158,7 +210,9 @@ TEST(Pipeline, SegmentsCachedTrajectoriesOfTwoObjectsWithFewWrongVotes) {
   // A cached run computes no flow and draws no tracking pictures.
   EXPECT_FALSE(testutil::fileExists(aDir.file("QuorvikResults/ForwardFlow000.flo")));
   EXPECT_FALSE(testutil::fileExists(aDir.file("QuorvikResults/Tracking000.ppm")));
-  for (const char* aName : {"Tracks10.dat", "Segments000.ppm", "Segments009.ppm"})
+  // Dense regions need no flow: a cached run has them too.
+  for (const char* aName : {"Tracks10.dat", "Segments000.ppm", "Segments009.ppm", "Regions000.png",
+                            "Mask009.png", "Overlay009.png"})
     EXPECT_TRUE(testutil::fileExists(aDir.file(std::string("QuorvikResults/") + aName))) << aName;
 
   // Background and both objects each in a cluster of their own, few votes wrong.
@@ -190,6 +244,18 @@ TEST(Pipeline, SegmentsTrackedFramesOfTwoObjectsMovingApartEachInItsOwnCluster) 
   const std::set<int> aDistinct = {aClusters.at(1), aClusters.at(2), aClusters.at(3)};
   EXPECT_EQ(aDistinct.size(), 3u);
   EXPECT_EQ(aDistinct.count(-1), 0u);
+
+  // Dense regions: each object keeps one region number in every frame, and the run's own
+  // masks find it with J of 0.9 or more; the background is no moving object.
+  const std::map<int, CObjectResult> aObjects = objectsInRegions(aDir, 10);
+  ASSERT_EQ(aObjects.size(), 3u);
+  for (const auto& [aObject, aResult] : aObjects) {
+    EXPECT_EQ(aResult.mRegions.size(), 1u) << "object " << aObject;
+    if (aObject > 0) {
+      EXPECT_GE(aResult.mJ, 0.9) << "object " << aObject;
+    }
+  }
+  EXPECT_LT(aObjects.at(0).mJ, 0.05);
 }
 
 TEST(Pipeline, TracksFramesThenReusesTheFlowCacheWithIdenticalResults) {

@@ -1,0 +1,37 @@
+// Dense regions of one frame from the labelled trajectories: every superpixel of the frame
+// gets a region by a multi-label random walk with priors (Grady 2005) on the superpixel graph.
+// The trajectory points in a superpixel vote for their regions; where the flow is known, so
+// does the region whose motion (an affine map fitted to its points' steps) explains the
+// superpixel's flow; the regions of the previous frame, carried along the backward flow, are
+// a weak prior; colour-similar neighbours are
+// tied strongly and dissimilar ones weakly, in colour and, where the flow is known, in motion,
+// so region borders settle on colour edges and motion boundaries. Every superpixel, also one
+// far from any trajectory, ends in some region.
+#pragma once
+
+#include <vector>
+
+#include "densify/Superpixels.h"
+#include "foundation/CMatrix.h"
+#include "foundation/CTensor.h"
+
+// A labelled point of a frame: a trajectory's position, its region (0 ... aRegions - 1), and
+// its positions in the next and the previous frame where the trajectory has them.
+struct CRegionPoint {
+  float x, y;
+  int mRegion;
+  bool mHasNext, mHasPrevious;
+  float nx, ny, px, py;
+};
+
+// aRegionOf (resized to the frame) receives the region of every pixel of the frame whose
+// superpixels are aSuperpixels. aPoints are the labelled trajectory points of the frame.
+// aBackward (two channels, this frame's size, or empty when unknown) is the flow from this
+// frame to the previous one, and aPrevious the previous frame's region map (empty: no prior);
+// aForward (or empty) the flow from this frame to the next. Both flows are motions of this
+// frame's pixels whose differences between neighbouring superpixels weaken their ties.
+// aRegions is the number of regions (labels 0 ... aRegions - 1). Without any point and prior
+// every pixel gets region 0.
+void labelFrame(const CSuperpixels& aSuperpixels, const std::vector<CRegionPoint>& aPoints,
+                const CMatrix<int>& aPrevious, const CTensor<float>& aBackward,
+                const CTensor<float>& aForward, int aRegions, CMatrix<int>& aRegionOf);

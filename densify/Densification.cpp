@@ -1,0 +1,125 @@
+#include "densify/Densification.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iostream>
+#include <map>
+
+#include "densify/DenseRegions.h"
+#include "densify/MovingRegions.h"
+#include "densify/RegionPictures.h"
+#include "densify/Superpixels.h"
+#include "flow/FlowCache.h"
+#include "settings/RunSettings.h"
+
+namespace {
+
+// Superpixel grid step as a share of the frame's smaller side (about 12 pixels at 480 rows),
+// and SLIC's compactness.
+constexpr double kGridShare = 0.025;
+constexpr int kMinGridStep = 4;
+constexpr float kCompactness = 10.0f;
+// A PNG pixel holds region numbers 0 ... 255.
+constexpr int kMaxRegions = 256;
+
+// Region numbers of the labels: the labels themselves when they fit a PNG pixel, else their
+// ranks among the labels that occur.
+std::vector<int> regionNumbers(const std::vector<CTrack>& aTracks, int& aRegions) {
+  int aLargest = -1;
+  for (const CTrack& t : aTracks) aLargest = std::max(aLargest, t.mLabel);
+  std::vector<int> aNumber(aLargest + 1);
+  for (int k = 0; k <= aLargest; k++) aNumber[k] = k;
+  aRegions = aLargest + 1;
+  if (aRegions <= kMaxRegions) return aNumber;
+  std::vector<bool> aUsed(aLargest + 1, false);
+  for (const CTrack& t : aTracks)
+    if (t.mLabel >= 0) aUsed[t.mLabel] = true;
+  int aNext = 0;
+  for (int k = 0; k <= aLargest; k++)
+    aNumber[k] = aUsed[k] ? std::min(aNext++, kMaxRegions - 1) : 0;
+  aRegions = std::min(aNext, kMaxRegions);
+  return aNumber;
+}
+
+}  // namespace
+
+bool computeDenseRegions(const std::vector<CTrack>& aTracks) {
+  int aRegions = 0;
+  const std::vector<int> aNumber = regionNumbers(aTracks, aRegions);
+  std::vector<CTrack> aNumbered;
+  const std::vector<CTrack>* aSource = &aTracks;
+  if (aRegions > 0 && static_cast<int>(aNumber.size()) != aRegions) {
+    aNumbered = aTracks;
+    for (CTrack& t : aNumbered)
+      if (t.mLabel >= 0) t.mLabel = aNumber[t.mLabel];
+    aSource = &aNumbered;
+  }
+  const std::vector<CTrack>& aLabelled = *aSource;
+  const std::vector<bool> aMoving = movingRegions(aLabelled, aRegions, mXSize, mYSize);
+  const int aGridStep =
+      std::max(kMinGridStep, static_cast<int>(kGridShare * std::min(mXSize, mYSize) + 0.5));
+
+  // The frame at hand and the next one, the flows of the pair before it (its backward flow
+  // carries the previous regions) and of the pair after it.
+  CTensor<float> aFrame, aNext, aBackward, aForward, aNextBackward;
+  CMatrix<int> aPrevious, aRegionOf;
+  const CTensor<float> aNoFlow;
+  const CMatrix<int> aNoRegions;
+  CSuperpixels aSuperpixels;
+  std::vector<CRegionPoint> aPoints;
+  CFlowSource aPair;
+  aPair.mXSize = mXSize;
+  aPair.mYSize = mYSize;
+  auto read = [&](int a, CTensor<float>& aPicture) {
+    if (!readFrame(a, aPicture)) return false;
+    if (aPicture.xSize() == mXSize && aPicture.ySize() == mYSize) return true;
+    std::cerr << "Frame " << mInput(a) << " is " << aPicture.xSize() << " x " << aPicture.ySize()
+              << ", not " << mXSize << " x " << mYSize << " like the first frame" << std::endl;
+    return false;
+  };
+  if (!read(mStartFrame, aFrame)) return false;
+  std::uint64_t aFingerprint = frameFingerprint(aFrame);
+  bool aHasBackward = false;
+  for (int t = 0; t < mSequenceLength; t++) {
+    const int a = mStartFrame + t;
+    bool aHasForward = false;
+    std::uint64_t aNextFingerprint = 0;
+    if (t + 1 < mSequenceLength) {
+      if (!read(a + 1, aNext)) return false;
+      aNextFingerprint = frameFingerprint(aNext);
+      aPair.mFirst = aFingerprint;
+      aPair.mSecond = aNextFingerprint;
+      aHasForward = readCachedFlows(mResultDir, a, aPair, aForward, aNextBackward);
+    }
+
+    computeSuperpixels(aFrame, aGridStep, kCompactness, aSuperpixels);
+    aPoints.clear();
+    for (const CTrack& aTrack : aLabelled) {
+      if (aTrack.mLabel < 0 || !aTrack.covers(t)) continue;
+      const CTrackPoint p = aTrack.positionAt(t);
+      CRegionPoint aPoint{
+          p.x,  p.y,  aTrack.mLabel, aTrack.covers(t + 1), aTrack.covers(t - 1), 0.0f,
+          0.0f, 0.0f, 0.0f};
+      if (aPoint.mHasNext) {
+        const CTrackPoint n = aTrack.positionAt(t + 1);
+        aPoint.nx = n.x, aPoint.ny = n.y;
+      }
+      if (aPoint.mHasPrevious) {
+        const CTrackPoint q = aTrack.positionAt(t - 1);
+        aPoint.px = q.x, aPoint.py = q.y;
+      }
+      aPoints.push_back(aPoint);
+    }
+    labelFrame(aSuperpixels, aPoints, aHasBackward ? aPrevious : aNoRegions,
+               aHasBackward ? aBackward : aNoFlow, aHasForward ? aForward : aNoFlow, aRegions,
+               aRegionOf);
+    if (!writeRegionPictures(t, aRegionOf, aMoving, aFrame)) return false;
+
+    std::swap(aPrevious, aRegionOf);
+    std::swap(aFrame, aNext);
+    std::swap(aBackward, aNextBackward);
+    aHasBackward = aHasForward;
+    aFingerprint = aNextFingerprint;
+  }
+  return true;
+}

@@ -1,0 +1,17 @@
+// Which regions are moving objects, decided from the labelled trajectories alone (no ground
+// truth). The background is the region whose trajectories cover most of the frame border,
+// together with every region that moves as it does: per frame pair one affine motion is fitted
+// to the background's steps, and a region whose steps it explains (median miss below
+// max(kStillMiss, kMissFactor x the background's own median miss)) moves with the camera.
+// Every other region is a moving object.
+#pragma once
+
+#include <vector>
+
+#include "tracking/CTrack.h"
+
+// One entry per region 0 ... aRegions - 1 (trajectory labels; negative labels take no part):
+// true for a moving object. aXSize, aYSize: the frame size. A region without trajectory steps
+// is not moving.
+std::vector<bool> movingRegions(const std::vector<CTrack>& aTracks, int aRegions, int aXSize,
+                                int aYSize);
