@@ -214,6 +214,7 @@ int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
 
   if (!writeTracks()) return kRunFailed;
   if (!computeDenseRegions(mTracks)) return kRunFailed;
+  phaseDone("regions");
   computeError(mTracks);
   if (!writeSegmentPictures()) return kRunFailed;
   if (!finishRun(aStart)) return kRunFailed;

@@ -19,8 +19,9 @@ constexpr int kNotABmfFile = -1;
 struct CRunHooks {
   // Computes the flows of a frame pair that is not cached; CMatching::hogFlow when empty.
   CPairFlow mPairFlow;
-  // Called when a phase has ended: "tracks" (computed or read from the cache), "clustering"
-  // and "output".
+  // Called when a phase has ended: "tracks" (computed or read from the cache), "clustering",
+  // "regions" (the result tracks and the dense regions) and "output" (evaluation, segment
+  // pictures, status log).
   std::function<void(const char* aPhase)> mPhaseDone;
 };
 

@@ -1,5 +1,5 @@
-// The whole run, timed per stage: flow, tracking, graph, split, merge and output, with the
-// peak resident memory after each stage. One run, not a repeated measurement.
+// The whole run, timed per stage: flow, tracking, graph, split, merge, dense regions and output,
+// with the peak resident memory after each stage. One run, not a repeated measurement.
 //
 //   bench_pipeline                      generates the 20-frame 640 x 480 sequence with three
 //                                       objects in a fresh temporary folder, runs it at grid
@@ -122,6 +122,8 @@ int main(int argc, char** argv) {
       aStages.push_back({"graph", aTimes.mGraph, peakMiB()});
       aStages.push_back({"split", aTimes.mSplit, peakMiB()});
       aStages.push_back({"merge", aTimes.mMerge, peakMiB()});
+    } else if (aPhase == "regions") {
+      aStages.push_back({"regions", aSeconds, peakMiB()});
     } else {
       aStages.push_back({"output", aSeconds, peakMiB()});
     }
@@ -147,6 +149,10 @@ int main(int argc, char** argv) {
     aTotal += s.mSeconds;
   }
   std::printf("%-10s %10.2f %14.1f\n", "total", aTotal, peakMiB());
+  for (size_t i = 1; i < aStages.size(); i++)
+    if (std::string(aStages[i].mName) == "regions")
+      std::printf("dense regions: %.3f s per frame, peak memory %.2f times that before them\n",
+                  aStages[i].mSeconds / mSequenceLength, aStages[i].mPeak / aStages[i - 1].mPeak);
   std::printf("processor time %.1f s\n",
               static_cast<double>(std::clock() - aStart) / CLOCKS_PER_SEC);
   if (std::FILE* aError = std::fopen((mResultDir + "error.txt").c_str(), "r")) {
