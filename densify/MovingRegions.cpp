@@ -16,6 +16,13 @@ constexpr double kStillMiss = 0.5;
 constexpr double kMissFactor = 3.0;
 // Fewest steps an affine fit is made from.
 constexpr int kMinFitSteps = 6;
+// A region with at least this share of all trajectory points in the border band is background
+// whatever its motion: the camera's motion over a scene with depth is not one affine map, and
+// a background seen in parallax falls apart into regions that each reach far along the border.
+constexpr double kBackgroundBorderShare = 0.15;
+// A region with fewer than this share of all trajectory steps is no object: a few trajectories
+// the clustering set apart.
+constexpr double kMinObjectShare = 0.005;
 
 double median(std::vector<double>& aValues) {
   if (aValues.empty()) return 0.0;
@@ -68,8 +75,12 @@ std::vector<bool> movingRegions(const std::vector<CTrack>& aTracks, int aRegions
       for (const CPointStep& s : aFrameSteps[k]) aMisses[k].push_back(aModel.miss(s));
   }
   const double aThreshold = std::max(kStillMiss, kMissFactor * median(aMisses[aBackground]));
+  long long aAllBorder = 0, aAllSteps = 0;
+  for (int k = 0; k < aRegions; k++) aAllBorder += aBorderPoints[k], aAllSteps += aSteps[k];
   for (int k = 0; k < aRegions; k++) {
     if (k == aBackground || aSteps[k] == 0) continue;
+    if (aBorderPoints[k] >= kBackgroundBorderShare * aAllBorder) continue;
+    if (aSteps[k] < kMinObjectShare * aAllSteps) continue;
     // Without a frame in which the background's motion is known, a region cannot be told from
     // it by motion; it counts as an object, as the clustering set it apart.
     aMoving[k] = aMisses[k].empty() || median(aMisses[k]) >= aThreshold;

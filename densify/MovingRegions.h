@@ -1,9 +1,10 @@
 // Which regions are moving objects, decided from the labelled trajectories alone (no ground
 // truth). The background is the region whose trajectories cover most of the frame border,
-// together with every region that moves as it does: per frame pair one affine motion is fitted
-// to the background's steps, and a region whose steps it explains (median miss below
-// max(kStillMiss, kMissFactor x the background's own median miss)) moves with the camera.
-// Every other region is a moving object.
+// together with every region that moves as it does (per frame pair one affine motion is fitted
+// to the background's steps; a region whose steps it explains moves with the camera), every
+// region that itself reaches far along the border (a background in parallax falls apart into
+// such regions), and every region of a few trajectories only. Every other region is a moving
+// object.
 #pragma once
 
 #include <vector>

@@ -1,0 +1,164 @@
+// Dense regions on small hand-made frames: superpixels cover the frame with connected pieces
+// that keep to colour edges, the random walk puts region borders on those edges also where no
+// trajectory is near, and the moving-object rule tells objects from a background in parallax.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <vector>
+
+#include "densify/DenseRegions.h"
+#include "densify/MovingRegions.h"
+#include "densify/Superpixels.h"
+
+namespace {
+
+constexpr int kWidth = 64, kHeight = 48;
+
+// Left of column aEdge dark red, right of it light blue, with a faint ripple as texture.
+CTensor<float> twoColours(int aEdge) {
+  CTensor<float> aFrame(kWidth, kHeight, 3);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      const float aRipple = 4.0f * std::sin(0.9f * x + 1.3f * y);
+      const bool aLeft = x < aEdge;
+      aFrame(x, y, 0) = (aLeft ? 150.0f : 60.0f) + aRipple;
+      aFrame(x, y, 1) = (aLeft ? 40.0f : 140.0f) + aRipple;
+      aFrame(x, y, 2) = (aLeft ? 30.0f : 200.0f) + aRipple;
+    }
+  return aFrame;
+}
+
+// Whether a superpixel's pixels are one 4-connected piece.
+bool connected(const CMatrix<int>& aLabel, int aSuperpixel) {
+  std::vector<int> aStack;
+  std::vector<bool> aSeen(aLabel.size(), false);
+  int aCount = 0, aReached = 0;
+  for (int i = 0; i < aLabel.size(); i++)
+    if (aLabel[i] == aSuperpixel) {
+      if (aStack.empty() && aReached == 0) aStack.push_back(i), aSeen[i] = true;
+      aCount++;
+    }
+  while (!aStack.empty()) {
+    const int i = aStack.back();
+    aStack.pop_back();
+    aReached++;
+    const int x = i % kWidth, y = i / kWidth;
+    for (int j : {x > 0 ? i - 1 : -1, x + 1 < kWidth ? i + 1 : -1, y > 0 ? i - kWidth : -1,
+                  y + 1 < kHeight ? i + kWidth : -1})
+      if (j >= 0 && !aSeen[j] && aLabel[j] == aSuperpixel) aSeen[j] = true, aStack.push_back(j);
+  }
+  return aCount == aReached;
+}
+
+CRegionPoint point(float x, float y, int aRegion) {
+  return {x, y, aRegion, false, false, 0.0f, 0.0f, 0.0f, 0.0f};
+}
+
+// A point that moves (dx, 0) to the next frame.
+CRegionPoint stepping(float x, float y, int aRegion, float dx) {
+  return {x, y, aRegion, true, false, x + dx, y, 0.0f, 0.0f};
+}
+
+// A trajectory of aSteps steps from (x, y) at frame 0 moving (dx, dy) per frame.
+CTrack moving(int x, int y, int aSteps, float dx, float dy, int aLabel) {
+  CTrack t;
+  t.mox = x;
+  t.moy = y;
+  t.mLabel = aLabel;
+  for (int k = 1; k <= aSteps; k++) {
+    t.mx.push_back(x + k * dx);
+    t.my.push_back(y + k * dy);
+    t.mFlowVar.push_back(0.1f * k);
+  }
+  return t;
+}
+
+}  // namespace
+
+TEST(Superpixels, ConnectedPiecesThatKeepToAColourEdge) {
+  CSuperpixels s;
+  computeSuperpixels(twoColours(29), 8, 10.0f, s);
+  // About one per grid cell of 8 x 8.
+  EXPECT_GT(s.mCount, 30);
+  EXPECT_LT(s.mCount, 70);
+  std::set<int> aLeft, aRight;
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) (x < 29 ? aLeft : aRight).insert(s.mLabel(x, y));
+  for (int k : aLeft) EXPECT_EQ(aRight.count(k), 0u) << "superpixel " << k << " crosses the edge";
+  for (int k = 0; k < s.mCount; k++) {
+    EXPECT_TRUE(connected(s.mLabel, k)) << k;
+    EXPECT_GT(s.mSize[k], 0);
+    // Neighbour lists are symmetric, with the same border length both ways.
+    for (int e = s.mStart[k]; e < s.mStart[k + 1]; e++) {
+      const int j = s.mNeighbor[e];
+      bool aBack = false;
+      for (int f = s.mStart[j]; f < s.mStart[j + 1]; f++)
+        aBack |= s.mNeighbor[f] == k && s.mBorder[f] == s.mBorder[e];
+      EXPECT_TRUE(aBack) << k << " " << j;
+    }
+  }
+}
+
+// One point per side, far from the edge: every pixel gets a region, and the border between the
+// regions lies on the colour edge, also across rows no point is near.
+TEST(DenseRegions, RegionBorderFollowsTheColourEdgeFarFromThePoints) {
+  CSuperpixels s;
+  computeSuperpixels(twoColours(29), 8, 10.0f, s);
+  CMatrix<int> aRegions;
+  labelFrame(s, {point(6, 6, 0), point(58, 6, 1)}, CMatrix<int>(), CTensor<float>(),
+             CTensor<float>(), 2, aRegions);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) EXPECT_EQ(aRegions(x, y), x < 29 ? 0 : 1) << x << " " << y;
+
+  // Without any point every pixel is region 0; regions without points stay absent.
+  labelFrame(s, {}, CMatrix<int>(), CTensor<float>(), CTensor<float>(), 3, aRegions);
+  for (int i = 0; i < aRegions.size(); i++) ASSERT_EQ(aRegions[i], 0);
+  labelFrame(s, {point(6, 6, 2)}, CMatrix<int>(), CTensor<float>(), CTensor<float>(), 3, aRegions);
+  for (int i = 0; i < aRegions.size(); i++) ASSERT_EQ(aRegions[i], 2);
+}
+
+// Where colour says nothing, the flow does: a uniform frame whose part right of column 40 moves
+// 3 pixels a frame, points of region 1 moving with it and of region 0 standing still, none of
+// them within 12 pixels of the motion boundary.
+TEST(DenseRegions, RegionBorderFollowsAMotionBoundary) {
+  CTensor<float> aFrame(kWidth, kHeight, 3, 128.0f);
+  CTensor<float> aForward(kWidth, kHeight, 2, 0.0f);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 40; x < kWidth; x++) aForward(x, y, 0) = 3.0f;
+  CSuperpixels s;
+  computeSuperpixels(aFrame, 8, 10.0f, s);
+  std::vector<CRegionPoint> aPoints;
+  for (int y = 4; y < kHeight; y += 8) {
+    aPoints.push_back(stepping(4.0f, static_cast<float>(y), 0, 0.0f));
+    aPoints.push_back(stepping(20.0f, static_cast<float>(y), 0, 0.0f));
+    aPoints.push_back(stepping(52.0f, static_cast<float>(y), 1, 3.0f));
+    aPoints.push_back(stepping(60.0f, static_cast<float>(y), 1, 3.0f));
+  }
+  CMatrix<int> aRegions;
+  labelFrame(s, aPoints, CMatrix<int>(), CTensor<float>(), aForward, 2, aRegions);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) EXPECT_EQ(aRegions(x, y), x < 40 ? 0 : 1) << x << " " << y;
+}
+
+// Region 0 covers the border on the left, region 2 on the right moves otherwise (a background
+// in parallax) but reaches far along the border, region 1 moves in the middle, region 3 is a
+// single trajectory: only region 1 is a moving object.
+TEST(MovingRegions, ObjectsAreTheRegionsThatNeitherReachTheBorderNorMoveWithTheBackground) {
+  const int W = 200, H = 120;
+  std::vector<CTrack> aTracks;
+  for (int y = 2; y < H; y += 8)
+    for (int x = 2; x < W; x += 8) {
+      if (x < 90) aTracks.push_back(moving(x, y, 5, 0.5f, 0.0f, 0));
+      if (x > 110) aTracks.push_back(moving(x, y, 5, 2.0f, 0.3f, 2));
+    }
+  for (int y = 50; y < 70; y += 4)
+    for (int x = 90; x < 110; x += 4) aTracks.push_back(moving(x, y, 5, -3.0f, 1.0f, 1));
+  aTracks.push_back(moving(100, 20, 5, 4.0f, 4.0f, 3));
+  const std::vector<bool> aMoving = movingRegions(aTracks, 4, W, H);
+  ASSERT_EQ(aMoving.size(), 4u);
+  EXPECT_FALSE(aMoving[0]);
+  EXPECT_TRUE(aMoving[1]);
+  EXPECT_FALSE(aMoving[2]);
+  EXPECT_FALSE(aMoving[3]);
+}
