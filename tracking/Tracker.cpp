@@ -19,6 +19,7 @@
 #include "tracking/CFlowVariation.h"
 #include "tracking/CTrack.h"
 #include "tracking/DistanceTransform.h"
+#include "tracking/FlowAhead.h"
 
 namespace {
 
@@ -98,15 +99,20 @@ bool writePicture(const CTensor<float>& aShow, int aFrame) {
 }
 
 // Flows of the pair (t, t + 1) from the cache when its record names exactly these two frames,
-// else computed, cached with their record and drawn. False when a computed flow, its record or
-// its pictures could not be written (the writer has said why).
-bool loadOrComputeFlow(int t, const CFlowSource& aSource, const CTensor<float>& aImage1,
-                       const CTensor<float>& aImage2, const CTensor<float>& aHOG1,
-                       const CTensor<float>& aHOG2, const CMatrix<float>& aEnergy1,
-                       const CMatrix<float>& aEnergy2, const CPairFlow& aComputeFlow,
-                       const CPairFlowPictures& aShowFlow, CTensor<float>& aForward,
-                       CTensor<float>& aBackward) {
-  if (readCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) return true;
+// else computed, cached with their record and drawn. A pair computed ahead (aAhead) is read
+// from the cache and logged as computed. False when a computed flow, its record or its
+// pictures could not be written (the writer has said why).
+bool loadOrComputeFlow(int t, CFlowAhead::EOutcome aAhead, const CFlowSource& aSource,
+                       const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+                       const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
+                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
+                       const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
+                       CTensor<float>& aForward, CTensor<float>& aBackward) {
+  if (aAhead == CFlowAhead::kFailed) return false;
+  if (readCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) {
+    if (aAhead == CFlowAhead::kComputed) mStatus << "Compute optical flow. Frame" << t << std::endl;
+    return true;
+  }
   mStatus << "Compute optical flow. Frame" << t << std::endl;
   aComputeFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
   if (!writeCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) return false;
@@ -260,8 +266,10 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
   CTensor<float> aForward, aBackward, aShow;
   CProgress aProgress;
   const int aPairs = mSequenceLength - 1;
+  CFlowAhead aFlowAhead(pairsAhead(), aPairs, aComputeFlow, aShowFlow);
   for (int t = 0; t < aPairs; t++) {
     aProgress.start();
+    const CFlowAhead::EOutcome aAhead = aFlowAhead.atPair(t);
     if (mStartFrame + t + 1 >= mInput.size()) {
       std::cerr << "Tracking stopped: the sequence has no frame " << mStartFrame + t + 1
                 << std::endl;
@@ -296,7 +304,7 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
       if (!writePicture(aShow, mStartFrame)) return false;
     }
 
-    if (!loadOrComputeFlow(t, aSource, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2,
+    if (!loadOrComputeFlow(t, aAhead, aSource, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2,
                            aComputeFlow, aShowFlow, aForward, aBackward))
       return false;
     if (aForward.xSize() != mXSize || aForward.ySize() != mYSize || aForward.zSize() != 2 ||

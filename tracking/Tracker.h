@@ -13,11 +13,14 @@
 
 // Computes the forward (first to second) and backward (second to first) flow of one frame pair
 // from the two prepared frames, their HOG fields and HOG energies; CMatching::hogFlow in a run.
+// With cores to spare the flows of later pairs are computed ahead on other threads
+// (FlowAhead.h), so it may be called from several threads at once.
 using CPairFlow = std::function<void(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                                      const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                                      const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                                      CTensor<float>& aForward, CTensor<float>& aBackward)>;
-// Draws the flow pictures of the computed pair (t relative); showFlow in a run. May be empty.
+// Draws the flow pictures of the computed pair (t relative); showFlow in a run. May be empty;
+// may be called from several threads at once, like the flow.
 using CPairFlowPictures =
     std::function<bool(const CTensor<float>& aForward, const CTensor<float>& aBackward, int t)>;
 

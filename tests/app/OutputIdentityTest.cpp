@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -99,4 +102,46 @@ TEST(OutputIdentity, RunFromATrajectoryCache) {
   EXPECT_EQ(fingerprint(aDir.file("QuorvikResults/Tracks10.dat")), 0xae54803264d056faULL);
   EXPECT_EQ(fingerprint(aDir, numbered("QuorvikResults/Segments%03d.ppm", 10)),
             0xc7e30d274f9fa6d3ULL);
+}
+
+// The graph's edge weighing and the flows computed ahead of the tracker use as many threads as
+// OpenMP is given; every output stays the same (the status log but for its times).
+TEST(OutputIdentity, SameOutputsForOneTwoAndFourThreads) {
+  std::vector<std::unique_ptr<TempDir>> aDirs;
+  for (const char* aThreads : {"1", "2", "4"}) {
+    aDirs.push_back(std::make_unique<TempDir>());
+    const TempDir& aDir = *aDirs.back();
+    ASSERT_EQ(generate(aDir, {"--size", "96", "72", "--frames", "5", "--speed", "-3"}), 0);
+    ASSERT_EQ(testutil::runProgram({"/usr/bin/env", std::string("OMP_NUM_THREADS=") + aThreads,
+                                    testutil::programPath("quorvik"), aDir.file("synth.bmf"), "0",
+                                    "5", "8"}),
+              0)
+        << aThreads;
+  }
+  auto withoutTimes = [](const std::string& aLog) {
+    std::istringstream aIn(aLog);
+    std::string aKept;
+    for (std::string aLine; std::getline(aIn, aLine);)
+      if (aLine.find("TIME FOR") == std::string::npos && aLine.rfind("Computation time", 0) != 0)
+        aKept += aLine + "\n";
+    return aKept;
+  };
+  const std::string aResults = aDirs[0]->file("QuorvikResults");
+  int aCompared = 0;
+  for (const auto& aEntry : std::filesystem::directory_iterator(aResults)) {
+    const std::string aName = aEntry.path().filename().string();
+    if (aName == "Run.lock") continue;
+    for (size_t d = 1; d < aDirs.size(); d++) {
+      const std::string aOther = aDirs[d]->file("QuorvikResults/" + aName);
+      if (aName.rfind("Status", 0) == 0)
+        EXPECT_EQ(withoutTimes(testutil::readFile(aOther)),
+                  withoutTimes(testutil::readFile(aEntry.path().string())))
+            << aName;
+      else
+        EXPECT_EQ(testutil::readFile(aOther), testutil::readFile(aEntry.path().string()))
+            << aName << " with " << d;
+    }
+    aCompared++;
+  }
+  EXPECT_GT(aCompared, 40);
 }

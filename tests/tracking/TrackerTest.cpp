@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstdio>
@@ -85,6 +86,9 @@ struct CRun {
     mXSize = aXSize;
     mYSize = aYSize;
     buildColorCode();
+    // The fake flows find their pair in the status log, so no pair may be computed ahead of the
+    // tracker on other threads.
+    omp_set_num_threads(2);
   }
   ~CRun() {
     if (mStatus.is_open()) mStatus.close();
