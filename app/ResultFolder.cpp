@@ -86,6 +86,11 @@ std::string existingResultFiles() {
     for (int a = aFirst; a <= aLast; a++) aNames.push_back(formatName(aPattern, a));
     listExisting(aNames, aList);
   }
+  for (const char* aPattern : {"Regions%03d.png", "Mask%03d.png", "Overlay%03d.png"}) {
+    std::vector<std::string> aNames;
+    for (int t = 0; t < mSequenceLength; t++) aNames.push_back(formatName(aPattern, t));
+    listExisting(aNames, aList);
+  }
   std::vector<std::string> aForward, aBackward, aSources;
   for (int a = aFirst; a < aLast; a++) {
     aForward.push_back(forwardFlowFile(a));

@@ -69,8 +69,9 @@ TEST(ResultFolder, SecondSequenceComputesItsOwnFlowsAndSaysWhatItReplaces) {
   EXPECT_NE(result(aDir, "Tracks4.dat"), aTracksOfA);
   const std::string aErr = testutil::readFile(aDir.file("err.txt"));
   EXPECT_EQ(lines(aErr), 1) << aErr;
-  for (const char* aPart : {"holds results of a.bmf", "this run of b.bmf replaces", "Tracks4.dat",
-                            "Status4.txt", "Segments000.ppm ... Segments003.ppm"})
+  for (const char* aPart :
+       {"holds results of a.bmf", "this run of b.bmf replaces", "Tracks4.dat", "Status4.txt",
+        "Segments000.ppm ... Segments003.ppm", "Regions000.png ... Regions003.png"})
     EXPECT_NE(aErr.find(aPart), std::string::npos) << aPart << " in " << aErr;
 
   // The same sequence again: every flow is read, nothing is said.
