@@ -233,6 +233,9 @@ def main():
     except Interrupted as error:
         print(f"{args.stage} of {args.name}: {error}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print(f"{args.stage} of {args.name}: interrupted", file=sys.stderr)
+        return 130
 
 
 if __name__ == "__main__":
