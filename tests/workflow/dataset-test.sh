@@ -20,6 +20,9 @@ fail() {
   exit 1
 }
 cd "$scratch" || exit 1
+# On this machine alone, whatever profile the environment names; Snakemake's cache in here.
+unset SNAKEMAKE_PROFILE
+export XDG_CACHE_HOME=$scratch/cache
 
 data=$scratch/data
 for name in alpha beta; do
