@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""One stage of one sequence, run by the workflow: it runs the program, measures its wall
+seconds and peak memory, and writes a record (JSON, written whole) that the aggregation reads.
+
+  stage.py import   --tool T --source SRC --folder SEQDIR --name SEQ --max-frames N
+                    --max-width W --record R --log L
+  stage.py flow     --program P --frame T --folder SEQDIR --name SEQ --record R --log L
+  stage.py run      --program P --folder SEQDIR --name SEQ --step S --import-record I
+                    --record R --log L
+  stage.py evaluate --program P --folder SEQDIR --name SEQ --truth DIR --first N
+                    --run-record RR --record R --log L
+
+A program that fails on the sequence's data (an exit status other than 0, or a crash) gives a
+record with status "failed" and the program's last error line, and this script exits 0, so
+the other sequences go on and the table reports the failure; such a record stays until the
+stage's inputs change. The flow stage is the exception: after a good import its failure means
+a broken machine (disk, memory), so the job fails and a later invocation tries it again. A
+program stopped by SIGINT, SIGTERM, SIGHUP or SIGKILL (an interrupted or cancelled job, the
+out-of-memory killer) leaves no record: the job fails and is redone.
+"""
+
+import argparse
+import glob
+import json
+import os
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+INTERRUPTIONS = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL}
+
+
+class Interrupted(Exception):
+    pass
+
+
+def write_whole(path, text):
+    """Writes text to path through a temporary name in the same folder, then renames it."""
+    folder = os.path.dirname(path) or "."
+    os.makedirs(folder, exist_ok=True)
+    temporary = f"{path}.part{os.getpid()}"
+    with open(temporary, "w", encoding="utf-8") as stream:
+        stream.write(text)
+    os.replace(temporary, path)
+
+
+def write_record(path, record):
+    write_whole(path, json.dumps(record, indent=1, sort_keys=True) + "\n")
+
+
+def read_record(path):
+    with open(path, encoding="utf-8") as stream:
+        return json.load(stream)
+
+
+def measured(argv, log):
+    """Runs argv with its standard output and error in the log file. Returns (exit status,
+    wall seconds, peak resident memory in KiB of the largest process it ran, last error line).
+    Raises Interrupted when a signal of INTERRUPTIONS stopped it."""
+    os.makedirs(os.path.dirname(log) or ".", exist_ok=True)
+    start = time.monotonic()
+    with open(log, "w", encoding="utf-8") as stream:
+        stream.write("$ " + " ".join(argv) + "\n")
+        stream.flush()
+        try:
+            process = subprocess.run(argv, stdout=stream, stderr=subprocess.PIPE, check=False)
+        except OSError as error:
+            return 127, time.monotonic() - start, 0, f"cannot start {argv[0]}: {error.strerror}"
+        errors = process.stderr.decode("utf-8", "replace")
+        stream.write(errors)
+    seconds = time.monotonic() - start
+    peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    sys.stderr.write(errors)
+    status = process.returncode
+    if status < 0 and -status in INTERRUPTIONS:
+        raise Interrupted(f"{os.path.basename(argv[0])} was stopped by "
+                          f"{signal.Signals(-status).name}")
+    lines = [line.strip() for line in errors.splitlines() if line.strip()]
+    reason = lines[-1] if lines else ""
+    if status < 0:
+        reason = f"crashed ({signal.Signals(-status).name})" + (f": {reason}" if reason else "")
+    elif status != 0 and not reason:
+        reason = f"exit status {status}"
+    return status, seconds, peak_kib, reason
+
+
+def base_record(stage, status, seconds, peak_kib, error=""):
+    return {"stage": stage, "status": status, "seconds": round(seconds, 3),
+            "peak_kib": peak_kib, "error": error}
+
+
+def frame_name(name, number):
+    return f"{name}{number:03d}.ppm"
+
+
+def do_import(args):
+    """Frames and .bmf from the source. The result folder and the flow records of an earlier
+    import are removed: they belong to the old frames."""
+    frames = os.path.join(args.folder, "frames")
+    staging = os.path.join(args.folder, "frames.import")
+    bmf = os.path.join(args.folder, f"{args.name}.bmf")
+    for stale in (frames, staging, os.path.join(args.folder, "QuorvikResults")):
+        shutil.rmtree(stale, ignore_errors=True)
+    for stale in glob.glob(os.path.join(args.folder, "records", "flow*.json")):
+        os.remove(stale)
+    status, seconds, peak_kib, reason = measured(
+        [args.tool, args.source, staging, "--name", args.name, "--max-frames",
+         str(args.max_frames), "--max-width", str(args.max_width)], args.log)
+    count = 0
+    if status == 0:
+        count = sum(1 for entry in os.listdir(staging)
+                    if re.fullmatch(re.escape(args.name) + r"[0-9]{3,}\.ppm", entry))
+        if count < 2:
+            status, reason = 1, f"the import gave {count} frame(s)"
+    if status != 0:
+        shutil.rmtree(staging, ignore_errors=True)
+        os.makedirs(frames)
+        write_whole(bmf, "")
+        write_record(args.record, base_record("import", "failed", seconds, peak_kib, reason))
+        return 0
+    own_bmf = os.path.join(staging, f"{args.name}.bmf")
+    if os.path.exists(own_bmf):
+        os.remove(own_bmf)
+    os.rename(staging, frames)
+    write_whole(bmf, f"{count} 1\n" + "".join(f"frames/{frame_name(args.name, t)}\n"
+                                             for t in range(count)))
+    record = base_record("import", "ok", seconds, peak_kib)
+    record["frames"] = count
+    write_record(args.record, record)
+    return 0
+
+
+def do_flow(args):
+    frames = os.path.join(args.folder, "frames")
+    status, seconds, peak_kib, reason = measured(
+        [args.program, "--frame", str(args.frame),
+         os.path.join(frames, frame_name(args.name, args.frame)),
+         os.path.join(frames, frame_name(args.name, args.frame + 1)),
+         os.path.join(args.folder, "QuorvikResults")], args.log)
+    if status != 0:
+        print(f"flow of {args.name} frame {args.frame}: {reason}", file=sys.stderr)
+        return 1
+    write_record(args.record, base_record("flow", "ok", seconds, peak_kib))
+    return 0
+
+
+# Lines of the run's status log that the table reports.
+STATUS_NUMBERS = {
+    "tracks": r"number of tracks: *([0-9]+)",
+    "valid_tracks": r"number of valid tracks: *([0-9]+)",
+    "graph_s": r"TIME FOR build Graph: *\[ *([0-9.eE+-]+) sec",
+    "split_s": r"TIME FOR split Tracks: *\[ *([0-9.eE+-]+) sec",
+    "merge_s": r"TIME FOR mergeClusters: *\[ *([0-9.eE+-]+) sec",
+    "computation_s": r"Computation time: *([0-9.eE+-]+) seconds",
+}
+
+
+def do_run(args):
+    imported = read_record(args.import_record)
+    if imported["status"] != "ok":
+        write_record(args.record, base_record("run", "failed", 0, 0, "no frames (import failed)"))
+        return 0
+    count = imported["frames"]
+    bmf = os.path.join(args.folder, f"{args.name}.bmf")
+    status, seconds, peak_kib, reason = measured(
+        [args.program, bmf, "0", str(count), str(args.step)], args.log)
+    log = os.path.join(args.folder, "QuorvikResults", f"Status{count}.txt")
+    if status == 0 and not os.path.isfile(log):
+        status, reason = 1, f"no status log {log}"
+    if status != 0:
+        write_record(args.record, base_record("run", "failed", seconds, peak_kib, reason))
+        return 0
+    with open(log, encoding="utf-8", errors="replace") as stream:
+        text = stream.read()
+    record = base_record("run", "ok", seconds, peak_kib)
+    record["frames"] = count
+    record["step"] = args.step
+    for key, pattern in STATUS_NUMBERS.items():
+        match = re.search(pattern, text)
+        record[key] = (float(match.group(1)) if key.endswith("_s") else int(match.group(1))) \
+            if match else None
+    record["flows_by_run"] = len(re.findall(r"^Compute optical flow\. Frame", text, re.M))
+    if record["flows_by_run"]:
+        print(f"warning: the run of {args.name} computed {record['flows_by_run']} flow(s) itself",
+              file=sys.stderr)
+    write_record(args.record, record)
+    return 0
+
+
+def do_evaluate(args):
+    run = read_record(args.run_record)
+    if run["status"] != "ok":
+        write_record(args.record, base_record("evaluate", "skipped", 0, 0, "no results"))
+        return 0
+    results = os.path.join(args.folder, "QuorvikResults")
+    csv_path = os.path.join(args.folder, "scores.csv")
+    if os.path.exists(csv_path):
+        os.remove(csv_path)
+    status, seconds, peak_kib, reason = measured(
+        [args.program, "--truth", args.truth, "--results", results, "--first", str(args.first),
+         "--name", args.name, "--csv", csv_path,
+         "--tracks", os.path.join(results, f"Tracks{run['frames']}.dat")], args.log)
+    if status == 0:
+        with open(csv_path, encoding="utf-8") as stream:
+            lines = stream.read().splitlines()
+        if len(lines) != 2:
+            status, reason = 1, f"{csv_path} does not hold one row of scores"
+    if status != 0:
+        write_record(args.record, base_record("evaluate", "failed", seconds, peak_kib, reason))
+        return 0
+    record = base_record("evaluate", "ok", seconds, peak_kib)
+    record["scores"] = dict(zip(lines[0].split(","), lines[1].split(",")))
+    write_record(args.record, record)
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description="One stage of one sequence of a data set run.")
+    parser.add_argument("stage", choices=["import", "flow", "run", "evaluate"])
+    for option in ("--tool", "--program", "--source", "--folder", "--name", "--truth",
+                   "--import-record", "--run-record", "--record", "--log"):
+        parser.add_argument(option)
+    for option in ("--max-frames", "--max-width", "--frame", "--step", "--first"):
+        parser.add_argument(option, type=int)
+    args = parser.parse_args()
+    stage = {"import": do_import, "flow": do_flow, "run": do_run, "evaluate": do_evaluate}
+    try:
+        return stage[args.stage](args)
+    except Interrupted as error:
+        print(f"{args.stage} of {args.name}: {error}", file=sys.stderr)
+        return 1
+    except KeyboardInterrupt:
+        print(f"{args.stage} of {args.name}: interrupted", file=sys.stderr)
+        return 130
+
+
+if __name__ == "__main__":
+    sys.exit(main())
