@@ -2,12 +2,19 @@
 // gradient constancy, each normalised by the local gradient), the matching term towards the
 // descriptor proposals, the flow-driven smoothness weights, and the lagged fixed-point
 // iterations that solve for the flow increment with over-relaxation sweeps.
+//
+// The per-pixel arithmetic runs in vectorised loops (foundation/Simd.h) whose lanes each do
+// one pixel's operations in the scalar order. The file is compiled with -fno-math-errno so
+// that the double-precision square roots vectorise; the roots themselves are exact IEEE
+// roots either way.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
 #include "foundation/CFilter.h"
+#include "foundation/Simd.h"
 
 namespace {
 
@@ -15,33 +22,105 @@ namespace {
 constexpr double kEpsilonSqr = 1e-6;
 constexpr float kEpsilonSqrF = 1e-6f;
 
-// Per-thread working storage, reused from level to level so that the pyramid does not
-// allocate for every level.
+// Per-thread working storage, sized once for the finest level of a pyramid and reused from
+// level to level and from pair to pair.
 struct CLevelWork {
   CFlowSystem mSystem;
+  // Motion tensors by rows, then (times the warp validity) by diagonals for the data weights;
+  // entries 3, 4, 5 of both live in the solver.
   std::vector<float> mST[6], mST2[6];
-  CMatrix<float> mImage, mDz, mDx, mDy, mHxx, mHxy, mHyy, mHxz, mHyz;
-  CMatrix<float> mGX, mGY;
-  CTensor<float> mIncrement;
+  std::vector<float> mDiagST[3], mDiagST2[3];
+  // One channel, its temporal difference and their derivatives.
+  std::vector<float> mImage, mDz, mDx, mDy, mHxx, mHxy, mHyy, mHxz, mHyz;
+  // Smoothness weights by rows and the diffusivity's channel and derivative.
+  std::vector<float> mGX, mGY, mChannel, mGrad;
+  // The increment by rows.
+  std::vector<float> mIncU, mIncV;
+  // Matching weight sum by diagonals.
   std::vector<float> mR3Sum;
+  // Pixels with a proposal (confidence > 0), per proposal channel: by rows and by diagonals.
+  std::vector<int> mProposalRow, mProposalDiagonal, mProposalStart;
 };
 
 thread_local CLevelWork tWork;
 
-void ensureSize(CMatrix<float>& aMatrix, int aXSize, int aYSize) {
-  if (aMatrix.xSize() != aXSize || aMatrix.ySize() != aYSize) aMatrix.setSize(aXSize, aYSize);
+void fitSize(std::vector<float>& aArray, size_t aCount) {
+  if (aArray.size() != aCount) aArray.resize(aCount);
 }
 
 // Weight 1 / sqrt(s + eps) of a robust term, root and quotient in double.
-inline float robustWeight(float aNumerator, float aSquare) {
+QUORVIK_KERNEL float robustWeight(float aNumerator, float aSquare) {
   return static_cast<float>(aNumerator / std::sqrt(static_cast<double>(aSquare) + kEpsilonSqr));
+}
+
+// The same weight of a squared residual that rounding may have made slightly negative, taken
+// as 0 then. Clamping s + eps at eps gives the same sum as clamping s at 0 first (eps is exact
+// either way) and keeps the loop free of branches.
+QUORVIK_KERNEL float clampedRobustWeight(float aNumerator, float aSquare) {
+  const double aSum = static_cast<double>(aSquare) + kEpsilonSqr;
+  return static_cast<float>(aNumerator / std::sqrt(aSum < kEpsilonSqr ? kEpsilonSqr : aSum));
 }
 
 // Gradient normalisation 1 / sqrt(a^2 + b^2 + eps): the sum in float, root and quotient in
 // double.
-inline float gradientNorm(float a, float b) {
+QUORVIK_KERNEL float gradientNorm(float a, float b) {
   const float aSum = a * a + b * b + kEpsilonSqrF;
   return static_cast<float>(1.0 / std::sqrt(static_cast<double>(aSum)));
+}
+
+// Adds one channel's brightness and gradient constancy terms to the tensors.
+QUORVIK_KERNEL void accumulateTensors(CLevelWork& w, int aCount) {
+  const float* dx = w.mDx.data();
+  const float* dy = w.mDy.data();
+  const float* dz = w.mDz.data();
+  const float* hxx = w.mHxx.data();
+  const float* hxy = w.mHxy.data();
+  const float* hyy = w.mHyy.data();
+  const float* hxz = w.mHxz.data();
+  const float* hyz = w.mHyz.data();
+  float* aST[6];
+  float* aST2[6];
+  for (int k = 0; k < 6; k++) {
+    aST[k] = w.mST[k].data();
+    aST2[k] = w.mST2[k].data();
+  }
+  float* st0 = aST[0];
+  float* st1 = aST[1];
+  float* st2 = aST[2];
+  float* st3 = aST[3];
+  float* st4 = aST[4];
+  float* st5 = aST[5];
+  float* sg0 = aST2[0];
+  float* sg1 = aST2[1];
+  float* sg2 = aST2[2];
+  float* sg3 = aST2[3];
+  float* sg4 = aST2[4];
+  float* sg5 = aST2[5];
+  QUORVIK_IVDEP
+  for (int i = 0; i < aCount; i++) {
+    const float n = gradientNorm(dx[i], dy[i]);
+    st0[i] += n * dx[i] * dx[i];
+    st1[i] += n * dy[i] * dy[i];
+    st2[i] += n * dz[i] * dz[i];
+    st3[i] += n * dx[i] * dy[i];
+    st4[i] += n * dx[i] * dz[i];
+    st5[i] += n * dy[i] * dz[i];
+    const float nx = gradientNorm(hxx[i], hxy[i]);
+    const float ny = gradientNorm(hyy[i], hxy[i]);
+    sg0[i] += nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i];
+    sg1[i] += nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i];
+    sg2[i] += nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i];
+    sg3[i] += (nx * hxx[i] + ny * hyy[i]) * hxy[i];
+    sg4[i] += nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i];
+    sg5[i] += nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i];
+  }
+}
+
+QUORVIK_AVX2 void accumulateTensorsAvx2(CLevelWork& w, int aCount) {
+  accumulateTensors(w, aCount);
+}
+void accumulateTensorsBase(CLevelWork& w, int aCount) {
+  accumulateTensors(w, aCount);
 }
 
 // Accumulates the brightness and gradient constancy tensors of every channel of aFirst.
@@ -53,51 +132,199 @@ void motionTensors(const CTensor<float>& aFirst, const CTensor<float>& aSecond, 
     w.mST[k].assign(aCount, 0.0f);
     w.mST2[k].assign(aCount, 0.0f);
   }
-  for (CMatrix<float>* aMatrix :
+  for (std::vector<float>* aArray :
        {&w.mImage, &w.mDz, &w.mDx, &w.mDy, &w.mHxx, &w.mHxy, &w.mHyy, &w.mHxz, &w.mHyz})
-    ensureSize(*aMatrix, aXSize, aYSize);
+    fitSize(*aArray, aCount);
   const CDerivative<float> aDerivative(5);
+  const bool aAvx2 = useAvx2();
   for (int c = 0; c < aFirst.zSize(); c++) {
     const float* aFirstPlane = aFirst.data() + c * aCount;
     const float* aSecondPlane = aSecond.data() + c * aCount;
-    float* aImage = w.mImage.data();
     float* aDz = w.mDz.data();
-    for (int i = 0; i < aCount; i++) {
-      aImage[i] = aFirstPlane[i];
-      aDz[i] = aSecondPlane[i] - aFirstPlane[i];
-    }
-    NFilter::filter(w.mImage, w.mDx, aDerivative, 0);
-    NFilter::filter(w.mImage, w.mDy, 0, aDerivative);
-    NFilter::filter(w.mDx, w.mHxx, aDerivative, 0);
-    NFilter::filter(w.mDx, w.mHxy, 0, aDerivative);
-    NFilter::filter(w.mDy, w.mHyy, 0, aDerivative);
-    NFilter::filter(w.mDz, w.mHxz, aDerivative, 0);
-    NFilter::filter(w.mDz, w.mHyz, 0, aDerivative);
-    const float* dx = w.mDx.data();
-    const float* dy = w.mDy.data();
-    const float* hxx = w.mHxx.data();
-    const float* hxy = w.mHxy.data();
-    const float* hyy = w.mHyy.data();
-    const float* hxz = w.mHxz.data();
-    const float* hyz = w.mHyz.data();
-    for (int i = 0; i < aCount; i++) {
-      const float n = gradientNorm(dx[i], dy[i]);
-      w.mST[0][i] += n * dx[i] * dx[i];
-      w.mST[1][i] += n * dy[i] * dy[i];
-      w.mST[2][i] += n * aDz[i] * aDz[i];
-      w.mST[3][i] += n * dx[i] * dy[i];
-      w.mST[4][i] += n * dx[i] * aDz[i];
-      w.mST[5][i] += n * dy[i] * aDz[i];
-      const float nx = gradientNorm(hxx[i], hxy[i]);
-      const float ny = gradientNorm(hyy[i], hxy[i]);
-      w.mST2[0][i] += nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i];
-      w.mST2[1][i] += nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i];
-      w.mST2[2][i] += nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i];
-      w.mST2[3][i] += (nx * hxx[i] + ny * hyy[i]) * hxy[i];
-      w.mST2[4][i] += nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i];
-      w.mST2[5][i] += nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i];
+    for (int i = 0; i < aCount; i++) aDz[i] = aSecondPlane[i] - aFirstPlane[i];
+    NFilter::filterX(aFirstPlane, w.mDx.data(), aXSize, aYSize, aDerivative);
+    NFilter::filterY(aFirstPlane, w.mDy.data(), aXSize, aYSize, aDerivative);
+    NFilter::filterX(w.mDx.data(), w.mHxx.data(), aXSize, aYSize, aDerivative);
+    NFilter::filterY(w.mDx.data(), w.mHxy.data(), aXSize, aYSize, aDerivative);
+    NFilter::filterY(w.mDy.data(), w.mHyy.data(), aXSize, aYSize, aDerivative);
+    NFilter::filterX(aDz, w.mHxz.data(), aXSize, aYSize, aDerivative);
+    NFilter::filterY(aDz, w.mHyz.data(), aXSize, aYSize, aDerivative);
+    if (aAvx2)
+      accumulateTensorsAvx2(w, aCount);
+    else
+      accumulateTensorsBase(w, aCount);
+  }
+}
+
+// aOut at every pixel's diagonal index = aIn at its row index, times aScale there when given.
+void toDiagonals(const CFlowSystem& s, const float* aIn, const float* aScale, float* aOut) {
+  const int aStride = s.mXSize - 1;  // row index of (d - y, y) is d + (X - 1) * y
+  for (int d = 0; d < s.diagonals(); d++) {
+    float* aTarget = aOut + s.mOffset[d + 1];
+    const int aLast = s.lastRow(d);
+    if (aScale != nullptr) {
+      for (int y = s.firstRow(d); y <= aLast; y++)
+        aTarget[y] = aIn[d + aStride * y] * aScale[d + aStride * y];
+    } else {
+      for (int y = s.firstRow(d); y <= aLast; y++) aTarget[y] = aIn[d + aStride * y];
     }
   }
+}
+
+// aOut at every pixel's row index = aIn at its diagonal index.
+void fromDiagonals(const CFlowSystem& s, const float* aIn, float* aOut) {
+  const int aStride = s.mXSize - 1;
+  for (int d = 0; d < s.diagonals(); d++) {
+    const float* aSource = aIn + s.mOffset[d + 1];
+    const int aLast = s.lastRow(d);
+    for (int y = s.firstRow(d); y <= aLast; y++) aOut[d + aStride * y] = aSource[y];
+  }
+}
+
+// Smoothness weights by rows from the two planes of the flow plus increment, into aResultX
+// and aResultY (aChannel and aGrad are work planes of the same size).
+QUORVIK_KERNEL void diffusivityKernel(const float* aFlowU, const float* aFlowV, const float* aIncU,
+                                      const float* aIncV, int aXSize, int aYSize, float* aResultX,
+                                      float* aResultY, const float* aEdgeMap, float aEdgeWeight,
+                                      float* aChannel, float* aGrad) {
+  const int aCount = aXSize * aYSize;
+  std::fill(aResultX, aResultX + aCount, 0.0f);
+  std::fill(aResultY, aResultY + aCount, 0.0f);
+  const CDerivative<float> aDerivative(3);
+  for (int c = 0; c < 2; c++) {
+    const float* aBase = c == 0 ? aFlowU : aFlowV;
+    const float* aInc = c == 0 ? aIncU : aIncV;
+    float* ch = aChannel;
+    const float* g = aGrad;
+    QUORVIK_IVDEP
+    for (int i = 0; i < aCount; i++) ch[i] = aBase[i] + aInc[i];
+    NFilter::filterY(ch, aGrad, aXSize, aYSize, aDerivative);
+    for (int y = 0; y < aYSize; y++) {
+      const int r = aXSize * y;
+      QUORVIK_IVDEP
+      for (int x = 0; x < aXSize - 1; x++) {
+        const int i = r + x;
+        const float aDiff = ch[i + 1] - ch[i];
+        const float aMean = 0.5f * (g[i] + g[i + 1]);
+        aResultX[i] += aDiff * aDiff + aMean * aMean;
+      }
+    }
+    NFilter::filterX(ch, aGrad, aXSize, aYSize, aDerivative);
+    QUORVIK_IVDEP
+    for (int i = 0; i < aXSize * (aYSize - 1); i++) {
+      const float aMean = 0.5f * (g[i] + g[i + aXSize]);
+      const float aDiff = ch[i + aXSize] - ch[i];
+      aResultY[i] += aMean * aMean + aDiff * aDiff;
+    }
+  }
+  if (aEdgeMap != nullptr) {
+    for (int i = 0; i < aCount; i++) {
+      const float e = aEdgeMap[i];
+      const float aTerm = aEdgeWeight * e * e;
+      aResultX[i] += aTerm;
+      aResultY[i] += aTerm;
+    }
+  }
+  QUORVIK_IVDEP
+  for (int i = 0; i < aCount; i++) {
+    aResultX[i] = robustWeight(1.0f, aResultX[i]);
+    aResultY[i] = robustWeight(1.0f, aResultY[i]);
+  }
+}
+
+QUORVIK_AVX2 void diffusivityAvx2(const float* aFlowU, const float* aFlowV, const float* aIncU,
+                                  const float* aIncV, int aXSize, int aYSize, float* aResultX,
+                                  float* aResultY, const float* aEdgeMap, float aEdgeWeight,
+                                  float* aChannel, float* aGrad) {
+  diffusivityKernel(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
+                    aEdgeWeight, aChannel, aGrad);
+}
+
+void diffusivityBase(const float* aFlowU, const float* aFlowV, const float* aIncU,
+                     const float* aIncV, int aXSize, int aYSize, float* aResultX, float* aResultY,
+                     const float* aEdgeMap, float aEdgeWeight, float* aChannel, float* aGrad) {
+  diffusivityKernel(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
+                    aEdgeWeight, aChannel, aGrad);
+}
+
+void diffusivityPlanes(const float* aFlowU, const float* aFlowV, const float* aIncU,
+                       const float* aIncV, int aXSize, int aYSize, float* aResultX, float* aResultY,
+                       const float* aEdgeMap, float aEdgeWeight, float* aChannel, float* aGrad) {
+  if (aXSize <= 0 || aYSize <= 0) return;
+  if (useAvx2())
+    diffusivityAvx2(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
+                    aEdgeWeight, aChannel, aGrad);
+  else
+    diffusivityBase(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
+                    aEdgeWeight, aChannel, aGrad);
+}
+
+// Data weights R1, R2 and the diagonals of both equations, pixel by pixel along the diagonals.
+QUORVIK_KERNEL void dataWeightsKernel(CFlowSystem& s, const CLevelWork& w, float aDataWeight,
+                                      float aGradientWeight) {
+  for (int d = 0; d < s.diagonals(); d++) {
+    const int c = s.mOffset[d + 1];
+    const int aPrev = s.mOffset[d];
+    const float* aDU = s.mDU.data() + c;
+    const float* aDV = s.mDV.data() + c;
+    const float* st0 = w.mDiagST[0].data() + c;
+    const float* st1 = w.mDiagST[1].data() + c;
+    const float* st2 = w.mDiagST[2].data() + c;
+    const float* st3 = s.mST3.data() + c;
+    const float* st4 = s.mST4.data() + c;
+    const float* st5 = s.mST5.data() + c;
+    const float* sg0 = w.mDiagST2[0].data() + c;
+    const float* sg1 = w.mDiagST2[1].data() + c;
+    const float* sg2 = w.mDiagST2[2].data() + c;
+    const float* sg3 = s.mST23.data() + c;
+    const float* sg4 = s.mST24.data() + c;
+    const float* sg5 = s.mST25.data() + c;
+    const float* aGX = s.mGX.data() + c;
+    const float* aGY = s.mGY.data() + c;
+    const float* aGXPrev = s.mGX.data() + aPrev;
+    const float* aGYPrev = s.mGY.data() + aPrev;
+    const float* aR3Sum = w.mR3Sum.data() + c;
+    float* aR1 = s.mR1.data() + c;
+    float* aR2 = s.mR2.data() + c;
+    float* aDenU = s.mDenU.data() + c;
+    float* aDenV = s.mDenV.data() + c;
+    const int aLast = s.lastRow(d);
+    QUORVIK_IVDEP
+    for (int y = s.firstRow(d); y <= aLast; y++) {
+      const float du = aDU[y];
+      const float dv = aDV[y];
+      const float q1 = du * du * st0[y] + dv * dv * st1[y] + st2[y] +
+                       2.0f * (du * dv * st3[y] + du * st4[y] + dv * st5[y]);
+      const float q2 = du * du * sg0[y] + dv * dv * sg1[y] + sg2[y] +
+                       2.0f * (du * dv * sg3[y] + du * sg4[y] + dv * sg5[y]);
+      const float r1 = clampedRobustWeight(aDataWeight, q1);
+      const float r2 = clampedRobustWeight(aGradientWeight, q2);
+      aR1[y] = r1;
+      aR2[y] = r2;
+      // Edge weights towards the left, upper, right and lower neighbour.
+      float aNum = 0.0f;
+      aNum += aGXPrev[y];
+      aNum += aGYPrev[y - 1];
+      aNum += aGX[y];
+      aNum += aGY[y];
+      const float aDenominatorU = r1 * st0[y] + aNum + r2 * sg0[y] + aR3Sum[y];
+      const float aDenominatorV = r1 * st1[y] + aNum + r2 * sg1[y] + aR3Sum[y];
+      // A lone pixel of a 1 x 1 level without data has an empty equation: keep it at 0
+      // instead of dividing by zero.
+      aDenU[y] = aDenominatorU == 0.0f ? 1.0f : aDenominatorU;
+      aDenV[y] = aDenominatorV == 0.0f ? 1.0f : aDenominatorV;
+    }
+  }
+}
+
+QUORVIK_AVX2 void dataWeightsAvx2(CFlowSystem& s, const CLevelWork& w, float aDataWeight,
+                                  float aGradientWeight) {
+  dataWeightsKernel(s, w, aDataWeight, aGradientWeight);
+}
+
+void dataWeightsBase(CFlowSystem& s, const CLevelWork& w, float aDataWeight,
+                     float aGradientWeight) {
+  dataWeightsKernel(s, w, aDataWeight, aGradientWeight);
 }
 
 }  // namespace
@@ -108,46 +335,11 @@ void COpticFlow::diffusivity(const CTensor<float>& aFlow, const CTensor<float>& 
   const int aXSize = aFlow.xSize();
   const int aYSize = aFlow.ySize();
   const int aCount = aXSize * aYSize;
-  aResultX.fill(0.0f);
-  aResultY.fill(0.0f);
-  const CDerivative<float> aDerivative(3);
-  CMatrix<float> aChannel(aXSize, aYSize);
-  CMatrix<float> aGrad(aXSize, aYSize);
-  for (int c = 0; c < 2; c++) {
-    const float* aBase = aFlow.data() + c * aCount;
-    const float* aInc = aFlowIncrement.data() + c * aCount;
-    float* ch = aChannel.data();
-    for (int i = 0; i < aCount; i++) ch[i] = aBase[i] + aInc[i];
-    NFilter::filter(aChannel, aGrad, 0, aDerivative);
-    const float* g = aGrad.data();
-    for (int y = 0; y < aYSize; y++)
-      for (int x = 0; x < aXSize - 1; x++) {
-        const int i = x + aXSize * y;
-        const float aDiff = ch[i + 1] - ch[i];
-        const float aMean = 0.5f * (g[i] + g[i + 1]);
-        aResultX[i] += aDiff * aDiff + aMean * aMean;
-      }
-    NFilter::filter(aChannel, aGrad, aDerivative, 0);
-    for (int y = 0; y < aYSize - 1; y++)
-      for (int x = 0; x < aXSize; x++) {
-        const int i = x + aXSize * y;
-        const float aMean = 0.5f * (g[i] + g[i + aXSize]);
-        const float aDiff = ch[i + aXSize] - ch[i];
-        aResultY[i] += aMean * aMean + aDiff * aDiff;
-      }
-  }
-  if (aEdgeMap != nullptr) {
-    for (int i = 0; i < aCount; i++) {
-      const float e = (*aEdgeMap)[i];
-      const float aTerm = aEdgeWeight * e * e;
-      aResultX[i] += aTerm;
-      aResultY[i] += aTerm;
-    }
-  }
-  for (int i = 0; i < aCount; i++) {
-    aResultX[i] = robustWeight(1.0f, aResultX[i]);
-    aResultY[i] = robustWeight(1.0f, aResultY[i]);
-  }
+  std::vector<float> aChannel(aCount), aGrad(aCount);
+  diffusivityPlanes(aFlow.data(), aFlow.data() + aCount, aFlowIncrement.data(),
+                    aFlowIncrement.data() + aCount, aXSize, aYSize, aResultX.data(),
+                    aResultY.data(), aEdgeMap != nullptr ? aEdgeMap->data() : nullptr, aEdgeWeight,
+                    aChannel.data(), aGrad.data());
 }
 
 void COpticFlow::nonlinearIteration(
@@ -160,128 +352,110 @@ void COpticFlow::nonlinearIteration(
   const int aXSize = aFirst.xSize();
   const int aYSize = aFirst.ySize();
   const int aCount = aXSize * aYSize;
+  if (aCount <= 0) return;
+  const bool aAvx2 = useAvx2();
 
   // 1-2. Motion tensors; pixels whose warped sample left the second image have no data term.
   motionTensors(aFirst, aSecond, w);
-  const float* aConf = aConfidence.data();
-  for (int k = 0; k < 6; k++)
-    for (int i = 0; i < aCount; i++) {
-      w.mST[k][i] *= aConf[i];
-      w.mST2[k][i] *= aConf[i];
-    }
-
-  // 3. Unknowns start at zero; the base flow goes into the padded solver arrays.
-  const float invAlpha = 1.0f / aAlpha;
   CFlowSystem& s = w.mSystem;
   s.resize(aXSize, aYSize);
+  const size_t aDiagonalCount = s.mDU.size();
+  const float* aConf = aConfidence.data();
+  for (int k = 0; k < 3; k++) {
+    fitSize(w.mDiagST[k], aDiagonalCount);
+    fitSize(w.mDiagST2[k], aDiagonalCount);
+    toDiagonals(s, w.mST[k].data(), aConf, w.mDiagST[k].data());
+    toDiagonals(s, w.mST2[k].data(), aConf, w.mDiagST2[k].data());
+  }
+  toDiagonals(s, w.mST[3].data(), aConf, s.mST3.data());
+  toDiagonals(s, w.mST[4].data(), aConf, s.mST4.data());
+  toDiagonals(s, w.mST[5].data(), aConf, s.mST5.data());
+  toDiagonals(s, w.mST2[3].data(), aConf, s.mST23.data());
+  toDiagonals(s, w.mST2[4].data(), aConf, s.mST24.data());
+  toDiagonals(s, w.mST2[5].data(), aConf, s.mST25.data());
+
+  // 3. Unknowns start at zero (resize); the base flow goes into the solver arrays.
+  const float invAlpha = 1.0f / aAlpha;
   const float* aFlowU = aFlow.data();
   const float* aFlowV = aFlow.data() + aCount;
-  for (int y = 0; y < aYSize; y++)
-    for (int x = 0; x < aXSize; x++) {
-      const int i = x + aXSize * y;
-      const int p = s.index(x, y);
-      s.mU[p] = aFlowU[i];
-      s.mV[p] = aFlowV[i];
-      s.mST3[p] = w.mST[3][i];
-      s.mST4[p] = w.mST[4][i];
-      s.mST5[p] = w.mST[5][i];
-      s.mST23[p] = w.mST2[3][i];
-      s.mST24[p] = w.mST2[4][i];
-      s.mST25[p] = w.mST2[5][i];
-    }
-  ensureSize(w.mGX, aXSize, aYSize);
-  ensureSize(w.mGY, aXSize, aYSize);
-  if (w.mIncrement.xSize() != aXSize || w.mIncrement.ySize() != aYSize || w.mIncrement.zSize() != 2)
-    w.mIncrement.setSize(aXSize, aYSize, 2);
-  w.mR3Sum.assign(aCount, 0.0f);
+  toDiagonals(s, aFlowU, nullptr, s.mU.data());
+  toDiagonals(s, aFlowV, nullptr, s.mV.data());
+  for (std::vector<float>* aArray : {&w.mGX, &w.mGY, &w.mChannel, &w.mGrad, &w.mIncU, &w.mIncV})
+    fitSize(*aArray, aCount);
+  w.mR3Sum.assign(aDiagonalCount, 0.0f);
+
+  // The pixels with a proposal, in row order per proposal channel.
+  const int aProposals = aGeometricConfidence.zSize();
+  w.mProposalRow.clear();
+  w.mProposalDiagonal.clear();
+  w.mProposalStart.assign(1, 0);
+  for (int h = 0; h < aProposals; h++) {
+    const float* aGeoC = aGeometricConfidence.data() + h * aCount;
+    for (int i = 0; i < aCount; i++)
+      if (aGeoC[i] > 0.0f) {
+        w.mProposalRow.push_back(i);
+        w.mProposalDiagonal.push_back(s.index(i % aXSize, i / aXSize));
+      }
+    w.mProposalStart.push_back(static_cast<int>(w.mProposalRow.size()));
+  }
 
   const float aDataWeight = invAlpha * aDelta;
   const float aGradientWeight = invAlpha * aGamma;
   const float aMatchWeight = invAlpha * aBeta;
-  const int aProposals = aGeometricConfidence.zSize();
-  float* aIncU = w.mIncrement.data();
-  float* aIncV = w.mIncrement.data() + aCount;
 
   // 4. Lagged fixed-point iterations: freeze the robust weights, then relax.
   for (int aIter = 0; aIter < aFixedPointIterations; aIter++) {
-    for (int y = 0; y < aYSize; y++)
-      for (int x = 0; x < aXSize; x++) {
-        const int p = s.index(x, y);
-        aIncU[x + aXSize * y] = s.mDU[p];
-        aIncV[x + aXSize * y] = s.mDV[p];
-      }
-    diffusivity(aFlow, w.mIncrement, w.mGX, w.mGY, aEdgeMap, aEdgeWeight);
+    fromDiagonals(s, s.mDU.data(), w.mIncU.data());
+    fromDiagonals(s, s.mDV.data(), w.mIncV.data());
+    diffusivityPlanes(aFlowU, aFlowV, w.mIncU.data(), w.mIncV.data(), aXSize, aYSize, w.mGX.data(),
+                      w.mGY.data(), aEdgeMap != nullptr ? aEdgeMap->data() : nullptr, aEdgeWeight,
+                      w.mChannel.data(), w.mGrad.data());
     // Edge weights of the solver: none beyond the last column or row.
-    for (int y = 0; y < aYSize; y++)
-      for (int x = 0; x < aXSize; x++) {
-        const int p = s.index(x, y);
-        s.mGX[p] = (x + 1 < aXSize) ? w.mGX(x, y) : 0.0f;
-        s.mGY[p] = (y + 1 < aYSize) ? w.mGY(x, y) : 0.0f;
-      }
+    toDiagonals(s, w.mGX.data(), nullptr, s.mGX.data());
+    toDiagonals(s, w.mGY.data(), nullptr, s.mGY.data());
+    for (int y = 0; y < aYSize; y++) s.mGX[s.index(aXSize - 1, y)] = 0.0f;
+    for (int x = 0; x < aXSize; x++) s.mGY[s.index(x, aYSize - 1)] = 0.0f;
 
-    // Matching weights around the current flow estimate.
-    std::fill(w.mR3Sum.begin(), w.mR3Sum.end(), 0.0f);
-    std::fill(s.mR3U.begin(), s.mR3U.end(), 0.0f);
-    std::fill(s.mR3V.begin(), s.mR3V.end(), 0.0f);
+    // Matching weights around the current flow estimate; pixels without a proposal keep 0.
+    for (int k = 0; k < w.mProposalStart.back(); k++) {
+      const int p = w.mProposalDiagonal[k];
+      w.mR3Sum[p] = 0.0f;
+      s.mR3U[p] = 0.0f;
+      s.mR3V[p] = 0.0f;
+    }
     for (int h = 0; h < aProposals; h++) {
       const float* aGeoU = aGeometricU.data() + h * aCount;
       const float* aGeoV = aGeometricV.data() + h * aCount;
       const float* aGeoC = aGeometricConfidence.data() + h * aCount;
-      for (int y = 0; y < aYSize; y++)
-        for (int x = 0; x < aXSize; x++) {
-          const int i = x + aXSize * y;
-          const float c = aGeoC[i];
-          if (!(c > 0.0f)) continue;
-          const int p = s.index(x, y);
-          const float eu = aFlowU[i] + s.mDU[p] - aGeoU[i];
-          const float ev = aFlowV[i] + s.mDV[p] - aGeoV[i];
-          const float aWeight = robustWeight(aMatchWeight * c, eu * eu + ev * ev);
-          w.mR3Sum[i] += aWeight;
-          s.mR3U[p] += aWeight * (aFlowU[i] - aGeoU[i]);
-          s.mR3V[p] += aWeight * (aFlowV[i] - aGeoV[i]);
-        }
+      for (int k = w.mProposalStart[h]; k < w.mProposalStart[h + 1]; k++) {
+        const int i = w.mProposalRow[k];
+        const int p = w.mProposalDiagonal[k];
+        const float c = aGeoC[i];
+        const float eu = aFlowU[i] + s.mDU[p] - aGeoU[i];
+        const float ev = aFlowV[i] + s.mDV[p] - aGeoV[i];
+        const float aWeight = robustWeight(aMatchWeight * c, eu * eu + ev * ev);
+        w.mR3Sum[p] += aWeight;
+        s.mR3U[p] += aWeight * (aFlowU[i] - aGeoU[i]);
+        s.mR3V[p] += aWeight * (aFlowV[i] - aGeoV[i]);
+      }
     }
 
     // Data weights and the diagonals of both equations.
-    for (int y = 0; y < aYSize; y++)
-      for (int x = 0; x < aXSize; x++) {
-        const int i = x + aXSize * y;
-        const int p = s.index(x, y);
-        const float du = s.mDU[p];
-        const float dv = s.mDV[p];
-        float q1 = du * du * w.mST[0][i] + dv * dv * w.mST[1][i] + w.mST[2][i] +
-                   2.0f * (du * dv * w.mST[3][i] + du * w.mST[4][i] + dv * w.mST[5][i]);
-        if (q1 < 0.0f) q1 = 0.0f;
-        float q2 = du * du * w.mST2[0][i] + dv * dv * w.mST2[1][i] + w.mST2[2][i] +
-                   2.0f * (du * dv * w.mST2[3][i] + du * w.mST2[4][i] + dv * w.mST2[5][i]);
-        if (q2 < 0.0f) q2 = 0.0f;
-        const float r1 = robustWeight(aDataWeight, q1);
-        const float r2 = robustWeight(aGradientWeight, q2);
-        s.mR1[p] = r1;
-        s.mR2[p] = r2;
-        float aNum = 0.0f;
-        aNum += s.mGX[p - 1];
-        aNum += s.mGY[p - s.mPadX];
-        aNum += s.mGX[p];
-        aNum += s.mGY[p];
-        s.mDenU[p] = r1 * w.mST[0][i] + aNum + r2 * w.mST2[0][i] + w.mR3Sum[i];
-        s.mDenV[p] = r1 * w.mST[1][i] + aNum + r2 * w.mST2[1][i] + w.mR3Sum[i];
-        // A lone pixel of a 1 x 1 level without data has an empty equation: keep it at 0
-        // instead of dividing by zero.
-        if (s.mDenU[p] == 0.0f) s.mDenU[p] = 1.0f;
-        if (s.mDenV[p] == 0.0f) s.mDenV[p] = 1.0f;
-      }
+    if (aAvx2)
+      dataWeightsAvx2(s, w, aDataWeight, aGradientWeight);
+    else
+      dataWeightsBase(s, w, aDataWeight, aGradientWeight);
 
     sorSweeps(s, aSORIterations, aOmega);
   }
 
   // 5. The level's result: base flow plus increment.
+  fromDiagonals(s, s.mDU.data(), w.mIncU.data());
+  fromDiagonals(s, s.mDV.data(), w.mIncV.data());
   float* aOutU = aFlow.data();
   float* aOutV = aFlow.data() + aCount;
-  for (int y = 0; y < aYSize; y++)
-    for (int x = 0; x < aXSize; x++) {
-      const int p = s.index(x, y);
-      aOutU[x + aXSize * y] += s.mDU[p];
-      aOutV[x + aXSize * y] += s.mDV[p];
-    }
+  for (int i = 0; i < aCount; i++) {
+    aOutU[i] += w.mIncU[i];
+    aOutV[i] += w.mIncV[i];
+  }
 }
