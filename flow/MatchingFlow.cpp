@@ -1,12 +1,16 @@
 // Forward and backward flow of one frame pair: dense descriptor matches over the learnt set of
 // displacements become a prior (displacement and distinctiveness) for the variational
-// refinement. The two directions share only the learnt window, so they run side by side.
+// refinement. The two directions share the learnt window and the frames' pyramids, which are
+// built first (one frame's while the window is learnt); then the directions run side by side.
+#include <functional>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPyramid.h"
 
 namespace {
 
@@ -41,6 +45,7 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
                       const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                       const CMatrix<float>& aCorners, float aAverage, const CWindow& aWindow,
+                      const CImagePyramid& aPyramid1, const CImagePyramid& aPyramid2,
                       CTensor<float>& aFlow) {
   const int aXSize = aImage1.xSize();
   const int aYSize = aImage1.ySize();
@@ -62,9 +67,26 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
     aGeoV(aMatch.mox, aMatch.moy, 0) = static_cast<float>(aMatch.my - aMatch.moy);
     aGeoConfidence(aMatch.mox, aMatch.moy, 0) = aMatch.mScore;
   }
-  COpticFlow::warpingGeometric(aImage1, aImage2, aFlow, aGeoU, aGeoV, aGeoConfidence, nullptr,
-                               kSigma, kAlpha, kBeta, kGamma, kEdgeWeight, kEta,
-                               kFixedPointIterations, kSORIterations, kOmega, kDelta);
+  // Without pre-smoothing (kSigma is 0) the pyramids are those of the frames as given.
+  static_assert(kSigma <= 0.0f, "the shared pyramids are built from unsmoothed frames");
+  warpingGeometricPyramids(aPyramid1, aPyramid2, aFlow, aGeoU, aGeoV, aGeoConfidence, nullptr,
+                           kAlpha, kBeta, kGamma, kEdgeWeight, kFixedPointIterations,
+                           kSORIterations, kOmega, kDelta);
+}
+
+// Runs aFirst on a second thread and aSecond on this one, both to completion; if no thread can
+// be started they run one after the other.
+void runSideBySide(const std::function<void()>& aFirst, const std::function<void()>& aSecond) {
+  std::thread aThread;
+  try {
+    aThread = std::thread(aFirst);
+  } catch (const std::system_error&) {
+  }
+  aSecond();
+  if (aThread.joinable())
+    aThread.join();
+  else
+    aFirst();
 }
 
 }  // namespace
@@ -73,34 +95,32 @@ void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aIm
                         const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                         const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                         CTensor<float>& aForward, CTensor<float>& aBackward) {
-  // The backward direction needs only the learnt window; its corners do not depend on it.
+  // First the learnt window (it needs the first frame's corners) and the pyramids; the second
+  // frame's corners do not depend on the window.
   CMatrix<float> aCorners1, aCorners2;
-  computeCorners(aImage1, aCorners1, kCornerScale);
-  const float aAverage1 = aCorners1.avg();
-  CWindow aWindow;
-  findMotions(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aAverage1, aWindow.rx1,
-              aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
-  CWindow aBackWindow;
+  CWindow aWindow, aBackWindow;
+  std::unique_ptr<CImagePyramid> aPyramid1, aPyramid2;
+  runSideBySide(
+      [&]() {
+        aPyramid2 = std::make_unique<CImagePyramid>(aImage2, kEta);
+        computeCorners(aImage2, aCorners2, kCornerScale);
+      },
+      [&]() {
+        computeCorners(aImage1, aCorners1, kCornerScale);
+        findMotions(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aCorners1.avg(),
+                    aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
+        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
+      });
   reflectWindow(aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed,
                 aBackWindow.rx1, aBackWindow.ry1, aBackWindow.rx2, aBackWindow.ry2,
                 aBackWindow.mAllowed);
-
-  auto aBackwardTask = [&]() {
-    computeCorners(aImage2, aCorners2, kCornerScale);
-    const float aAverage2 = aCorners2.avg();
-    flowOneDirection(aImage2, aImage1, aHOG2, aHOG1, aEnergy2, aEnergy1, aCorners2, aAverage2,
-                     aBackWindow, aBackward);
-  };
-  std::thread aBackwardThread;
-  try {
-    aBackwardThread = std::thread(aBackwardTask);
-  } catch (const std::system_error&) {
-    // No thread available: the directions simply run one after the other.
-  }
-  flowOneDirection(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aAverage1,
-                   aWindow, aForward);
-  if (aBackwardThread.joinable())
-    aBackwardThread.join();
-  else
-    aBackwardTask();
+  runSideBySide(
+      [&]() {
+        flowOneDirection(aImage2, aImage1, aHOG2, aHOG1, aEnergy2, aEnergy1, aCorners2,
+                         aCorners2.avg(), aBackWindow, *aPyramid2, *aPyramid1, aBackward);
+      },
+      [&]() {
+        flowOneDirection(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1,
+                         aCorners1.avg(), aWindow, *aPyramid1, *aPyramid2, aForward);
+      });
 }

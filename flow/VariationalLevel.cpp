@@ -7,6 +7,8 @@
 // one pixel's operations in the scalar order. The file is compiled with -fno-math-errno so
 // that the double-precision square roots vectorise; the roots themselves are exact IEEE
 // roots either way.
+#include "flow/VariationalLevel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -123,10 +125,10 @@ void accumulateTensorsBase(CLevelWork& w, int aCount) {
   accumulateTensors(w, aCount);
 }
 
-// Accumulates the brightness and gradient constancy tensors of every channel of aFirst.
-void motionTensors(const CTensor<float>& aFirst, const CTensor<float>& aSecond, CLevelWork& w) {
-  const int aXSize = aFirst.xSize();
-  const int aYSize = aFirst.ySize();
+// Accumulates the brightness and gradient constancy tensors of every channel of the level.
+void motionTensors(const CLevelData& aLevel, CLevelWork& w) {
+  const int aXSize = aLevel.mXSize;
+  const int aYSize = aLevel.mYSize;
   const int aCount = aXSize * aYSize;
   for (int k = 0; k < 6; k++) {
     w.mST[k].assign(aCount, 0.0f);
@@ -137,9 +139,9 @@ void motionTensors(const CTensor<float>& aFirst, const CTensor<float>& aSecond, 
     fitSize(*aArray, aCount);
   const CDerivative<float> aDerivative(5);
   const bool aAvx2 = useAvx2();
-  for (int c = 0; c < aFirst.zSize(); c++) {
-    const float* aFirstPlane = aFirst.data() + c * aCount;
-    const float* aSecondPlane = aSecond.data() + c * aCount;
+  for (int c = 0; c < aLevel.mChannels; c++) {
+    const float* aFirstPlane = aLevel.mFirst + static_cast<size_t>(c) * aCount;
+    const float* aSecondPlane = aLevel.mWarped + static_cast<size_t>(c) * aCount;
     float* aDz = w.mDz.data();
     for (int i = 0; i < aCount; i++) aDz[i] = aSecondPlane[i] - aFirstPlane[i];
     NFilter::filterX(aFirstPlane, w.mDx.data(), aXSize, aYSize, aDerivative);
@@ -348,19 +350,39 @@ void COpticFlow::nonlinearIteration(
     const CTensor<float>& aGeometricConfidence, CTensor<float>& aFlow,
     const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta, float aGamma, float aEdgeWeight,
     int aFixedPointIterations, int aSORIterations, float aOmega, float aDelta) {
+  CLevelData aLevel;
+  aLevel.mXSize = aFirst.xSize();
+  aLevel.mYSize = aFirst.ySize();
+  aLevel.mChannels = aFirst.zSize();
+  aLevel.mFirst = aFirst.data();
+  aLevel.mWarped = aSecond.data();
+  aLevel.mConfidence = aConfidence.data();
+  aLevel.mProposals = aGeometricConfidence.zSize();
+  aLevel.mGeoU = aGeometricU.data();
+  aLevel.mGeoV = aGeometricV.data();
+  aLevel.mGeoC = aGeometricConfidence.data();
+  aLevel.mEdgeMap = aEdgeMap != nullptr ? aEdgeMap->data() : nullptr;
+  const int aCount = aLevel.mXSize * aLevel.mYSize;
+  solveLevel(aLevel, aFlow.data(), aFlow.data() + aCount, aAlpha, aBeta, aGamma, aEdgeWeight,
+             aFixedPointIterations, aSORIterations, aOmega, aDelta);
+}
+
+void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aAlpha, float aBeta,
+                float aGamma, float aEdgeWeight, int aFixedPointIterations, int aSORIterations,
+                float aOmega, float aDelta) {
   CLevelWork& w = tWork;
-  const int aXSize = aFirst.xSize();
-  const int aYSize = aFirst.ySize();
+  const int aXSize = aLevel.mXSize;
+  const int aYSize = aLevel.mYSize;
   const int aCount = aXSize * aYSize;
   if (aCount <= 0) return;
   const bool aAvx2 = useAvx2();
 
   // 1-2. Motion tensors; pixels whose warped sample left the second image have no data term.
-  motionTensors(aFirst, aSecond, w);
+  motionTensors(aLevel, w);
   CFlowSystem& s = w.mSystem;
   s.resize(aXSize, aYSize);
   const size_t aDiagonalCount = s.mDU.size();
-  const float* aConf = aConfidence.data();
+  const float* aConf = aLevel.mConfidence;
   for (int k = 0; k < 3; k++) {
     fitSize(w.mDiagST[k], aDiagonalCount);
     fitSize(w.mDiagST2[k], aDiagonalCount);
@@ -376,8 +398,6 @@ void COpticFlow::nonlinearIteration(
 
   // 3. Unknowns start at zero (resize); the base flow goes into the solver arrays.
   const float invAlpha = 1.0f / aAlpha;
-  const float* aFlowU = aFlow.data();
-  const float* aFlowV = aFlow.data() + aCount;
   toDiagonals(s, aFlowU, nullptr, s.mU.data());
   toDiagonals(s, aFlowV, nullptr, s.mV.data());
   for (std::vector<float>* aArray : {&w.mGX, &w.mGY, &w.mChannel, &w.mGrad, &w.mIncU, &w.mIncV})
@@ -385,12 +405,12 @@ void COpticFlow::nonlinearIteration(
   w.mR3Sum.assign(aDiagonalCount, 0.0f);
 
   // The pixels with a proposal, in row order per proposal channel.
-  const int aProposals = aGeometricConfidence.zSize();
+  const int aProposals = aLevel.mProposals;
   w.mProposalRow.clear();
   w.mProposalDiagonal.clear();
   w.mProposalStart.assign(1, 0);
   for (int h = 0; h < aProposals; h++) {
-    const float* aGeoC = aGeometricConfidence.data() + h * aCount;
+    const float* aGeoC = aLevel.mGeoC + static_cast<size_t>(h) * aCount;
     for (int i = 0; i < aCount; i++)
       if (aGeoC[i] > 0.0f) {
         w.mProposalRow.push_back(i);
@@ -408,8 +428,8 @@ void COpticFlow::nonlinearIteration(
     fromDiagonals(s, s.mDU.data(), w.mIncU.data());
     fromDiagonals(s, s.mDV.data(), w.mIncV.data());
     diffusivityPlanes(aFlowU, aFlowV, w.mIncU.data(), w.mIncV.data(), aXSize, aYSize, w.mGX.data(),
-                      w.mGY.data(), aEdgeMap != nullptr ? aEdgeMap->data() : nullptr, aEdgeWeight,
-                      w.mChannel.data(), w.mGrad.data());
+                      w.mGY.data(), aLevel.mEdgeMap, aEdgeWeight, w.mChannel.data(),
+                      w.mGrad.data());
     // Edge weights of the solver: none beyond the last column or row.
     toDiagonals(s, w.mGX.data(), nullptr, s.mGX.data());
     toDiagonals(s, w.mGY.data(), nullptr, s.mGY.data());
@@ -424,9 +444,9 @@ void COpticFlow::nonlinearIteration(
       s.mR3V[p] = 0.0f;
     }
     for (int h = 0; h < aProposals; h++) {
-      const float* aGeoU = aGeometricU.data() + h * aCount;
-      const float* aGeoV = aGeometricV.data() + h * aCount;
-      const float* aGeoC = aGeometricConfidence.data() + h * aCount;
+      const float* aGeoU = aLevel.mGeoU + static_cast<size_t>(h) * aCount;
+      const float* aGeoV = aLevel.mGeoV + static_cast<size_t>(h) * aCount;
+      const float* aGeoC = aLevel.mGeoC + static_cast<size_t>(h) * aCount;
       for (int k = w.mProposalStart[h]; k < w.mProposalStart[h + 1]; k++) {
         const int i = w.mProposalRow[k];
         const int p = w.mProposalDiagonal[k];
@@ -452,10 +472,8 @@ void COpticFlow::nonlinearIteration(
   // 5. The level's result: base flow plus increment.
   fromDiagonals(s, s.mDU.data(), w.mIncU.data());
   fromDiagonals(s, s.mDV.data(), w.mIncV.data());
-  float* aOutU = aFlow.data();
-  float* aOutV = aFlow.data() + aCount;
   for (int i = 0; i < aCount; i++) {
-    aOutU[i] += w.mIncU[i];
-    aOutV[i] += w.mIncV[i];
+    aFlowU[i] += w.mIncU[i];
+    aFlowV[i] += w.mIncV[i];
   }
 }

@@ -1,11 +1,16 @@
 // Coarse-to-fine driver of the variational refinement: a finely graded pyramid (each level
 // aEta times the size of the next finer one), the flow carried from level to level, the second
 // image warped by the current flow, and five closing passes at full resolution without the
-// matching term.
+// matching term. The pictures of every level come from pyramids built once per frame; the
+// proposals of a level are reduced from the sparse list of matches; the level's buffers are
+// reused from level to level.
 #include <algorithm>
 #include <cmath>
 
 #include "flow/COpticFlow.h"
+#include "flow/FlowPyramid.h"
+#include "flow/VariationalLevel.h"
+#include "foundation/CAreaReducer.h"
 #include "foundation/CFilter.h"
 
 namespace {
@@ -25,16 +30,9 @@ int levelSide(int aSide, float aEta, int aScale) {
 
 // Samples aSecond at (x + u, y + v) bilinearly into aWarped; where the sample would need
 // pixels outside aSecond the pixel is invalid (aConfidence 0) and takes aFirst's value.
-void warpImage(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
-               const CTensor<float>& aFlow, CTensor<float>& aWarped, CMatrix<float>& aConfidence) {
-  const int aXSize = aSecond.xSize();
-  const int aYSize = aSecond.ySize();
+void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
+               const float* aU, const float* aV, float* aWarped, float* aConfidence) {
   const int aCount = aXSize * aYSize;
-  const int aChannels = aSecond.zSize();
-  aWarped.setSize(aXSize, aYSize, aChannels);
-  aConfidence.setSize(aXSize, aYSize);
-  const float* aU = aFlow.data();
-  const float* aV = aFlow.data() + aCount;
   for (int y = 0; y < aYSize; y++)
     for (int x = 0; x < aXSize; x++) {
       const int i = x + aXSize * y;
@@ -56,7 +54,7 @@ void warpImage(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
       aConfidence[i] = 1.0f;
       const int j = x1 + aXSize * y1;
       for (int c = 0; c < aChannels; c++) {
-        const float* aPlane = aSecond.data() + c * aCount;
+        const float* aPlane = aSecond + c * aCount;
         const float aTop = aPlane[j] * gx + aPlane[j + 1] * fx;
         const float aBottom = aPlane[j + aXSize] * gx + aPlane[j + aXSize + 1] * fx;
         aWarped[i + c * aCount] =
@@ -65,55 +63,160 @@ void warpImage(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
     }
 }
 
-// Multiplies aChannels channels of aTensor, starting at aFirstChannel, by aFactor (displacements
-// follow the picture when it is resized).
+// Multiplies aCount values by aFactor (displacements follow the picture when it is resized).
+void scaleValues(float* aData, size_t aCount, float aFactor) {
+  for (size_t i = 0; i < aCount; i++) aData[i] *= aFactor;
+}
+
+// Multiplies aChannels channels of aTensor, starting at aFirstChannel, by aFactor.
 void scalePlane(CTensor<float>& aTensor, int aFirstChannel, int aChannels, float aFactor) {
-  const int aCount = aTensor.xSize() * aTensor.ySize();
-  float* aData = aTensor.data() + aFirstChannel * aCount;
-  for (int i = 0; i < aChannels * aCount; i++) aData[i] *= aFactor;
+  const size_t aCount = static_cast<size_t>(aTensor.xSize()) * aTensor.ySize();
+  scaleValues(aTensor.data() + aFirstChannel * aCount, aChannels * aCount, aFactor);
+}
+
+// Buffers of one direction's pyramid, kept from level to level and from pair to pair (each
+// direction runs on its own thread).
+struct CPyramidWork {
+  std::vector<float> mWarped, mConfidence, mU, mV, mC, mWeights;
+};
+
+thread_local CPyramidWork tPyramidWork;
+
+void fitSize(std::vector<float>& aArray, size_t aCount) {
+  if (aArray.size() < aCount) aArray.resize(aCount);
 }
 
 }  // namespace
 
-void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
-                                  CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
-                                  const CTensor<float>& aGeometricV,
-                                  const CTensor<float>& aGeometricConfidence,
-                                  const CMatrix<float>* aEdgeMap, float aSigma, float aAlpha,
-                                  float aBeta, float aGamma, float aEdgeWeight, float aEta,
-                                  int aFixedpointIterations, int aSORIterations, float aOmega,
-                                  float aDelta) {
-  const int aXSize = aFirst.xSize();
-  const int aYSize = aFirst.ySize();
-  const int aProposals = aGeometricConfidence.zSize();
-  if (aXSize <= 0 || aYSize <= 0) {
-    aFlow.setSize(std::max(aXSize, 0), std::max(aYSize, 0), 2);
-    return;
-  }
-
-  // 1. Number of pyramid scales.
+CPyramidPlan::CPyramidPlan(int aXSize, int aYSize, float aEta)
+    : mXSize(aXSize), mYSize(aYSize), mEta(aEta), mMaxScale(0) {
+  if (aXSize <= 0 || aYSize <= 0) return;
   const float aMinSide = static_cast<float>(std::min(aXSize, aYSize));
   const float aRatio = kCoarsestSide / aMinSide;
-  const int aMaxScale = std::max(0, static_cast<int>(std::log(static_cast<double>(aRatio)) /
-                                                     std::log(static_cast<double>(aEta))));
+  mMaxScale = std::max(0, static_cast<int>(std::log(static_cast<double>(aRatio)) /
+                                           std::log(static_cast<double>(aEta))));
+}
 
-  // 2. Optional pre-smoothing.
-  if (aSigma > 0.0f) {
-    const CSmooth<float> aSmooth(aSigma, kSmoothPrecision);
-    NFilter::filter(aFirst, aSmooth, 0, 0);
-    NFilter::filter(aFirst, 0, aSmooth, 0);
-    NFilter::filter(aSecond, aSmooth, 0, 0);
-    NFilter::filter(aSecond, 0, aSmooth, 0);
+int CPyramidPlan::xSize(int aScale) const {
+  return levelSide(mXSize, mEta, aScale);
+}
+
+int CPyramidPlan::ySize(int aScale) const {
+  return levelSide(mYSize, mEta, aScale);
+}
+
+bool CPyramidPlan::skipped(int aScale) const {
+  return xSize(aScale) == xSize(aScale + 1) && ySize(aScale) == ySize(aScale + 1);
+}
+
+CImagePyramid::CImagePyramid(const CTensor<float>& aImage, float aEta)
+    : mEta(aEta), mPlan(aImage.xSize(), aImage.ySize(), aEta), mImage(aImage) {
+  mLevels.resize(static_cast<size_t>(mPlan.maxScale()) + 1);
+  if (mPlan.maxScale() == 0) return;
+  const CAreaReducer aReducer(aImage);
+  std::vector<float> aWork;
+  for (int s = 1; s <= mPlan.maxScale(); s++)
+    if (!mPlan.skipped(s)) aReducer.reduce(mPlan.xSize(s), mPlan.ySize(s), mLevels[s], aWork);
+}
+
+const CTensor<float>& CImagePyramid::level(int aScale) const {
+  return aScale <= 0 ? mImage : mLevels[aScale];
+}
+
+std::vector<CProposal> proposalsOf(const CTensor<float>& aGeometricU,
+                                   const CTensor<float>& aGeometricV,
+                                   const CTensor<float>& aGeometricConfidence, int aChannel) {
+  std::vector<CProposal> aList;
+  const int aXSize = aGeometricConfidence.xSize();
+  const int aYSize = aGeometricConfidence.ySize();
+  for (int y = 0; y < aYSize; y++)
+    for (int x = 0; x < aXSize; x++) {
+      const float c = aGeometricConfidence(x, y, aChannel);
+      if (c > 0.0f)
+        aList.push_back({x, y, aGeometricU(x, y, aChannel), aGeometricV(x, y, aChannel), c});
+    }
+  return aList;
+}
+
+void reduceProposals(const std::vector<CProposal>& aProposals, int aXSize, int aYSize,
+                     int aNewXSize, int aNewYSize, float* aU, float* aV, float* aC,
+                     std::vector<float>& aWeights) {
+  const size_t aCount = static_cast<size_t>(aNewXSize) * aNewYSize;
+  aWeights.assign(aCount, 0.0f);
+  std::fill(aU, aU + aCount, 0.0f);
+  std::fill(aV, aV + aCount, 0.0f);
+  std::fill(aC, aC + aCount, 0.0f);
+  // The arithmetic of CMatrix<float>::downsample with a confidence, for each of the three.
+  const float aRatioX = static_cast<float>(aNewXSize) / aXSize;
+  const float aRatioY = static_cast<float>(aNewYSize) / aYSize;
+  float* aValues[3] = {aU, aV, aC};
+  for (const CProposal& p : aProposals) {
+    const float ay = aRatioY * p.mY;
+    const int iy = static_cast<int>(ay);
+    const float fy = ay - iy;
+    const bool aHasDown = iy + 1 < aNewYSize;
+    const float ax = aRatioX * p.mX;
+    const int ix = static_cast<int>(ax);
+    const float fx = ax - ix;
+    const bool aHasRight = ix + 1 < aNewXSize;
+    const float a = p.mConfidence;
+    const float aSample[3] = {p.mU, p.mV, p.mConfidence};
+    const int aBase = ix + aNewXSize * iy;
+    const float w00 = (1.0f - fx) * (1.0f - fy);
+    const float w10 = fx * (1.0f - fy);
+    const float w01 = (1.0f - fx) * fy;
+    const float w11 = fx * fy;
+    for (int k = 0; k < 3; k++) {
+      const float aValue = a * aSample[k];
+      aValues[k][aBase] += aValue * w00;
+      if (aHasRight) aValues[k][aBase + 1] += aValue * w10;
+      if (aHasDown) aValues[k][aBase + aNewXSize] += aValue * w01;
+      if (aHasRight && aHasDown) aValues[k][aBase + aNewXSize + 1] += aValue * w11;
+    }
+    aWeights[aBase] += a * w00;
+    if (aHasRight) aWeights[aBase + 1] += a * w10;
+    if (aHasDown) aWeights[aBase + aNewXSize] += a * w01;
+    if (aHasRight && aHasDown) aWeights[aBase + aNewXSize + 1] += a * w11;
   }
+  for (size_t i = 0; i < aCount; i++)
+    if (aWeights[i] > 0.0f) {
+      aU[i] /= aWeights[i];
+      aV[i] /= aWeights[i];
+      aC[i] /= aWeights[i];
+    }
+}
+
+void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& aSecond,
+                              CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
+                              const CTensor<float>& aGeometricV,
+                              const CTensor<float>& aGeometricConfidence,
+                              const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta,
+                              float aGamma, float aEdgeWeight, int aFixedpointIterations,
+                              int aSORIterations, float aOmega, float aDelta) {
+  const CTensor<float>& aFull = aFirst.level(0);
+  const int aXSize = aFull.xSize();
+  const int aYSize = aFull.ySize();
+  const int aChannels = aFull.zSize();
+  const int aProposals = aGeometricConfidence.zSize();
+  const float aEta = aFirst.eta();
+  const CPyramidPlan& aPlan = aFirst.plan();
+  const int aMaxScale = aPlan.maxScale();
 
   // 3. The flow starts at zero.
   aFlow.setSize(aXSize, aYSize, 2);
   aFlow.fill(0.0f);
 
-  // The splatting reduction takes its weights by reference; it reads them only.
-  CTensor<float> aWeights(aGeometricConfidence);
-  CTensor<float> aLevelFirst, aLevelSecond, aLevelU, aLevelV, aLevelConf, aWarped;
-  CMatrix<float> aLevelEdges, aConfidence;
+  std::vector<std::vector<CProposal>> aLists(aProposals);
+  for (int h = 0; h < aProposals; h++)
+    aLists[h] = proposalsOf(aGeometricU, aGeometricV, aGeometricConfidence, h);
+  CPyramidWork& w = tPyramidWork;
+  const size_t aFullCount = static_cast<size_t>(aXSize) * aYSize;
+  fitSize(w.mWarped, aFullCount * aChannels);
+  fitSize(w.mConfidence, aFullCount);
+  fitSize(w.mU, aFullCount * aProposals);
+  fitSize(w.mV, aFullCount * aProposals);
+  fitSize(w.mC, aFullCount * aProposals);
+  CMatrix<float> aLevelEdges;
   int aSweeps = aSORIterations;
 
   for (int s = aMaxScale; s >= -kFinalPasses; s--) {
@@ -121,30 +224,41 @@ void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
     // 4.1 Level size; a pyramid level of the same size as the previous one adds nothing.
     // The closing passes at full resolution always run, also for pictures under 20 pixels
     // whose full size equals their first reduction.
-    const int aNewX = levelSide(aXSize, aEta, aScale);
-    const int aNewY = levelSide(aYSize, aEta, aScale);
-    const int aPrevX = levelSide(aXSize, aEta, aScale + 1);
-    const int aPrevY = levelSide(aYSize, aEta, aScale + 1);
-    if (s >= 0 && aNewX == aPrevX && aNewY == aPrevY) continue;
+    const int aNewX = aPlan.xSize(aScale);
+    const int aNewY = aPlan.ySize(aScale);
+    const int aPrevX = aPlan.xSize(aScale + 1);
+    const int aPrevY = aPlan.ySize(aScale + 1);
+    if (s >= 0 && aPlan.skipped(aScale)) continue;
+    const size_t aCount = static_cast<size_t>(aNewX) * aNewY;
 
-    // 4.2-4.3 Level copies of the images, the proposals and the edge map.
-    aLevelFirst = aFirst;
-    aLevelSecond = aSecond;
-    aLevelU = aGeometricU;
-    aLevelV = aGeometricV;
-    aLevelConf = aGeometricConfidence;
-    if (aEdgeMap != nullptr) aLevelEdges = *aEdgeMap;
+    // 4.2-4.3 The level's pictures, proposals and edge map.
+    const CTensor<float>& aLevelFirst = aFirst.level(aScale);
+    const CTensor<float>& aLevelSecond = aSecond.level(aScale);
+    CLevelData aLevel;
+    aLevel.mXSize = aNewX;
+    aLevel.mYSize = aNewY;
+    aLevel.mChannels = aChannels;
+    aLevel.mFirst = aLevelFirst.data();
+    aLevel.mProposals = aProposals;
+    aLevel.mGeoU = aGeometricU.data();
+    aLevel.mGeoV = aGeometricV.data();
+    aLevel.mGeoC = aGeometricConfidence.data();
+    if (aEdgeMap != nullptr) {
+      aLevelEdges = *aEdgeMap;
+      if (s > 0) aLevelEdges.downsample(aNewX, aNewY);
+      aLevel.mEdgeMap = aLevelEdges.data();
+    }
     if (s > 0) {
-      aLevelFirst.downsample(aNewX, aNewY);
-      aLevelSecond.downsample(aNewX, aNewY);
-      if (aEdgeMap != nullptr) aLevelEdges.downsample(aNewX, aNewY);
-      aLevelU.downsample(aNewX, aNewY, aWeights);
-      aLevelV.downsample(aNewX, aNewY, aWeights);
-      aLevelConf.downsample(aNewX, aNewY, aWeights);
       const float aFactorX = static_cast<float>(aNewX) / static_cast<float>(aXSize);
       const float aFactorY = static_cast<float>(aNewY) / static_cast<float>(aYSize);
-      scalePlane(aLevelU, 0, aProposals, aFactorX);
-      scalePlane(aLevelV, 0, aProposals, aFactorY);
+      for (int h = 0; h < aProposals; h++)
+        reduceProposals(aLists[h], aXSize, aYSize, aNewX, aNewY, w.mU.data() + h * aCount,
+                        w.mV.data() + h * aCount, w.mC.data() + h * aCount, w.mWeights);
+      scaleValues(w.mU.data(), aProposals * aCount, aFactorX);
+      scaleValues(w.mV.data(), aProposals * aCount, aFactorY);
+      aLevel.mGeoU = w.mU.data();
+      aLevel.mGeoV = w.mV.data();
+      aLevel.mGeoC = w.mC.data();
       if (aScale == aMaxScale) {
         aFlow.downsample(aNewX, aNewY);
         scalePlane(aFlow, 0, 1, aFactorX);
@@ -160,21 +274,53 @@ void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
     // 4.5 Warp the second image by the current flow. Only the very first pass, which starts
     // from zero flow, uses the second image as it is; pictures too small for a pyramid are
     // therefore still warped in their closing passes.
+    float* aFlowU = aFlow.data();
+    float* aFlowV = aFlow.data() + aCount;
     if (s != aMaxScale) {
-      warpImage(aLevelFirst, aLevelSecond, aFlow, aWarped, aConfidence);
+      warpImage(aLevelFirst.data(), aLevelSecond.data(), aNewX, aNewY, aChannels, aFlowU, aFlowV,
+                w.mWarped.data(), w.mConfidence.data());
+      aLevel.mWarped = w.mWarped.data();
     } else {
-      aWarped = aLevelSecond;
-      aConfidence.setSize(aLevelSecond.xSize(), aLevelSecond.ySize());
-      aConfidence.fill(1.0f);
+      std::fill(w.mConfidence.begin(), w.mConfidence.begin() + aCount, 1.0f);
+      aLevel.mWarped = aLevelSecond.data();
     }
+    aLevel.mConfidence = w.mConfidence.data();
     // 4.6 The closing passes relax twice as long and have no matching term.
     if (s == -1) aSweeps *= 2;
-    if (s < 0) aLevelConf.fill(0.0f);
+    if (s < 0) aLevel.mProposals = 0;
     // 4.7 Solve the level.
     const float aLevelGamma = static_cast<float>(
         aGamma * std::pow(static_cast<double>(aEta), static_cast<double>(aScale)));
-    nonlinearIteration(aLevelFirst, aWarped, aConfidence, aLevelU, aLevelV, aLevelConf, aFlow,
-                       aEdgeMap != nullptr ? &aLevelEdges : nullptr, aAlpha, aBeta, aLevelGamma,
-                       aEdgeWeight, aFixedpointIterations, aSweeps, aOmega, aDelta);
+    solveLevel(aLevel, aFlowU, aFlowV, aAlpha, aBeta, aLevelGamma, aEdgeWeight,
+               aFixedpointIterations, aSweeps, aOmega, aDelta);
   }
+}
+
+void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
+                                  CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
+                                  const CTensor<float>& aGeometricV,
+                                  const CTensor<float>& aGeometricConfidence,
+                                  const CMatrix<float>* aEdgeMap, float aSigma, float aAlpha,
+                                  float aBeta, float aGamma, float aEdgeWeight, float aEta,
+                                  int aFixedpointIterations, int aSORIterations, float aOmega,
+                                  float aDelta) {
+  const int aXSize = aFirst.xSize();
+  const int aYSize = aFirst.ySize();
+  if (aXSize <= 0 || aYSize <= 0) {
+    aFlow.setSize(std::max(aXSize, 0), std::max(aYSize, 0), 2);
+    return;
+  }
+  // 2. Optional pre-smoothing.
+  if (aSigma > 0.0f) {
+    const CSmooth<float> aSmooth(aSigma, kSmoothPrecision);
+    NFilter::filter(aFirst, aSmooth, 0, 0);
+    NFilter::filter(aFirst, 0, aSmooth, 0);
+    NFilter::filter(aSecond, aSmooth, 0, 0);
+    NFilter::filter(aSecond, 0, aSmooth, 0);
+  }
+  // 1, 4. The pyramids and the levels.
+  const CImagePyramid aFirstPyramid(aFirst, aEta), aSecondPyramid(aSecond, aEta);
+  warpingGeometricPyramids(aFirstPyramid, aSecondPyramid, aFlow, aGeometricU, aGeometricV,
+                           aGeometricConfidence, aEdgeMap, aAlpha, aBeta, aGamma, aEdgeWeight,
+                           aFixedpointIterations, aSORIterations, aOmega, aDelta);
 }

@@ -7,6 +7,7 @@
 #include "FlowTestUtil.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPyramid.h"
 
 using namespace flowtest;
 
@@ -69,6 +70,39 @@ TEST(Variational, ProposalWithoutConfidenceHasNoInfluence) {
   aGeoC(20, 16, 0) = 20;
   const CTensor<float> aPulled = refine(f1.mImage, f2.mImage, aGeoU, aGeoV, aGeoC);
   EXPECT_GT(aPulled(20, 16, 0), aPlain(20, 16, 0) + 0.1f);
+}
+
+TEST(Variational, ProposalsOfALevelEqualTheirConfidenceWeightedReduction) {
+  // A level's proposals are reduced from the list of matches alone; they must equal the dense
+  // confidence-weighted reduction of the full-resolution prior, neighbouring and border
+  // proposals included.
+  const int X = 41, Y = 29;
+  CTensor<float> aGeoU(X, Y, 1, 0.0f), aGeoV(X, Y, 1, 0.0f), aGeoC(X, Y, 1, 0.0f);
+  srand(3);
+  for (int k = 0; k < 150; k++) {
+    const int x = rand() % X, y = rand() % Y;
+    aGeoU(x, y, 0) = rand() % 21 - 10.0f;
+    aGeoV(x, y, 0) = rand() % 21 - 10.0f;
+    aGeoC(x, y, 0) = 9.0f * rand() / (float)RAND_MAX;
+  }
+  aGeoC(X - 1, Y - 1, 0) = 2.5f;
+  const std::vector<CProposal> aList = proposalsOf(aGeoU, aGeoV, aGeoC, 0);
+  std::vector<float> aWeights;
+  for (const auto& aSize : {std::pair<int, int>{39, 27}, {20, 14}, {7, 5}, {1, 1}}) {
+    const int n = aSize.first * aSize.second;
+    std::vector<float> aU(n), aV(n), aC(n);
+    reduceProposals(aList, X, Y, aSize.first, aSize.second, aU.data(), aV.data(), aC.data(),
+                    aWeights);
+    CTensor<float> aDenseU(aGeoU), aDenseV(aGeoV), aDenseC(aGeoC), aWeight(aGeoC);
+    aDenseU.downsample(aSize.first, aSize.second, aWeight);
+    aDenseV.downsample(aSize.first, aSize.second, aWeight);
+    aDenseC.downsample(aSize.first, aSize.second, aWeight);
+    for (int i = 0; i < n; i++) {
+      ASSERT_EQ(aU[i], aDenseU[i]) << aSize.first << "x" << aSize.second << " at " << i;
+      ASSERT_EQ(aV[i], aDenseV[i]) << aSize.first << "x" << aSize.second << " at " << i;
+      ASSERT_EQ(aC[i], aDenseC[i]) << aSize.first << "x" << aSize.second << " at " << i;
+    }
+  }
 }
 
 TEST(Variational, TinyPicturesStillGetAFlow) {
