@@ -11,6 +11,7 @@
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
 #include "flow/FlowPyramid.h"
+#include "flow/MatchingSearch.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ struct CWindow {
 
 // Dense matching from aImage1 to aImage2 and the variational flow with the matches as prior.
 void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
-                      const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
+                      const CHOGField& aHOG1, const CHOGField& aHOG2,
                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                       const CMatrix<float>& aCorners, float aAverage, const CWindow& aWindow,
                       const CImagePyramid& aPyramid1, const CImagePyramid& aPyramid2,
@@ -54,8 +55,8 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
   for (int y = kSeedBorder; y < aYSize - kSeedBorder; y += kSeedStep)
     for (int x = kSeedBorder; x < aXSize - kSeedBorder; x += kSeedStep)
       if (aCorners(x, y) >= aThreshold) aPoints.emplace_back(x, y);
-  CMatching::hogMatching(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aWindow.rx1,
-                         aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
+  hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aWindow.rx1,
+                    aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
 
   // The prior: each accepted match proposes its displacement, weighted by its score.
   CTensor<float> aGeoU(aXSize, aYSize, 1, 0.0f);
@@ -95,32 +96,38 @@ void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aIm
                         const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                         const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                         CTensor<float>& aForward, CTensor<float>& aBackward) {
-  // First the learnt window (it needs the first frame's corners) and the pyramids; the second
-  // frame's corners do not depend on the window.
+  // The frames' descriptor fields, then the learnt window (it needs the first frame's corners)
+  // beside the pyramids and the second frame's corners, which do not depend on it.
+  std::unique_ptr<CHOGField> aField1, aField2;
   CMatrix<float> aCorners1, aCorners2;
+  runSideBySide([&]() { aField2 = std::make_unique<CHOGField>(aHOG2); },
+                [&]() {
+                  aField1 = std::make_unique<CHOGField>(aHOG1);
+                  computeCorners(aImage1, aCorners1, kCornerScale);
+                });
   CWindow aWindow, aBackWindow;
   std::unique_ptr<CImagePyramid> aPyramid1, aPyramid2;
   runSideBySide(
       [&]() {
         aPyramid2 = std::make_unique<CImagePyramid>(aImage2, kEta);
+        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
         computeCorners(aImage2, aCorners2, kCornerScale);
       },
       [&]() {
-        computeCorners(aImage1, aCorners1, kCornerScale);
-        findMotions(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aCorners1.avg(),
-                    aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
-        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
+        findMotionsFields(aImage1, aImage2, *aField1, *aField2, aEnergy1, aEnergy2, aCorners1,
+                          aCorners1.avg(), aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2,
+                          aWindow.mAllowed);
       });
   reflectWindow(aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed,
                 aBackWindow.rx1, aBackWindow.ry1, aBackWindow.rx2, aBackWindow.ry2,
                 aBackWindow.mAllowed);
   runSideBySide(
       [&]() {
-        flowOneDirection(aImage2, aImage1, aHOG2, aHOG1, aEnergy2, aEnergy1, aCorners2,
+        flowOneDirection(aImage2, aImage1, *aField2, *aField1, aEnergy2, aEnergy1, aCorners2,
                          aCorners2.avg(), aBackWindow, *aPyramid2, *aPyramid1, aBackward);
       },
       [&]() {
-        flowOneDirection(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1,
+        flowOneDirection(aImage1, aImage2, *aField1, *aField2, aEnergy1, aEnergy2, aCorners1,
                          aCorners1.avg(), aWindow, *aPyramid1, *aPyramid2, aForward);
       });
 }

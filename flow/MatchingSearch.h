@@ -1,0 +1,40 @@
+// The descriptor search on prepared descriptor fields (internal to flow/): the frame pair's
+// flow prepares each frame's field once and runs all its searches (the window learning and
+// both dense matchings) on them.
+#pragma once
+
+#include <vector>
+
+#include "flow/CMatching.h"
+#include "foundation/CMatrix.h"
+#include "foundation/CTensor.h"
+
+// A frame's HOG as the search reads it: the 15 bins of each pixel side by side (pixel-major),
+// so that a point descriptor is nine runs of 15 consecutive values instead of 135 values a
+// plane apart.
+class CHOGField {
+ public:
+  explicit CHOGField(const CTensor<float>& aHOG);
+  int xSize() const { return mXSize; }
+  int ySize() const { return mYSize; }
+  // The bins of pixel (x, y) start at data() + (x + X * y) * 15.
+  const float* data() const { return mBins.data(); }
+
+ private:
+  int mXSize, mYSize;
+  std::vector<float> mBins;
+};
+
+// CMatching::hogMatching on prepared fields.
+void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
+                       const CTensor<float>& aImage2, const CHOGField& aHOG1,
+                       const CHOGField& aHOG2, const CMatrix<float>& aEnergy1,
+                       const CMatrix<float>& aEnergy2, int rx1, int ry1, int rx2, int ry2,
+                       const CMatrix<bool>& aAllowed);
+
+// CMatching::findMotions on prepared fields.
+void findMotionsFields(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+                       const CHOGField& aHOG1, const CHOGField& aHOG2,
+                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
+                       const CMatrix<float>& aCorners, float aAverageCornerness, int& rx1, int& ry1,
+                       int& rx2, int& ry2, CMatrix<bool>& aAllowed);
