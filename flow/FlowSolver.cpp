@@ -17,6 +17,10 @@
 
 #include "foundation/Simd.h"
 
+#if QUORVIK_HAS_AVX2_TARGET
+#include <immintrin.h>
+#endif
+
 void CFlowSystem::resize(int aXSize, int aYSize) {
   mXSize = std::max(aXSize, 0);
   mYSize = std::max(aYSize, 0);
@@ -32,8 +36,19 @@ void CFlowSystem::resize(int aXSize, int aYSize) {
     }
   }
   for (std::vector<float>* aArray : {&mDU, &mDV, &mU, &mV, &mGX, &mGY, &mR1, &mR2, &mST3, &mST4,
-                                     &mST5, &mST23, &mST24, &mST25, &mR3U, &mR3V, &mDenU, &mDenV}) {
-    aArray->assign(aCount, 0.0f);
+                                     &mST5, &mST23, &mST24, &mST25, &mR3U, &mR3V, &mDenU, &mDenV})
+    aArray->resize(aCount);
+  for (std::vector<float>* aArray : {&mDU, &mDV, &mR3U, &mR3V})
+    std::fill(aArray->begin(), aArray->end(), 0.0f);
+  if (aCount == 0) return;
+  // The guard cells of the arrays read at a neighbour: one before and one after each diagonal.
+  for (int d = -1; d <= mXSize + mYSize - 1; d++) {
+    const int aBefore = mOffset[d + 1] + firstRow(d) - 1;
+    const int aAfter = mOffset[d + 1] + lastRow(d) + 1;
+    for (std::vector<float>* aArray : {&mU, &mV, &mGX, &mGY}) {
+      (*aArray)[aBefore] = 0.0f;
+      (*aArray)[aAfter] = 0.0f;
+    }
   }
 }
 
@@ -126,6 +141,105 @@ QUORVIK_KERNEL void sweepsKernel(CFlowSystem& s, int aSweeps, float aOmega) {
   }
 }
 
+// The pixels of rows aFirstRow ... aLastRow on the diagonals aFirstDiagonal ... aLastDiagonal
+// (all ranges inclusive, clipped to the picture), copied between rows and diagonals.
+void copyBetween(const CFlowSystem& s, bool aToDiagonals, const float* aIn, const float* aScale,
+                 float* aOut, int aFirstRow, int aLastRow, int aFirstDiagonal, int aLastDiagonal) {
+  const int aStride = s.mXSize - 1;  // row index of (d - y, y) is d + (X - 1) * y
+  for (int d = std::max(aFirstDiagonal, 0); d <= std::min(aLastDiagonal, s.diagonals() - 1); d++) {
+    const int aOffset = s.mOffset[d + 1];
+    const int aLast = std::min(aLastRow, s.lastRow(d));
+    for (int y = std::max(aFirstRow, s.firstRow(d)); y <= aLast; y++) {
+      const int i = d + aStride * y;
+      if (!aToDiagonals)
+        aOut[i] = aIn[aOffset + y];
+      else if (aScale != nullptr)
+        aOut[aOffset + y] = aIn[i] * aScale[i];
+      else
+        aOut[aOffset + y] = aIn[i];
+    }
+  }
+}
+
+#if QUORVIK_HAS_AVX2_TARGET
+// Transposes the 8 x 8 block held in r[0 .. 7] (r[i] becomes column i).
+QUORVIK_AVX2 inline __attribute__((always_inline)) void transpose8(__m256* r) {
+  const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
+  const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
+  const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
+  const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
+  const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+  const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+  const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+  const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+  r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+  r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+  r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+  r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+  r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+  r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+  r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+  r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// Blocks of eight rows (a band y0 ... y0 + 7, y0 a multiple of 8) by eight diagonals: where
+// all of them lie inside the picture, row y0 + k of the block starts at x = d - y0 - k, so
+// eight shifted row loads transposed give the eight diagonals' runs of the band. The blocks
+// are visited diagonal by diagonal, so that the diagonals are read or written as streams
+// while the few rows in use stay in cache. The rest is copied one by one.
+QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const float* aIn,
+                                  const float* aScale, float* aOut) {
+  const int X = s.mXSize, Y = s.mYSize;
+  const int aBands = Y / 8;
+  // Per band, the blocks start at the diagonals y0 + 7, y0 + 15, ... up to X - 8 + y0.
+  const int aBlocks = std::max(0, (X - 7) / 8);
+  for (int y0 = 0; y0 < 8 * aBands; y0 += 8) {
+    copyBetween(s, aToDiagonals, aIn, aScale, aOut, y0, y0 + 7, y0, y0 + 6);
+    copyBetween(s, aToDiagonals, aIn, aScale, aOut, y0, y0 + 7, y0 + 7 + 8 * aBlocks,
+                X - 1 + y0 + 7);
+  }
+  copyBetween(s, aToDiagonals, aIn, aScale, aOut, 8 * aBands, Y - 1, 8 * aBands, X + Y - 2);
+  if (aBlocks == 0 || aBands == 0) {
+    _mm256_zeroupper();
+    return;
+  }
+  for (int d = 7; d <= 7 + 8 * (aBands - 1) + 8 * (aBlocks - 1); d += 8) {
+    const int aFirstBand = std::max(0, d - 7 - 8 * (aBlocks - 1));
+    const int aLastBand = std::min(d - 7, 8 * (aBands - 1));
+    for (int y0 = aFirstBand; y0 <= aLastBand; y0 += 8) {
+      __m256 r[8];
+      if (aToDiagonals) {
+        for (int k = 0; k < 8; k++) {
+          const size_t i = static_cast<size_t>(y0 + k) * X + (d - y0 - k);
+          r[k] = _mm256_loadu_ps(aIn + i);
+          if (aScale != nullptr) r[k] = _mm256_mul_ps(r[k], _mm256_loadu_ps(aScale + i));
+        }
+        transpose8(r);
+        for (int j = 0; j < 8; j++) _mm256_storeu_ps(aOut + s.mOffset[d + j + 1] + y0, r[j]);
+      } else {
+        for (int j = 0; j < 8; j++) r[j] = _mm256_loadu_ps(aIn + s.mOffset[d + j + 1] + y0);
+        transpose8(r);
+        for (int k = 0; k < 8; k++)
+          _mm256_storeu_ps(aOut + static_cast<size_t>(y0 + k) * X + (d - y0 - k), r[k]);
+      }
+    }
+  }
+  _mm256_zeroupper();
+}
+#endif
+
+void copyDispatch(const CFlowSystem& s, bool aToDiagonals, const float* aIn, const float* aScale,
+                  float* aOut) {
+  if (s.mXSize <= 0 || s.mYSize <= 0) return;
+#if QUORVIK_HAS_AVX2_TARGET
+  if (useAvx2()) {
+    copyBetweenAvx2(s, aToDiagonals, aIn, aScale, aOut);
+    return;
+  }
+#endif
+  copyBetween(s, aToDiagonals, aIn, aScale, aOut, 0, s.mYSize - 1, 0, s.diagonals() - 1);
+}
+
 QUORVIK_AVX2 void sweepsAvx2(CFlowSystem& s, int aSweeps, float aOmega) {
   sweepsKernel(s, aSweeps, aOmega);
 }
@@ -135,6 +249,15 @@ void sweepsBase(CFlowSystem& s, int aSweeps, float aOmega) {
 }
 
 }  // namespace
+
+void toDiagonals(const CFlowSystem& aSystem, const float* aRows, const float* aScale,
+                 float* aDiagonals) {
+  copyDispatch(aSystem, true, aRows, aScale, aDiagonals);
+}
+
+void fromDiagonals(const CFlowSystem& aSystem, const float* aDiagonals, float* aRows) {
+  copyDispatch(aSystem, false, aDiagonals, nullptr, aRows);
+}
 
 void sorSweeps(CFlowSystem& aSystem, int aSweeps, float aOmega) {
   if (aSweeps <= 0 || aSystem.mXSize <= 0 || aSystem.mYSize <= 0) return;

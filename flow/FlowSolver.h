@@ -32,7 +32,9 @@ struct CFlowSystem {
   // Full diagonal of each equation (data terms + sum of edge weights + matching weight).
   std::vector<float> mDenU, mDenV;
 
-  // Sizes all arrays for an X x Y level, all zero. Keeps the storage when it is large enough.
+  // Sizes all arrays for an X x Y level, keeping the storage when it is large enough. After it
+  // the increment (mDU, mDV), the matching terms (mR3U, mR3V) and every guard cell are 0; the
+  // other arrays' pixels are left for the caller to fill.
   void resize(int aXSize, int aYSize);
   // Index of pixel (x, y); also valid for the guard cells next to the picture.
   int index(int x, int y) const { return mOffset[x + y + 1] + y; }
@@ -42,6 +44,13 @@ struct CFlowSystem {
   // Number of diagonals with pixels: X + Y - 1.
   int diagonals() const { return mXSize + mYSize - 1; }
 };
+
+// Copies a plane of X x Y values by rows (x fastest) into the diagonal layout, each value times
+// aScale's value at the same pixel when aScale is given; guard cells are left alone.
+void toDiagonals(const CFlowSystem& aSystem, const float* aRows, const float* aScale,
+                 float* aDiagonals);
+// Copies the pixels of an array in the diagonal layout into a plane by rows.
+void fromDiagonals(const CFlowSystem& aSystem, const float* aDiagonals, float* aRows);
 
 // Runs aSweeps Gauss-Seidel over-relaxation sweeps on aSystem's increment, with the result of
 // sweeps that visit the rows top to bottom and the pixels left to right. Each pixel reads the

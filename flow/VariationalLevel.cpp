@@ -32,8 +32,8 @@ struct CLevelWork {
   // entries 3, 4, 5 of both live in the solver.
   std::vector<float> mST[6], mST2[6];
   std::vector<float> mDiagST[3], mDiagST2[3];
-  // One channel, its temporal difference and their derivatives.
-  std::vector<float> mImage, mDz, mDx, mDy, mHxx, mHxy, mHyy, mHxz, mHyz;
+  // A channel's temporal difference and the derivatives.
+  std::vector<float> mDz, mDx, mDy, mHxx, mHxy, mHyy, mHxz, mHyz;
   // Smoothness weights by rows and the diffusivity's channel and derivative.
   std::vector<float> mGX, mGY, mChannel, mGrad;
   // The increment by rows.
@@ -70,7 +70,9 @@ QUORVIK_KERNEL float gradientNorm(float a, float b) {
   return static_cast<float>(1.0 / std::sqrt(static_cast<double>(aSum)));
 }
 
-// Adds one channel's brightness and gradient constancy terms to the tensors.
+// Adds one channel's brightness and gradient constancy terms to the tensors; the first channel
+// adds them to 0.
+template <bool kFirst>
 QUORVIK_KERNEL void accumulateTensors(CLevelWork& w, int aCount) {
   const float* dx = w.mDx.data();
   const float* dy = w.mDy.data();
@@ -101,28 +103,31 @@ QUORVIK_KERNEL void accumulateTensors(CLevelWork& w, int aCount) {
   QUORVIK_IVDEP
   for (int i = 0; i < aCount; i++) {
     const float n = gradientNorm(dx[i], dy[i]);
-    st0[i] += n * dx[i] * dx[i];
-    st1[i] += n * dy[i] * dy[i];
-    st2[i] += n * dz[i] * dz[i];
-    st3[i] += n * dx[i] * dy[i];
-    st4[i] += n * dx[i] * dz[i];
-    st5[i] += n * dy[i] * dz[i];
+    st0[i] = (kFirst ? 0.0f : st0[i]) + (n * dx[i] * dx[i]);
+    st1[i] = (kFirst ? 0.0f : st1[i]) + (n * dy[i] * dy[i]);
+    st2[i] = (kFirst ? 0.0f : st2[i]) + (n * dz[i] * dz[i]);
+    st3[i] = (kFirst ? 0.0f : st3[i]) + (n * dx[i] * dy[i]);
+    st4[i] = (kFirst ? 0.0f : st4[i]) + (n * dx[i] * dz[i]);
+    st5[i] = (kFirst ? 0.0f : st5[i]) + (n * dy[i] * dz[i]);
     const float nx = gradientNorm(hxx[i], hxy[i]);
     const float ny = gradientNorm(hyy[i], hxy[i]);
-    sg0[i] += nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i];
-    sg1[i] += nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i];
-    sg2[i] += nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i];
-    sg3[i] += (nx * hxx[i] + ny * hyy[i]) * hxy[i];
-    sg4[i] += nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i];
-    sg5[i] += nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i];
+    sg0[i] = (kFirst ? 0.0f : sg0[i]) + (nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i]);
+    sg1[i] = (kFirst ? 0.0f : sg1[i]) + (nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i]);
+    sg2[i] = (kFirst ? 0.0f : sg2[i]) + (nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i]);
+    sg3[i] = (kFirst ? 0.0f : sg3[i]) + ((nx * hxx[i] + ny * hyy[i]) * hxy[i]);
+    sg4[i] = (kFirst ? 0.0f : sg4[i]) + (nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i]);
+    sg5[i] = (kFirst ? 0.0f : sg5[i]) + (nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i]);
   }
 }
 
+template <bool kFirst>
 QUORVIK_AVX2 void accumulateTensorsAvx2(CLevelWork& w, int aCount) {
-  accumulateTensors(w, aCount);
+  accumulateTensors<kFirst>(w, aCount);
 }
+
+template <bool kFirst>
 void accumulateTensorsBase(CLevelWork& w, int aCount) {
-  accumulateTensors(w, aCount);
+  accumulateTensors<kFirst>(w, aCount);
 }
 
 // Accumulates the brightness and gradient constancy tensors of every channel of the level.
@@ -131,11 +136,16 @@ void motionTensors(const CLevelData& aLevel, CLevelWork& w) {
   const int aYSize = aLevel.mYSize;
   const int aCount = aXSize * aYSize;
   for (int k = 0; k < 6; k++) {
-    w.mST[k].assign(aCount, 0.0f);
-    w.mST2[k].assign(aCount, 0.0f);
+    fitSize(w.mST[k], aCount);
+    fitSize(w.mST2[k], aCount);
+    // Without any channel the tensors are 0; otherwise the first channel overwrites them.
+    if (aLevel.mChannels <= 0) {
+      std::fill(w.mST[k].begin(), w.mST[k].end(), 0.0f);
+      std::fill(w.mST2[k].begin(), w.mST2[k].end(), 0.0f);
+    }
   }
   for (std::vector<float>* aArray :
-       {&w.mImage, &w.mDz, &w.mDx, &w.mDy, &w.mHxx, &w.mHxy, &w.mHyy, &w.mHxz, &w.mHyz})
+       {&w.mDz, &w.mDx, &w.mDy, &w.mHxx, &w.mHxy, &w.mHyy, &w.mHxz, &w.mHyz})
     fitSize(*aArray, aCount);
   const CDerivative<float> aDerivative(5);
   const bool aAvx2 = useAvx2();
@@ -152,34 +162,9 @@ void motionTensors(const CLevelData& aLevel, CLevelWork& w) {
     NFilter::filterX(aDz, w.mHxz.data(), aXSize, aYSize, aDerivative);
     NFilter::filterY(aDz, w.mHyz.data(), aXSize, aYSize, aDerivative);
     if (aAvx2)
-      accumulateTensorsAvx2(w, aCount);
+      c == 0 ? accumulateTensorsAvx2<true>(w, aCount) : accumulateTensorsAvx2<false>(w, aCount);
     else
-      accumulateTensorsBase(w, aCount);
-  }
-}
-
-// aOut at every pixel's diagonal index = aIn at its row index, times aScale there when given.
-void toDiagonals(const CFlowSystem& s, const float* aIn, const float* aScale, float* aOut) {
-  const int aStride = s.mXSize - 1;  // row index of (d - y, y) is d + (X - 1) * y
-  for (int d = 0; d < s.diagonals(); d++) {
-    float* aTarget = aOut + s.mOffset[d + 1];
-    const int aLast = s.lastRow(d);
-    if (aScale != nullptr) {
-      for (int y = s.firstRow(d); y <= aLast; y++)
-        aTarget[y] = aIn[d + aStride * y] * aScale[d + aStride * y];
-    } else {
-      for (int y = s.firstRow(d); y <= aLast; y++) aTarget[y] = aIn[d + aStride * y];
-    }
-  }
-}
-
-// aOut at every pixel's row index = aIn at its diagonal index.
-void fromDiagonals(const CFlowSystem& s, const float* aIn, float* aOut) {
-  const int aStride = s.mXSize - 1;
-  for (int d = 0; d < s.diagonals(); d++) {
-    const float* aSource = aIn + s.mOffset[d + 1];
-    const int aLast = s.lastRow(d);
-    for (int y = s.firstRow(d); y <= aLast; y++) aOut[d + aStride * y] = aSource[y];
+      c == 0 ? accumulateTensorsBase<true>(w, aCount) : accumulateTensorsBase<false>(w, aCount);
   }
 }
 
@@ -190,8 +175,10 @@ QUORVIK_KERNEL void diffusivityKernel(const float* aFlowU, const float* aFlowV, 
                                       float* aResultY, const float* aEdgeMap, float aEdgeWeight,
                                       float* aChannel, float* aGrad) {
   const int aCount = aXSize * aYSize;
-  std::fill(aResultX, aResultX + aCount, 0.0f);
-  std::fill(aResultY, aResultY + aCount, 0.0f);
+  // The sums start at 0: u's terms are added to 0 (the last column of aResultX and the last
+  // row of aResultY get none), then v's.
+  for (int y = 0; y < aYSize; y++) aResultX[aXSize - 1 + aXSize * y] = 0.0f;
+  std::fill(aResultY + aXSize * (aYSize - 1), aResultY + aCount, 0.0f);
   const CDerivative<float> aDerivative(3);
   for (int c = 0; c < 2; c++) {
     const float* aBase = c == 0 ? aFlowU : aFlowV;
@@ -203,20 +190,39 @@ QUORVIK_KERNEL void diffusivityKernel(const float* aFlowU, const float* aFlowV, 
     NFilter::filterY(ch, aGrad, aXSize, aYSize, aDerivative);
     for (int y = 0; y < aYSize; y++) {
       const int r = aXSize * y;
-      QUORVIK_IVDEP
-      for (int x = 0; x < aXSize - 1; x++) {
-        const int i = r + x;
-        const float aDiff = ch[i + 1] - ch[i];
-        const float aMean = 0.5f * (g[i] + g[i + 1]);
-        aResultX[i] += aDiff * aDiff + aMean * aMean;
+      if (c == 0) {
+        QUORVIK_IVDEP
+        for (int x = 0; x < aXSize - 1; x++) {
+          const int i = r + x;
+          const float aDiff = ch[i + 1] - ch[i];
+          const float aMean = 0.5f * (g[i] + g[i + 1]);
+          aResultX[i] = 0.0f + (aDiff * aDiff + aMean * aMean);
+        }
+      } else {
+        QUORVIK_IVDEP
+        for (int x = 0; x < aXSize - 1; x++) {
+          const int i = r + x;
+          const float aDiff = ch[i + 1] - ch[i];
+          const float aMean = 0.5f * (g[i] + g[i + 1]);
+          aResultX[i] += aDiff * aDiff + aMean * aMean;
+        }
       }
     }
     NFilter::filterX(ch, aGrad, aXSize, aYSize, aDerivative);
-    QUORVIK_IVDEP
-    for (int i = 0; i < aXSize * (aYSize - 1); i++) {
-      const float aMean = 0.5f * (g[i] + g[i + aXSize]);
-      const float aDiff = ch[i + aXSize] - ch[i];
-      aResultY[i] += aMean * aMean + aDiff * aDiff;
+    if (c == 0) {
+      QUORVIK_IVDEP
+      for (int i = 0; i < aXSize * (aYSize - 1); i++) {
+        const float aMean = 0.5f * (g[i] + g[i + aXSize]);
+        const float aDiff = ch[i + aXSize] - ch[i];
+        aResultY[i] = 0.0f + (aMean * aMean + aDiff * aDiff);
+      }
+    } else {
+      QUORVIK_IVDEP
+      for (int i = 0; i < aXSize * (aYSize - 1); i++) {
+        const float aMean = 0.5f * (g[i] + g[i + aXSize]);
+        const float aDiff = ch[i + aXSize] - ch[i];
+        aResultY[i] += aMean * aMean + aDiff * aDiff;
+      }
     }
   }
   if (aEdgeMap != nullptr) {
@@ -365,6 +371,29 @@ void COpticFlow::nonlinearIteration(
   const int aCount = aLevel.mXSize * aLevel.mYSize;
   solveLevel(aLevel, aFlow.data(), aFlow.data() + aCount, aAlpha, aBeta, aGamma, aEdgeWeight,
              aFixedPointIterations, aSORIterations, aOmega, aDelta);
+}
+
+void reserveLevels(int aXSize, int aYSize) {
+  CLevelWork& w = tWork;
+  const size_t aCount = static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0);
+  const size_t aDiagonalCount = aCount + 2 * (static_cast<size_t>(aXSize) + aYSize + 1);
+  CFlowSystem& s = w.mSystem;
+  for (std::vector<float>* aArray :
+       {&s.mDU,        &s.mDV,         &s.mU,          &s.mV,          &s.mGX,
+        &s.mGY,        &s.mR1,         &s.mR2,         &s.mST3,        &s.mST4,
+        &s.mST5,       &s.mST23,       &s.mST24,       &s.mST25,       &s.mR3U,
+        &s.mR3V,       &s.mDenU,       &s.mDenV,       &w.mDiagST[0],  &w.mDiagST[1],
+        &w.mDiagST[2], &w.mDiagST2[0], &w.mDiagST2[1], &w.mDiagST2[2], &w.mR3Sum})
+    aArray->reserve(aDiagonalCount);
+  for (int k = 0; k < 6; k++) {
+    w.mST[k].reserve(aCount);
+    w.mST2[k].reserve(aCount);
+  }
+  for (std::vector<float>* aArray :
+       {&w.mDz, &w.mDx, &w.mDy, &w.mHxx, &w.mHxy, &w.mHyy, &w.mHxz, &w.mHyz, &w.mGX, &w.mGY,
+        &w.mChannel, &w.mGrad, &w.mIncU, &w.mIncV})
+    aArray->reserve(aCount);
+  s.mOffset.reserve(static_cast<size_t>(std::max(aXSize + aYSize + 1, 0)));
 }
 
 void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aAlpha, float aBeta,

@@ -22,6 +22,10 @@ struct CLevelData {
   const float* mEdgeMap = nullptr;
 };
 
+// Reserves this thread's level buffers for levels of up to X x Y pixels, so that a pyramid
+// allocates them once instead of at every (larger) level.
+void reserveLevels(int aXSize, int aYSize);
+
 // Linearises the model around the flow (aFlowU, aFlowV) and adds the increment found by
 // aFixedPointIterations lagged fixed-point iterations of aSORIterations sweeps each.
 void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aAlpha, float aBeta,

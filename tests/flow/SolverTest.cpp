@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "flow/FlowSolver.h"
 #include "foundation/Simd.h"
@@ -87,6 +88,42 @@ TEST(FlowSolver, PipelinedSweepsEqualSequentialSweepsBitForBit) {
             ASSERT_EQ(a.mDV[i], b.mDV[i]) << aSweeps << " sweeps at " << x << "," << y;
           }
       }
+    }
+  }
+  allowAvx2(true);
+}
+
+TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
+  // Blocks of eight rows and diagonals move at once (also with AVX2); every pixel must land at
+  // its index, times the scale, the guard cells untouched, and come back to its place.
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (const auto& aSize :
+         {std::pair<int, int>{1, 1}, {5, 3}, {8, 8}, {9, 17}, {40, 23}, {23, 40}, {67, 16}}) {
+      const int X = aSize.first, Y = aSize.second;
+      CFlowSystem s;
+      s.resize(X, Y);
+      std::vector<float> aRows(X * Y), aScale(X * Y), aBack(X * Y, -1.0f);
+      for (int i = 0; i < X * Y; i++) {
+        aRows[i] = randomIn(-100, 100);
+        aScale[i] = randomIn(0, 2);
+      }
+      toDiagonals(s, aRows.data(), aScale.data(), s.mDU.data());
+      toDiagonals(s, aRows.data(), nullptr, s.mDV.data());
+      fromDiagonals(s, s.mDV.data(), aBack.data());
+      int aPixels = 0;
+      for (int y = 0; y < Y; y++)
+        for (int x = 0; x < X; x++) {
+          const int i = x + X * y;
+          ASSERT_EQ(s.mDU[s.index(x, y)], aRows[i] * aScale[i]) << X << "x" << Y;
+          ASSERT_EQ(s.mDV[s.index(x, y)], aRows[i]) << X << "x" << Y;
+          ASSERT_EQ(aBack[i], aRows[i]) << X << "x" << Y;
+          aPixels += s.mDV[s.index(x, y)] != 0.0f;
+        }
+      // Everything else, the guard cells, is still 0.
+      int aNonZero = 0;
+      for (float v : s.mDV) aNonZero += v != 0.0f;
+      EXPECT_EQ(aNonZero, aPixels);
     }
   }
   allowAvx2(true);
