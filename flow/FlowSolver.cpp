@@ -27,9 +27,10 @@ void CFlowSystem::resize(int aXSize, int aYSize) {
   mOffset.clear();
   size_t aCount = 0;
   if (mXSize > 0 && mYSize > 0) {
-    // Diagonals -1 ... X + Y - 1, each with a guard cell before and after its pixels.
-    mOffset.resize(static_cast<size_t>(mXSize) + mYSize + 1);
-    for (int d = -1; d <= mXSize + mYSize - 1; d++) {
+    // Diagonals -1 ... X + Y, each with a guard cell before and after its pixels (the last one
+    // has a single cell, (X, Y)).
+    mOffset.resize(static_cast<size_t>(mXSize) + mYSize + 2);
+    for (int d = -1; d <= mXSize + mYSize; d++) {
       const int aFirst = firstRow(d), aLast = lastRow(d);
       mOffset[d + 1] = static_cast<int>(aCount) + 1 - aFirst;
       aCount += static_cast<size_t>(aLast - aFirst + 1) + 2;
@@ -42,7 +43,7 @@ void CFlowSystem::resize(int aXSize, int aYSize) {
     std::fill(aArray->begin(), aArray->end(), 0.0f);
   if (aCount == 0) return;
   // The guard cells of the arrays read at a neighbour: one before and one after each diagonal.
-  for (int d = -1; d <= mXSize + mYSize - 1; d++) {
+  for (int d = -1; d <= mXSize + mYSize; d++) {
     const int aBefore = mOffset[d + 1] + firstRow(d) - 1;
     const int aAfter = mOffset[d + 1] + lastRow(d) + 1;
     for (std::vector<float>* aArray : {&mU, &mV, &mGX, &mGY}) {

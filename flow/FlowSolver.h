@@ -5,9 +5,11 @@
 //
 // Layout: pixel (x, y) lies on the anti-diagonal d = x + y, at index mOffset[d + 1] + y of
 // every array. Each diagonal's pixels are consecutive (y ascending) and flanked by one guard
-// cell on either side; the empty diagonals -1 and X + Y - 1 hold guard cells only. The guard
-// cells stand for the missing neighbours beyond the picture's border: they stay 0 in every
-// array, so a missing neighbour has edge weight 0 and every pixel is updated by the same code.
+// cell on either side; the empty diagonals -1, X + Y - 1 and X + Y hold guard cells only. The
+// guard cells stand for the missing neighbours beyond the picture's border: in the solver's
+// arrays they stay 0, so a missing neighbour has edge weight 0 and every pixel is updated by
+// the same code. Guard cells exist for every (x, -1), (x, Y), (-1, y) and (X, y), and for
+// (X, Y).
 // The left and upper neighbours of a pixel lie on the previous diagonal (at y and y - 1), the
 // right and lower ones on the next (at y and y + 1).
 #pragma once
@@ -17,7 +19,7 @@
 // Coefficients and unknowns of one pyramid level.
 struct CFlowSystem {
   int mXSize = 0, mYSize = 0;
-  // mOffset[d + 1] + y is the index of (d - y, y), for d = -1 ... X + Y - 1.
+  // mOffset[d + 1] + y is the index of (d - y, y), for d = -1 ... X + Y.
   std::vector<int> mOffset;
   // Unknown increment (du, dv) and the base flow (u, v) of the level.
   std::vector<float> mDU, mDV, mU, mV;

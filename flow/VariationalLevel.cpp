@@ -38,8 +38,9 @@ struct CLevelWork {
   std::vector<float> mGX, mGY, mChannel, mGrad;
   // The increment by rows.
   std::vector<float> mIncU, mIncV;
-  // Matching weight sum by diagonals.
-  std::vector<float> mR3Sum;
+  // Matching weight sum, the two flow components for the smoothness weights and the edge
+  // map's term, by diagonals.
+  std::vector<float> mR3Sum, mChU, mChV, mEdgeTerm;
   // Pixels with a proposal (confidence > 0), per proposal channel: by rows and by diagonals.
   std::vector<int> mProposalRow, mProposalDiagonal, mProposalStart;
 };
@@ -267,6 +268,125 @@ void diffusivityPlanes(const float* aFlowU, const float* aFlowV, const float* aI
                     aEdgeWeight, aChannel, aGrad);
 }
 
+// Flow plus increment of both components on the diagonal layout, the guard cells beside the
+// picture holding the mirrored border pixel, s(-1) = s(0) and s(L) = s(L - 1), as the
+// derivative masks read it.
+QUORVIK_KERNEL void formChannels(const CFlowSystem& s, float* aChU, float* aChV) {
+  for (int d = 0; d < s.diagonals(); d++) {
+    const int c = s.mOffset[d + 1];
+    const float* aU = s.mU.data() + c;
+    const float* aV = s.mV.data() + c;
+    const float* aDU = s.mDU.data() + c;
+    const float* aDV = s.mDV.data() + c;
+    float* aOutU = aChU + c;
+    float* aOutV = aChV + c;
+    const int aLast = s.lastRow(d);
+    QUORVIK_IVDEP
+    for (int y = s.firstRow(d); y <= aLast; y++) {
+      aOutU[y] = aU[y] + aDU[y];
+      aOutV[y] = aV[y] + aDV[y];
+    }
+  }
+  const int X = s.mXSize, Y = s.mYSize;
+  for (float* aCh : {aChU, aChV}) {
+    for (int x = 0; x < X; x++) {
+      aCh[s.index(x, -1)] = aCh[s.index(x, 0)];
+      aCh[s.index(x, Y)] = aCh[s.index(x, Y - 1)];
+    }
+    for (int y = 0; y < Y; y++) {
+      aCh[s.index(-1, y)] = aCh[s.index(0, y)];
+      aCh[s.index(X, y)] = aCh[s.index(X - 1, y)];
+    }
+  }
+}
+
+// The central-difference (3-tap) mask sum at a sample with its neighbours before and after,
+// accumulated from the first offset as the mask filter does.
+QUORVIK_KERNEL float centralDifference(const float* c, float aBefore, float aAt, float aAfter) {
+  float aSum = 0.0f;
+  aSum += c[0] * aBefore;
+  aSum += c[1] * aAt;
+  aSum += c[2] * aAfter;
+  return aSum;
+}
+
+// One component's terms of the weights between (x, y) and its right and lower neighbour, as in
+// COpticFlow::diffusivity: squared difference plus squared mean of the other direction's
+// derivatives. aPrev ... aNext2 are the component on diagonals d - 1 ... d + 2.
+QUORVIK_KERNEL void edgeTerms(const float* c, const float* aPrev, const float* aCur,
+                              const float* aNext, const float* aNext2, int y, float& aTermX,
+                              float& aTermY) {
+  const float aHere = aCur[y];
+  const float aRight = aNext[y];            // (x + 1, y)
+  const float aBelow = aNext[y + 1];        // (x, y + 1)
+  const float aLeft = aPrev[y];             // (x - 1, y)
+  const float aAbove = aPrev[y - 1];        // (x, y - 1)
+  const float aRightAbove = aCur[y - 1];    // (x + 1, y - 1)
+  const float aLeftBelow = aCur[y + 1];     // (x - 1, y + 1)
+  const float aRightBelow = aNext2[y + 1];  // (x + 1, y + 1)
+  const float aGradY = centralDifference(c, aAbove, aHere, aBelow);
+  const float aGradYRight = centralDifference(c, aRightAbove, aRight, aRightBelow);
+  const float aDiffX = aRight - aHere;
+  const float aMeanX = 0.5f * (aGradY + aGradYRight);
+  aTermX = aDiffX * aDiffX + aMeanX * aMeanX;
+  const float aGradX = centralDifference(c, aLeft, aHere, aRight);
+  const float aGradXBelow = centralDifference(c, aLeftBelow, aBelow, aRightBelow);
+  const float aMeanY = 0.5f * (aGradX + aGradXBelow);
+  const float aDiffY = aBelow - aHere;
+  aTermY = aMeanY * aMeanY + aDiffY * aDiffY;
+}
+
+template <bool kEdges>
+QUORVIK_KERNEL void diagonalDiffusivityKernel(CFlowSystem& s, float* aChU, float* aChV,
+                                              const float* aEdgeTerm) {
+  formChannels(s, aChU, aChV);
+  const CDerivative<float> aDerivative(3);
+  const float c[3] = {aDerivative(-1), aDerivative(0), aDerivative(1)};
+  for (int d = 0; d < s.diagonals(); d++) {
+    const int aPrev = s.mOffset[d], aCur = s.mOffset[d + 1];
+    const int aNext = s.mOffset[d + 2], aNext2 = s.mOffset[d + 3];
+    float* aGX = s.mGX.data() + aCur;
+    float* aGY = s.mGY.data() + aCur;
+    const float* aEdge = kEdges ? aEdgeTerm + aCur : nullptr;
+    const int aLast = s.lastRow(d);
+    QUORVIK_IVDEP
+    for (int y = s.firstRow(d); y <= aLast; y++) {
+      float aTermXU, aTermYU, aTermXV, aTermYV;
+      edgeTerms(c, aChU + aPrev, aChU + aCur, aChU + aNext, aChU + aNext2, y, aTermXU, aTermYU);
+      edgeTerms(c, aChV + aPrev, aChV + aCur, aChV + aNext, aChV + aNext2, y, aTermXV, aTermYV);
+      float aSumX = 0.0f + aTermXU;
+      float aSumY = 0.0f + aTermYU;
+      aSumX += aTermXV;
+      aSumY += aTermYV;
+      if (kEdges) {
+        aSumX += aEdge[y];
+        aSumY += aEdge[y];
+      }
+      aGX[y] = robustWeight(1.0f, aSumX);
+      aGY[y] = robustWeight(1.0f, aSumY);
+    }
+    // None beyond the last column (the first pixel of the diagonal once d >= X - 1) or the
+    // last row (its last pixel once d >= Y - 1).
+    if (d >= s.mXSize - 1) aGX[s.firstRow(d)] = 0.0f;
+    if (d >= s.mYSize - 1) aGY[aLast] = 0.0f;
+  }
+}
+
+QUORVIK_AVX2 void diagonalDiffusivityAvx2(CFlowSystem& s, float* aChU, float* aChV,
+                                          const float* aEdgeTerm) {
+  if (aEdgeTerm != nullptr)
+    diagonalDiffusivityKernel<true>(s, aChU, aChV, aEdgeTerm);
+  else
+    diagonalDiffusivityKernel<false>(s, aChU, aChV, aEdgeTerm);
+}
+
+void diagonalDiffusivityBase(CFlowSystem& s, float* aChU, float* aChV, const float* aEdgeTerm) {
+  if (aEdgeTerm != nullptr)
+    diagonalDiffusivityKernel<true>(s, aChU, aChV, aEdgeTerm);
+  else
+    diagonalDiffusivityKernel<false>(s, aChU, aChV, aEdgeTerm);
+}
+
 // Data weights R1, R2 and the diagonals of both equations, pixel by pixel along the diagonals.
 QUORVIK_KERNEL void dataWeightsKernel(CFlowSystem& s, const CLevelWork& w, float aDataWeight,
                                       float aGradientWeight) {
@@ -373,10 +493,21 @@ void COpticFlow::nonlinearIteration(
              aFixedPointIterations, aSORIterations, aOmega, aDelta);
 }
 
+void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vector<float>& aChU,
+                         std::vector<float>& aChV) {
+  if (aSystem.mXSize <= 0 || aSystem.mYSize <= 0) return;
+  fitSize(aChU, aSystem.mDU.size());
+  fitSize(aChV, aSystem.mDU.size());
+  if (useAvx2())
+    diagonalDiffusivityAvx2(aSystem, aChU.data(), aChV.data(), aEdgeTerm);
+  else
+    diagonalDiffusivityBase(aSystem, aChU.data(), aChV.data(), aEdgeTerm);
+}
+
 void reserveLevels(int aXSize, int aYSize) {
   CLevelWork& w = tWork;
   const size_t aCount = static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0);
-  const size_t aDiagonalCount = aCount + 2 * (static_cast<size_t>(aXSize) + aYSize + 1);
+  const size_t aDiagonalCount = aCount + 2 * (static_cast<size_t>(aXSize) + aYSize + 1) + 1;
   CFlowSystem& s = w.mSystem;
   for (std::vector<float>* aArray :
        {&s.mDU,        &s.mDV,         &s.mU,          &s.mV,          &s.mGX,
@@ -429,9 +560,18 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
   const float invAlpha = 1.0f / aAlpha;
   toDiagonals(s, aFlowU, nullptr, s.mU.data());
   toDiagonals(s, aFlowV, nullptr, s.mV.data());
-  for (std::vector<float>* aArray : {&w.mGX, &w.mGY, &w.mChannel, &w.mGrad, &w.mIncU, &w.mIncV})
-    fitSize(*aArray, aCount);
+  for (std::vector<float>* aArray : {&w.mIncU, &w.mIncV}) fitSize(*aArray, aCount);
   w.mR3Sum.assign(aDiagonalCount, 0.0f);
+  // The edge map's term of the smoothness weights, aEdgeWeight * e * e at every pixel.
+  if (aLevel.mEdgeMap != nullptr) {
+    fitSize(w.mGX, aCount);
+    for (int i = 0; i < aCount; i++) {
+      const float e = aLevel.mEdgeMap[i];
+      w.mGX[i] = aEdgeWeight * e * e;
+    }
+    fitSize(w.mEdgeTerm, aDiagonalCount);
+    toDiagonals(s, w.mGX.data(), nullptr, w.mEdgeTerm.data());
+  }
 
   // The pixels with a proposal, in row order per proposal channel.
   const int aProposals = aLevel.mProposals;
@@ -454,16 +594,9 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
 
   // 4. Lagged fixed-point iterations: freeze the robust weights, then relax.
   for (int aIter = 0; aIter < aFixedPointIterations; aIter++) {
-    fromDiagonals(s, s.mDU.data(), w.mIncU.data());
-    fromDiagonals(s, s.mDV.data(), w.mIncV.data());
-    diffusivityPlanes(aFlowU, aFlowV, w.mIncU.data(), w.mIncV.data(), aXSize, aYSize, w.mGX.data(),
-                      w.mGY.data(), aLevel.mEdgeMap, aEdgeWeight, w.mChannel.data(),
-                      w.mGrad.data());
-    // Edge weights of the solver: none beyond the last column or row.
-    toDiagonals(s, w.mGX.data(), nullptr, s.mGX.data());
-    toDiagonals(s, w.mGY.data(), nullptr, s.mGY.data());
-    for (int y = 0; y < aYSize; y++) s.mGX[s.index(aXSize - 1, y)] = 0.0f;
-    for (int x = 0; x < aXSize; x++) s.mGY[s.index(x, aYSize - 1)] = 0.0f;
+    // Edge weights of the solver; none beyond the last column or row.
+    diagonalDiffusivity(s, aLevel.mEdgeMap != nullptr ? w.mEdgeTerm.data() : nullptr, w.mChU,
+                        w.mChV);
 
     // Matching weights around the current flow estimate; pixels without a proposal keep 0.
     for (int k = 0; k < w.mProposalStart.back(); k++) {

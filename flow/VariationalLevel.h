@@ -3,6 +3,10 @@
 // level pictures and work buffers from level to level.
 #pragma once
 
+#include <vector>
+
+struct CFlowSystem;
+
 // The inputs of a level of X x Y pixels. Planes are X x Y floats, x fastest; a picture's
 // channels follow one another.
 struct CLevelData {
@@ -21,6 +25,13 @@ struct CLevelData {
   // Optional edge map (one plane) or null.
   const float* mEdgeMap = nullptr;
 };
+
+// The smoothness weights of COpticFlow::diffusivity computed on the solver's diagonal layout
+// from its base flow and increment (aSystem.mU + mDU, mV + mDV) into aSystem.mGX and mGY,
+// which are 0 beyond the last column and row. aEdgeTerm (the edge map's weight times its
+// square, in the diagonal layout) is added when given. aChU and aChV are scratch arrays.
+void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vector<float>& aChU,
+                         std::vector<float>& aChV);
 
 // Reserves this thread's level buffers for levels of up to X x Y pixels, so that a pyramid
 // allocates them once instead of at every (larger) level.

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
+#include "flow/VariationalLevel.h"
 #include "foundation/Simd.h"
 
 namespace {
@@ -124,6 +126,49 @@ TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
       int aNonZero = 0;
       for (float v : s.mDV) aNonZero += v != 0.0f;
       EXPECT_EQ(aNonZero, aPixels);
+    }
+  }
+  allowAvx2(true);
+}
+
+TEST(FlowSolver, SmoothnessWeightsOnDiagonalsEqualThoseByRows) {
+  // The solver forms the smoothness weights on its own layout, mirrored borders from its guard
+  // cells; they must be COpticFlow::diffusivity's, with and without an edge map, also for
+  // single rows and columns, and 0 beyond the last column and row.
+  std::vector<float> aChU, aChV;
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (const auto& aSize :
+         {std::pair<int, int>{1, 1}, {6, 1}, {1, 7}, {2, 2}, {13, 11}, {37, 9}, {9, 37}}) {
+      const int X = aSize.first, Y = aSize.second;
+      CTensor<float> aFlow(X, Y, 2), aIncrement(X, Y, 2);
+      CMatrix<float> aEdges(X, Y), aGX(X, Y), aGY(X, Y);
+      for (int i = 0; i < 2 * X * Y; i++) {
+        aFlow[i] = randomIn(-4, 4);
+        aIncrement[i] = randomIn(-0.5f, 0.5f);
+      }
+      for (int i = 0; i < X * Y; i++) aEdges[i] = randomIn(0, 3);
+      CFlowSystem s;
+      s.resize(X, Y);
+      toDiagonals(s, aFlow.data(), nullptr, s.mU.data());
+      toDiagonals(s, aFlow.data() + X * Y, nullptr, s.mV.data());
+      toDiagonals(s, aIncrement.data(), nullptr, s.mDU.data());
+      toDiagonals(s, aIncrement.data() + X * Y, nullptr, s.mDV.data());
+      for (bool aWithEdges : {false, true}) {
+        std::vector<float> aTerm(X * Y), aDiagonalTerm(s.mDU.size());
+        for (int i = 0; i < X * Y; i++) aTerm[i] = 0.7f * aEdges[i] * aEdges[i];
+        toDiagonals(s, aTerm.data(), nullptr, aDiagonalTerm.data());
+        COpticFlow::diffusivity(aFlow, aIncrement, aGX, aGY, aWithEdges ? &aEdges : nullptr, 0.7f);
+        diagonalDiffusivity(s, aWithEdges ? aDiagonalTerm.data() : nullptr, aChU, aChV);
+        for (int y = 0; y < Y; y++)
+          for (int x = 0; x < X; x++) {
+            const int p = s.index(x, y);
+            ASSERT_EQ(s.mGX[p], x + 1 < X ? aGX(x, y) : 0.0f)
+                << X << "x" << Y << " " << x << "," << y;
+            ASSERT_EQ(s.mGY[p], y + 1 < Y ? aGY(x, y) : 0.0f)
+                << X << "x" << Y << " " << x << "," << y;
+          }
+      }
     }
   }
   allowAvx2(true);
