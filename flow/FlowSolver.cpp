@@ -14,6 +14,7 @@
 #include "flow/FlowSolver.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "foundation/Simd.h"
 
@@ -143,15 +144,17 @@ QUORVIK_KERNEL void sweepsKernel(CFlowSystem& s, int aSweeps, float aOmega) {
 }
 
 // The pixels of rows aFirstRow ... aLastRow on the diagonals aFirstDiagonal ... aLastDiagonal
-// (all ranges inclusive, clipped to the picture), copied between rows and diagonals.
+// (all ranges inclusive, clipped to the picture), copied between rows and diagonals. The rows
+// are stored from row aRowBase / X on (pixel (x, y) at x + X * y - aRowBase).
 void copyBetween(const CFlowSystem& s, bool aToDiagonals, const float* aIn, const float* aScale,
-                 float* aOut, int aFirstRow, int aLastRow, int aFirstDiagonal, int aLastDiagonal) {
+                 float* aOut, int aFirstRow, int aLastRow, int aFirstDiagonal, int aLastDiagonal,
+                 std::ptrdiff_t aRowBase = 0) {
   const int aStride = s.mXSize - 1;  // row index of (d - y, y) is d + (X - 1) * y
   for (int d = std::max(aFirstDiagonal, 0); d <= std::min(aLastDiagonal, s.diagonals() - 1); d++) {
     const int aOffset = s.mOffset[d + 1];
     const int aLast = std::min(aLastRow, s.lastRow(d));
     for (int y = std::max(aFirstRow, s.firstRow(d)); y <= aLast; y++) {
-      const int i = d + aStride * y;
+      const std::ptrdiff_t i = d + static_cast<std::ptrdiff_t>(aStride) * y - aRowBase;
       if (!aToDiagonals)
         aOut[i] = aIn[aOffset + y];
       else if (aScale != nullptr)
@@ -229,6 +232,29 @@ QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const
 }
 #endif
 
+#if QUORVIK_HAS_AVX2_TARGET
+// The band of rows y0 ... y0 + 7 (y0 a multiple of 8) held in aBand, into the diagonals, as
+// copyBetweenAvx2 does it for a whole plane.
+QUORVIK_AVX2 void bandToDiagonalsAvx2(const CFlowSystem& s, const float* aBand, int y0,
+                                      float* aOut) {
+  const int X = s.mXSize;
+  const std::ptrdiff_t aRowBase = static_cast<std::ptrdiff_t>(X) * y0;
+  const int aBlocks = std::max(0, (X - 7) / 8);
+  copyBetween(s, true, aBand, nullptr, aOut, y0, y0 + 7, y0, y0 + 6, aRowBase);
+  copyBetween(s, true, aBand, nullptr, aOut, y0, y0 + 7, y0 + 7 + 8 * aBlocks, X - 1 + y0 + 7,
+              aRowBase);
+  for (int b = 0; b < aBlocks; b++) {
+    const int d = y0 + 7 + 8 * b;
+    __m256 r[8];
+    for (int k = 0; k < 8; k++)
+      r[k] = _mm256_loadu_ps(aBand + static_cast<size_t>(k) * X + (d - y0 - k));
+    transpose8(r);
+    for (int j = 0; j < 8; j++) _mm256_storeu_ps(aOut + s.mOffset[d + j + 1] + y0, r[j]);
+  }
+  _mm256_zeroupper();
+}
+#endif
+
 void copyDispatch(const CFlowSystem& s, bool aToDiagonals, const float* aIn, const float* aScale,
                   float* aOut) {
   if (s.mXSize <= 0 || s.mYSize <= 0) return;
@@ -258,6 +284,20 @@ void toDiagonals(const CFlowSystem& aSystem, const float* aRows, const float* aS
 
 void fromDiagonals(const CFlowSystem& aSystem, const float* aDiagonals, float* aRows) {
   copyDispatch(aSystem, false, aDiagonals, nullptr, aRows);
+}
+
+void bandToDiagonals(const CFlowSystem& aSystem, const float* aBand, int aFirstRow, int aRows,
+                     float* aDiagonals) {
+  if (aSystem.mXSize <= 0 || aRows <= 0) return;
+#if QUORVIK_HAS_AVX2_TARGET
+  if (aRows == 8 && aFirstRow % 8 == 0 && useAvx2()) {
+    bandToDiagonalsAvx2(aSystem, aBand, aFirstRow, aDiagonals);
+    return;
+  }
+#endif
+  copyBetween(aSystem, true, aBand, nullptr, aDiagonals, aFirstRow, aFirstRow + aRows - 1,
+              aFirstRow, aSystem.mXSize - 1 + aFirstRow + aRows - 1,
+              static_cast<std::ptrdiff_t>(aSystem.mXSize) * aFirstRow);
 }
 
 void sorSweeps(CFlowSystem& aSystem, int aSweeps, float aOmega) {

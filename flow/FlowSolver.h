@@ -51,6 +51,10 @@ struct CFlowSystem {
 // aScale's value at the same pixel when aScale is given; guard cells are left alone.
 void toDiagonals(const CFlowSystem& aSystem, const float* aRows, const float* aScale,
                  float* aDiagonals);
+// toDiagonals for the rows aFirstRow ... aFirstRow + aRows - 1 only, held in aBand (aRows rows
+// of X values).
+void bandToDiagonals(const CFlowSystem& aSystem, const float* aBand, int aFirstRow, int aRows,
+                     float* aDiagonals);
 // Copies the pixels of an array in the diagonal layout into a plane by rows.
 void fromDiagonals(const CFlowSystem& aSystem, const float* aDiagonals, float* aRows);
 

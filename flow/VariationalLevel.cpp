@@ -28,14 +28,14 @@ constexpr float kEpsilonSqrF = 1e-6f;
 // level to level and from pair to pair.
 struct CLevelWork {
   CFlowSystem mSystem;
-  // Motion tensors by rows, then (times the warp validity) by diagonals for the data weights;
-  // entries 3, 4, 5 of both live in the solver.
-  std::vector<float> mST[6], mST2[6];
+  // Motion tensors (times the warp validity) by diagonals; entries 3, 4, 5 of both live in the
+  // solver.
   std::vector<float> mDiagST[3], mDiagST2[3];
-  // A channel's temporal difference and the derivatives.
-  std::vector<float> mDz, mDx, mDy, mHxx, mHxy, mHyy, mHxz, mHyz;
-  // Smoothness weights by rows and the diffusivity's channel and derivative.
-  std::vector<float> mGX, mGY, mChannel, mGrad;
+  // Every channel's temporal difference and derivatives (EDerivative), and the tensors of one
+  // band of rows.
+  std::vector<float> mDerivatives, mBand;
+  // The edge map's term by rows.
+  std::vector<float> mEdgeRows;
   // The increment by rows.
   std::vector<float> mIncU, mIncV;
   // Matching weight sum, the two flow components for the smoothness weights and the edge
@@ -71,24 +71,25 @@ QUORVIK_KERNEL float gradientNorm(float a, float b) {
   return static_cast<float>(1.0 / std::sqrt(static_cast<double>(aSum)));
 }
 
-// Adds one channel's brightness and gradient constancy terms to the tensors; the first channel
-// adds them to 0.
+// The derivative planes of one channel, in this order.
+enum EDerivative { kDz, kDx, kDy, kHxx, kHxy, kHyy, kHxz, kHyz, kDerivatives };
+// Rows of a band in which the tensors are summed before they go to the diagonal layout.
+constexpr int kBandRows = 8;
+
+// Adds one channel's brightness and gradient constancy terms at aCount pixels to the twelve
+// tensor entries aST (brightness, entries 0 ... 5) and aST2 (gradient); the first channel
+// adds them to 0. aPlanes are the channel's derivative planes at the same pixels.
 template <bool kFirst>
-QUORVIK_KERNEL void accumulateTensors(CLevelWork& w, int aCount) {
-  const float* dx = w.mDx.data();
-  const float* dy = w.mDy.data();
-  const float* dz = w.mDz.data();
-  const float* hxx = w.mHxx.data();
-  const float* hxy = w.mHxy.data();
-  const float* hyy = w.mHyy.data();
-  const float* hxz = w.mHxz.data();
-  const float* hyz = w.mHyz.data();
-  float* aST[6];
-  float* aST2[6];
-  for (int k = 0; k < 6; k++) {
-    aST[k] = w.mST[k].data();
-    aST2[k] = w.mST2[k].data();
-  }
+QUORVIK_KERNEL void accumulateTensors(const float* const* aPlanes, float* const* aST,
+                                      float* const* aST2, int aCount) {
+  const float* dz = aPlanes[kDz];
+  const float* dx = aPlanes[kDx];
+  const float* dy = aPlanes[kDy];
+  const float* hxx = aPlanes[kHxx];
+  const float* hxy = aPlanes[kHxy];
+  const float* hyy = aPlanes[kHyy];
+  const float* hxz = aPlanes[kHxz];
+  const float* hyz = aPlanes[kHyz];
   float* st0 = aST[0];
   float* st1 = aST[1];
   float* st2 = aST[2];
@@ -122,50 +123,84 @@ QUORVIK_KERNEL void accumulateTensors(CLevelWork& w, int aCount) {
 }
 
 template <bool kFirst>
-QUORVIK_AVX2 void accumulateTensorsAvx2(CLevelWork& w, int aCount) {
-  accumulateTensors<kFirst>(w, aCount);
+QUORVIK_AVX2 void accumulateTensorsAvx2(const float* const* aPlanes, float* const* aST,
+                                        float* const* aST2, int aCount) {
+  accumulateTensors<kFirst>(aPlanes, aST, aST2, aCount);
 }
 
 template <bool kFirst>
-void accumulateTensorsBase(CLevelWork& w, int aCount) {
-  accumulateTensors<kFirst>(w, aCount);
+void accumulateTensorsBase(const float* const* aPlanes, float* const* aST, float* const* aST2,
+                           int aCount) {
+  accumulateTensors<kFirst>(aPlanes, aST, aST2, aCount);
 }
 
-// Accumulates the brightness and gradient constancy tensors of every channel of the level.
-void motionTensors(const CLevelData& aLevel, CLevelWork& w) {
+// The temporal difference and the derivatives of every channel of the level.
+void derivativePlanes(const CLevelData& aLevel, CLevelWork& w) {
   const int aXSize = aLevel.mXSize;
   const int aYSize = aLevel.mYSize;
-  const int aCount = aXSize * aYSize;
-  for (int k = 0; k < 6; k++) {
-    fitSize(w.mST[k], aCount);
-    fitSize(w.mST2[k], aCount);
-    // Without any channel the tensors are 0; otherwise the first channel overwrites them.
-    if (aLevel.mChannels <= 0) {
-      std::fill(w.mST[k].begin(), w.mST[k].end(), 0.0f);
-      std::fill(w.mST2[k].begin(), w.mST2[k].end(), 0.0f);
-    }
-  }
-  for (std::vector<float>* aArray :
-       {&w.mDz, &w.mDx, &w.mDy, &w.mHxx, &w.mHxy, &w.mHyy, &w.mHxz, &w.mHyz})
-    fitSize(*aArray, aCount);
+  const size_t aCount = static_cast<size_t>(aXSize) * aYSize;
+  fitSize(w.mDerivatives, kDerivatives * aCount * std::max(aLevel.mChannels, 0));
   const CDerivative<float> aDerivative(5);
-  const bool aAvx2 = useAvx2();
   for (int c = 0; c < aLevel.mChannels; c++) {
-    const float* aFirstPlane = aLevel.mFirst + static_cast<size_t>(c) * aCount;
-    const float* aSecondPlane = aLevel.mWarped + static_cast<size_t>(c) * aCount;
-    float* aDz = w.mDz.data();
-    for (int i = 0; i < aCount; i++) aDz[i] = aSecondPlane[i] - aFirstPlane[i];
-    NFilter::filterX(aFirstPlane, w.mDx.data(), aXSize, aYSize, aDerivative);
-    NFilter::filterY(aFirstPlane, w.mDy.data(), aXSize, aYSize, aDerivative);
-    NFilter::filterX(w.mDx.data(), w.mHxx.data(), aXSize, aYSize, aDerivative);
-    NFilter::filterY(w.mDx.data(), w.mHxy.data(), aXSize, aYSize, aDerivative);
-    NFilter::filterY(w.mDy.data(), w.mHyy.data(), aXSize, aYSize, aDerivative);
-    NFilter::filterX(aDz, w.mHxz.data(), aXSize, aYSize, aDerivative);
-    NFilter::filterY(aDz, w.mHyz.data(), aXSize, aYSize, aDerivative);
-    if (aAvx2)
-      c == 0 ? accumulateTensorsAvx2<true>(w, aCount) : accumulateTensorsAvx2<false>(w, aCount);
-    else
-      c == 0 ? accumulateTensorsBase<true>(w, aCount) : accumulateTensorsBase<false>(w, aCount);
+    const float* aFirstPlane = aLevel.mFirst + c * aCount;
+    const float* aSecondPlane = aLevel.mWarped + c * aCount;
+    float* p[kDerivatives];
+    for (int k = 0; k < kDerivatives; k++)
+      p[k] = w.mDerivatives.data() + (static_cast<size_t>(c) * kDerivatives + k) * aCount;
+    for (size_t i = 0; i < aCount; i++) p[kDz][i] = aSecondPlane[i] - aFirstPlane[i];
+    NFilter::filterX(aFirstPlane, p[kDx], aXSize, aYSize, aDerivative);
+    NFilter::filterY(aFirstPlane, p[kDy], aXSize, aYSize, aDerivative);
+    NFilter::filterX(p[kDx], p[kHxx], aXSize, aYSize, aDerivative);
+    NFilter::filterY(p[kDx], p[kHxy], aXSize, aYSize, aDerivative);
+    NFilter::filterY(p[kDy], p[kHyy], aXSize, aYSize, aDerivative);
+    NFilter::filterX(p[kDz], p[kHxz], aXSize, aYSize, aDerivative);
+    NFilter::filterY(p[kDz], p[kHyz], aXSize, aYSize, aDerivative);
+  }
+}
+
+// The brightness and gradient constancy tensors, summed over the channels (in channel order)
+// and multiplied by the warp validity, straight into the diagonal layout: band by band of
+// kBandRows rows, so that the sums never leave the cache.
+void motionTensors(const CLevelData& aLevel, CLevelWork& w, CFlowSystem& s) {
+  derivativePlanes(aLevel, w);
+  const int aXSize = aLevel.mXSize;
+  const int aYSize = aLevel.mYSize;
+  const size_t aCount = static_cast<size_t>(aXSize) * aYSize;
+  const size_t aBandCount = static_cast<size_t>(kBandRows) * aXSize;
+  fitSize(w.mBand, 12 * aBandCount);
+  float* aDiagonal[12] = {w.mDiagST[0].data(),  w.mDiagST[1].data(),  w.mDiagST[2].data(),
+                          s.mST3.data(),        s.mST4.data(),        s.mST5.data(),
+                          w.mDiagST2[0].data(), w.mDiagST2[1].data(), w.mDiagST2[2].data(),
+                          s.mST23.data(),       s.mST24.data(),       s.mST25.data()};
+  float* aBand[12];
+  for (int k = 0; k < 12; k++) aBand[k] = w.mBand.data() + k * aBandCount;
+  const bool aAvx2 = useAvx2();
+  for (int y0 = 0; y0 < aYSize; y0 += kBandRows) {
+    const int aRows = std::min(kBandRows, aYSize - y0);
+    const int n = aRows * aXSize;
+    const size_t aStart = static_cast<size_t>(y0) * aXSize;
+    // Without any channel the tensors are 0.
+    if (aLevel.mChannels <= 0)
+      for (int k = 0; k < 12; k++) std::fill(aBand[k], aBand[k] + n, 0.0f);
+    for (int c = 0; c < aLevel.mChannels; c++) {
+      const float* aPlanes[kDerivatives];
+      for (int k = 0; k < kDerivatives; k++)
+        aPlanes[k] =
+            w.mDerivatives.data() + (static_cast<size_t>(c) * kDerivatives + k) * aCount + aStart;
+      if (aAvx2)
+        c == 0 ? accumulateTensorsAvx2<true>(aPlanes, aBand, aBand + 6, n)
+               : accumulateTensorsAvx2<false>(aPlanes, aBand, aBand + 6, n);
+      else
+        c == 0 ? accumulateTensorsBase<true>(aPlanes, aBand, aBand + 6, n)
+               : accumulateTensorsBase<false>(aPlanes, aBand, aBand + 6, n);
+    }
+    // Pixels whose warped sample left the second image have no data term.
+    const float* aConf = aLevel.mConfidence + aStart;
+    for (int k = 0; k < 12; k++) {
+      float* b = aBand[k];
+      for (int i = 0; i < n; i++) b[i] *= aConf[i];
+      bandToDiagonals(s, b, y0, aRows, aDiagonal[k]);
+    }
   }
 }
 
@@ -504,7 +539,7 @@ void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vect
     diagonalDiffusivityBase(aSystem, aChU.data(), aChV.data(), aEdgeTerm);
 }
 
-void reserveLevels(int aXSize, int aYSize) {
+void reserveLevels(int aXSize, int aYSize, int aChannels) {
   CLevelWork& w = tWork;
   const size_t aCount = static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0);
   const size_t aDiagonalCount = aCount + 2 * (static_cast<size_t>(aXSize) + aYSize + 1) + 1;
@@ -516,14 +551,9 @@ void reserveLevels(int aXSize, int aYSize) {
         &s.mR3V,       &s.mDenU,       &s.mDenV,       &w.mDiagST[0],  &w.mDiagST[1],
         &w.mDiagST[2], &w.mDiagST2[0], &w.mDiagST2[1], &w.mDiagST2[2], &w.mR3Sum})
     aArray->reserve(aDiagonalCount);
-  for (int k = 0; k < 6; k++) {
-    w.mST[k].reserve(aCount);
-    w.mST2[k].reserve(aCount);
-  }
-  for (std::vector<float>* aArray :
-       {&w.mDz, &w.mDx, &w.mDy, &w.mHxx, &w.mHxy, &w.mHyy, &w.mHxz, &w.mHyz, &w.mGX, &w.mGY,
-        &w.mChannel, &w.mGrad, &w.mIncU, &w.mIncV})
-    aArray->reserve(aCount);
+  w.mDerivatives.reserve(kDerivatives * aCount * std::max(aChannels, 0));
+  w.mBand.reserve(12 * static_cast<size_t>(kBandRows) * std::max(aXSize, 0));
+  for (std::vector<float>* aArray : {&w.mIncU, &w.mIncV}) aArray->reserve(aCount);
   s.mOffset.reserve(static_cast<size_t>(std::max(aXSize + aYSize + 1, 0)));
 }
 
@@ -538,23 +568,14 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
   const bool aAvx2 = useAvx2();
 
   // 1-2. Motion tensors; pixels whose warped sample left the second image have no data term.
-  motionTensors(aLevel, w);
   CFlowSystem& s = w.mSystem;
   s.resize(aXSize, aYSize);
   const size_t aDiagonalCount = s.mDU.size();
-  const float* aConf = aLevel.mConfidence;
   for (int k = 0; k < 3; k++) {
     fitSize(w.mDiagST[k], aDiagonalCount);
     fitSize(w.mDiagST2[k], aDiagonalCount);
-    toDiagonals(s, w.mST[k].data(), aConf, w.mDiagST[k].data());
-    toDiagonals(s, w.mST2[k].data(), aConf, w.mDiagST2[k].data());
   }
-  toDiagonals(s, w.mST[3].data(), aConf, s.mST3.data());
-  toDiagonals(s, w.mST[4].data(), aConf, s.mST4.data());
-  toDiagonals(s, w.mST[5].data(), aConf, s.mST5.data());
-  toDiagonals(s, w.mST2[3].data(), aConf, s.mST23.data());
-  toDiagonals(s, w.mST2[4].data(), aConf, s.mST24.data());
-  toDiagonals(s, w.mST2[5].data(), aConf, s.mST25.data());
+  motionTensors(aLevel, w, s);
 
   // 3. Unknowns start at zero (resize); the base flow goes into the solver arrays.
   const float invAlpha = 1.0f / aAlpha;
@@ -564,13 +585,13 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
   w.mR3Sum.assign(aDiagonalCount, 0.0f);
   // The edge map's term of the smoothness weights, aEdgeWeight * e * e at every pixel.
   if (aLevel.mEdgeMap != nullptr) {
-    fitSize(w.mGX, aCount);
+    fitSize(w.mEdgeRows, aCount);
     for (int i = 0; i < aCount; i++) {
       const float e = aLevel.mEdgeMap[i];
-      w.mGX[i] = aEdgeWeight * e * e;
+      w.mEdgeRows[i] = aEdgeWeight * e * e;
     }
     fitSize(w.mEdgeTerm, aDiagonalCount);
-    toDiagonals(s, w.mGX.data(), nullptr, w.mEdgeTerm.data());
+    toDiagonals(s, w.mEdgeRows.data(), nullptr, w.mEdgeTerm.data());
   }
 
   // The pixels with a proposal, in row order per proposal channel.

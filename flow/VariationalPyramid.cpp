@@ -216,7 +216,7 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
   fitSize(w.mU, aFullCount * aProposals);
   fitSize(w.mV, aFullCount * aProposals);
   fitSize(w.mC, aFullCount * aProposals);
-  reserveLevels(aXSize, aYSize);
+  reserveLevels(aXSize, aYSize, aChannels);
   CMatrix<float> aLevelEdges;
   int aSweeps = aSORIterations;
 
