@@ -1,17 +1,16 @@
 // Forward and backward flow of one frame pair: dense descriptor matches over the learnt set of
 // displacements become a prior (displacement and distinctiveness) for the variational
-// refinement. The two directions share the learnt window and the frames' pyramids, which are
-// built first (one frame's while the window is learnt); then the directions run side by side.
-#include <functional>
+// refinement. The two directions share the learnt window and the frames' descriptor fields and
+// pyramids, which are built first, one frame on each thread; then the directions run side by
+// side.
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
 #include "flow/FlowPyramid.h"
 #include "flow/MatchingSearch.h"
+#include "flow/SideBySide.h"
 
 namespace {
 
@@ -75,49 +74,32 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
                            kSORIterations, kOmega, kDelta);
 }
 
-// Runs aFirst on a second thread and aSecond on this one, both to completion; if no thread can
-// be started they run one after the other.
-void runSideBySide(const std::function<void()>& aFirst, const std::function<void()>& aSecond) {
-  std::thread aThread;
-  try {
-    aThread = std::thread(aFirst);
-  } catch (const std::system_error&) {
-  }
-  aSecond();
-  if (aThread.joinable())
-    aThread.join();
-  else
-    aFirst();
-}
-
 }  // namespace
 
 void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                         const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                         const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                         CTensor<float>& aForward, CTensor<float>& aBackward) {
-  // The frames' descriptor fields, then the learnt window (it needs the first frame's corners)
-  // beside the pyramids and the second frame's corners, which do not depend on it.
+  // Each frame's descriptor field, pyramid and corners; then the learnt window (its matching
+  // itself on both threads); then the two directions.
   std::unique_ptr<CHOGField> aField1, aField2;
-  CMatrix<float> aCorners1, aCorners2;
-  runSideBySide([&]() { aField2 = std::make_unique<CHOGField>(aHOG2); },
-                [&]() {
-                  aField1 = std::make_unique<CHOGField>(aHOG1);
-                  computeCorners(aImage1, aCorners1, kCornerScale);
-                });
-  CWindow aWindow, aBackWindow;
   std::unique_ptr<CImagePyramid> aPyramid1, aPyramid2;
+  CMatrix<float> aCorners1, aCorners2;
   runSideBySide(
       [&]() {
+        aField2 = std::make_unique<CHOGField>(aHOG2);
         aPyramid2 = std::make_unique<CImagePyramid>(aImage2, kEta);
-        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
         computeCorners(aImage2, aCorners2, kCornerScale);
       },
       [&]() {
-        findMotionsFields(aImage1, aImage2, *aField1, *aField2, aEnergy1, aEnergy2, aCorners1,
-                          aCorners1.avg(), aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2,
-                          aWindow.mAllowed);
+        aField1 = std::make_unique<CHOGField>(aHOG1);
+        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
+        computeCorners(aImage1, aCorners1, kCornerScale);
       });
+  CWindow aWindow, aBackWindow;
+  findMotionsFields(aImage1, aImage2, *aField1, *aField2, aEnergy1, aEnergy2, aCorners1,
+                    aCorners1.avg(), aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2,
+                    aWindow.mAllowed);
   reflectWindow(aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed,
                 aBackWindow.rx1, aBackWindow.ry1, aBackWindow.rx2, aBackWindow.ry2,
                 aBackWindow.mAllowed);

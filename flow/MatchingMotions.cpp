@@ -5,6 +5,7 @@
 
 #include "flow/CMatching.h"
 #include "flow/MatchingSearch.h"
+#include "flow/SideBySide.h"
 
 namespace {
 
@@ -91,8 +92,16 @@ void findMotionsFields(const CTensor<float>& aImage1, const CTensor<float>& aIma
     for (int y = kSeedBorder; y < aYSize - kSeedBorder; y += aStep)
       for (int x = kSeedBorder; x < aXSize - kSeedBorder; x += aStep)
         if (aCorners(x, y) >= aSeedThreshold) aPoints.emplace_back(x, y);
-    hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, rx1, ry1, rx2,
-                      ry2, aAllowed);
+    // Alternate seeds on the two threads: neighbouring seeds cost about the same.
+    runSideBySide(
+        [&]() {
+          hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, rx1, ry1,
+                            rx2, ry2, aAllowed, 1, 2);
+        },
+        [&]() {
+          hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, rx1, ry1,
+                            rx2, ry2, aAllowed, 0, 2);
+        });
 
     int aMinU = 10000, aMaxU = -10000, aMinV = 10000, aMaxV = -10000;
     bool aAnyAccepted = false;

@@ -225,7 +225,7 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
                        const CTensor<float>& aImage2, const CHOGField& aHOG1,
                        const CHOGField& aHOG2, const CMatrix<float>& aEnergy1,
                        const CMatrix<float>& aEnergy2, int rx1, int ry1, int rx2, int ry2,
-                       const CMatrix<bool>& aAllowed) {
+                       const CMatrix<bool>& aAllowed, int aFirstPoint, int aPointStep) {
   const int aXSize = aHOG2.xSize();
   const int aYSize = aHOG2.ySize();
   const std::vector<std::ptrdiff_t> aOffsets = descriptorOffsets(aXSize);
@@ -265,7 +265,8 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
   const float* aEnergies2 = aEnergy2.data();
   CCandidates aBatch;
 
-  for (CMatch& aPoint : aPoints) {
+  for (size_t aIndex = aFirstPoint; aIndex < aPoints.size(); aIndex += aPointStep) {
+    CMatch& aPoint = aPoints[aIndex];
     if (aPoint.mStopped) continue;
     const int x0 = aPoint.mox;
     const int y0 = aPoint.moy;

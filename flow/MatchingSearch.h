@@ -25,14 +25,17 @@ class CHOGField {
   std::vector<float> mBins;
 };
 
-// CMatching::hogMatching on prepared fields.
+// CMatching::hogMatching on prepared fields, for the records aFirstPoint, aFirstPoint +
+// aPointStep, ... of
+// aPoints only (each record's outcome depends on nothing else, so disjoint sets of records may
+// be matched at the same time).
 void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
                        const CTensor<float>& aImage2, const CHOGField& aHOG1,
                        const CHOGField& aHOG2, const CMatrix<float>& aEnergy1,
                        const CMatrix<float>& aEnergy2, int rx1, int ry1, int rx2, int ry2,
-                       const CMatrix<bool>& aAllowed);
+                       const CMatrix<bool>& aAllowed, int aFirstPoint = 0, int aPointStep = 1);
 
-// CMatching::findMotions on prepared fields.
+// CMatching::findMotions on prepared fields; each pass matches its seeds on two threads.
 void findMotionsFields(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                        const CHOGField& aHOG1, const CHOGField& aHOG2,
                        const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
