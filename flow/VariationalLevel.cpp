@@ -24,6 +24,13 @@ namespace {
 constexpr double kEpsilonSqr = 1e-6;
 constexpr float kEpsilonSqrF = 1e-6f;
 
+// One proposal of a level: its index in the diagonal layout, its diagonal, its confidence,
+// the proposed displacement and the level's base flow there.
+struct CProposalTerm {
+  int mIndex, mDiagonal;
+  float mConfidence, mGeoU, mGeoV, mU, mV;
+};
+
 // Per-thread working storage, sized once for the finest level of a pyramid and reused from
 // level to level and from pair to pair.
 struct CLevelWork {
@@ -41,8 +48,10 @@ struct CLevelWork {
   // Matching weight sum, the two flow components for the smoothness weights and the edge
   // map's term, by diagonals.
   std::vector<float> mR3Sum, mChU, mChV, mEdgeTerm;
-  // Pixels with a proposal (confidence > 0), per proposal channel: by rows and by diagonals.
-  std::vector<int> mProposalRow, mProposalDiagonal, mProposalStart;
+  // The proposals of the level (pixels with confidence > 0), in the order of the diagonal
+  // layout, and the counts by diagonal that sort them.
+  std::vector<CProposalTerm> mTerms, mSortedTerms;
+  std::vector<int> mDiagonalStart;
 };
 
 thread_local CLevelWork tWork;
@@ -78,10 +87,11 @@ constexpr int kBandRows = 8;
 
 // Adds one channel's brightness and gradient constancy terms at aCount pixels to the twelve
 // tensor entries aST (brightness, entries 0 ... 5) and aST2 (gradient); the first channel
-// adds them to 0. aPlanes are the channel's derivative planes at the same pixels.
-template <bool kFirst>
-QUORVIK_KERNEL void accumulateTensors(const float* const* aPlanes, float* const* aST,
-                                      float* const* aST2, int aCount) {
+// adds them to 0, the last one multiplies the sums by the warp validity aConfidence. aPlanes
+// are the channel's derivative planes at the same pixels.
+template <bool kFirst, bool kLast>
+QUORVIK_KERNEL void accumulateTensors(const float* const* aPlanes, const float* aConfidence,
+                                      float* const* aST, float* const* aST2, int aCount) {
   const float* dz = aPlanes[kDz];
   const float* dx = aPlanes[kDx];
   const float* dy = aPlanes[kDy];
@@ -104,34 +114,49 @@ QUORVIK_KERNEL void accumulateTensors(const float* const* aPlanes, float* const*
   float* sg5 = aST2[5];
   QUORVIK_IVDEP
   for (int i = 0; i < aCount; i++) {
+    // Pixels whose warped sample left the second image have no data term.
+    auto last = [&](float aSum) { return kLast ? aSum * aConfidence[i] : aSum; };
     const float n = gradientNorm(dx[i], dy[i]);
-    st0[i] = (kFirst ? 0.0f : st0[i]) + (n * dx[i] * dx[i]);
-    st1[i] = (kFirst ? 0.0f : st1[i]) + (n * dy[i] * dy[i]);
-    st2[i] = (kFirst ? 0.0f : st2[i]) + (n * dz[i] * dz[i]);
-    st3[i] = (kFirst ? 0.0f : st3[i]) + (n * dx[i] * dy[i]);
-    st4[i] = (kFirst ? 0.0f : st4[i]) + (n * dx[i] * dz[i]);
-    st5[i] = (kFirst ? 0.0f : st5[i]) + (n * dy[i] * dz[i]);
+    st0[i] = last((kFirst ? 0.0f : st0[i]) + (n * dx[i] * dx[i]));
+    st1[i] = last((kFirst ? 0.0f : st1[i]) + (n * dy[i] * dy[i]));
+    st2[i] = last((kFirst ? 0.0f : st2[i]) + (n * dz[i] * dz[i]));
+    st3[i] = last((kFirst ? 0.0f : st3[i]) + (n * dx[i] * dy[i]));
+    st4[i] = last((kFirst ? 0.0f : st4[i]) + (n * dx[i] * dz[i]));
+    st5[i] = last((kFirst ? 0.0f : st5[i]) + (n * dy[i] * dz[i]));
     const float nx = gradientNorm(hxx[i], hxy[i]);
     const float ny = gradientNorm(hyy[i], hxy[i]);
-    sg0[i] = (kFirst ? 0.0f : sg0[i]) + (nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i]);
-    sg1[i] = (kFirst ? 0.0f : sg1[i]) + (nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i]);
-    sg2[i] = (kFirst ? 0.0f : sg2[i]) + (nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i]);
-    sg3[i] = (kFirst ? 0.0f : sg3[i]) + ((nx * hxx[i] + ny * hyy[i]) * hxy[i]);
-    sg4[i] = (kFirst ? 0.0f : sg4[i]) + (nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i]);
-    sg5[i] = (kFirst ? 0.0f : sg5[i]) + (nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i]);
+    sg0[i] = last((kFirst ? 0.0f : sg0[i]) + (nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i]));
+    sg1[i] = last((kFirst ? 0.0f : sg1[i]) + (nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i]));
+    sg2[i] = last((kFirst ? 0.0f : sg2[i]) + (nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i]));
+    sg3[i] = last((kFirst ? 0.0f : sg3[i]) + ((nx * hxx[i] + ny * hyy[i]) * hxy[i]));
+    sg4[i] = last((kFirst ? 0.0f : sg4[i]) + (nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i]));
+    sg5[i] = last((kFirst ? 0.0f : sg5[i]) + (nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i]));
   }
 }
 
-template <bool kFirst>
-QUORVIK_AVX2 void accumulateTensorsAvx2(const float* const* aPlanes, float* const* aST,
-                                        float* const* aST2, int aCount) {
-  accumulateTensors<kFirst>(aPlanes, aST, aST2, aCount);
+template <bool kFirst, bool kLast>
+QUORVIK_AVX2 void accumulateTensorsAvx2(const float* const* aPlanes, const float* aConfidence,
+                                        float* const* aST, float* const* aST2, int aCount) {
+  accumulateTensors<kFirst, kLast>(aPlanes, aConfidence, aST, aST2, aCount);
 }
 
-template <bool kFirst>
-void accumulateTensorsBase(const float* const* aPlanes, float* const* aST, float* const* aST2,
-                           int aCount) {
-  accumulateTensors<kFirst>(aPlanes, aST, aST2, aCount);
+template <bool kFirst, bool kLast>
+void accumulateTensorsBase(const float* const* aPlanes, const float* aConfidence, float* const* aST,
+                           float* const* aST2, int aCount) {
+  accumulateTensors<kFirst, kLast>(aPlanes, aConfidence, aST, aST2, aCount);
+}
+
+// One channel's terms, the first and last channel told apart (a single one is both).
+void accumulateChannel(bool aAvx2, bool aFirst, bool aLast, const float* const* aPlanes,
+                       const float* aConfidence, float* const* aST, float* const* aST2,
+                       int aCount) {
+  using CKernel = void (*)(const float* const*, const float*, float* const*, float* const*, int);
+  static const CKernel kKernels[2][2][2] = {
+      {{accumulateTensorsBase<false, false>, accumulateTensorsBase<false, true>},
+       {accumulateTensorsBase<true, false>, accumulateTensorsBase<true, true>}},
+      {{accumulateTensorsAvx2<false, false>, accumulateTensorsAvx2<false, true>},
+       {accumulateTensorsAvx2<true, false>, accumulateTensorsAvx2<true, true>}}};
+  kKernels[aAvx2][aFirst][aLast](aPlanes, aConfidence, aST, aST2, aCount);
 }
 
 // The temporal difference and the derivatives of every channel of the level.
@@ -179,28 +204,19 @@ void motionTensors(const CLevelData& aLevel, CLevelWork& w, CFlowSystem& s) {
     const int aRows = std::min(kBandRows, aYSize - y0);
     const int n = aRows * aXSize;
     const size_t aStart = static_cast<size_t>(y0) * aXSize;
-    // Without any channel the tensors are 0.
+    // Without any channel the tensors are 0 (times the validity).
     if (aLevel.mChannels <= 0)
-      for (int k = 0; k < 12; k++) std::fill(aBand[k], aBand[k] + n, 0.0f);
+      for (int k = 0; k < 12; k++)
+        for (int i = 0; i < n; i++) aBand[k][i] = 0.0f * aLevel.mConfidence[aStart + i];
     for (int c = 0; c < aLevel.mChannels; c++) {
       const float* aPlanes[kDerivatives];
       for (int k = 0; k < kDerivatives; k++)
         aPlanes[k] =
             w.mDerivatives.data() + (static_cast<size_t>(c) * kDerivatives + k) * aCount + aStart;
-      if (aAvx2)
-        c == 0 ? accumulateTensorsAvx2<true>(aPlanes, aBand, aBand + 6, n)
-               : accumulateTensorsAvx2<false>(aPlanes, aBand, aBand + 6, n);
-      else
-        c == 0 ? accumulateTensorsBase<true>(aPlanes, aBand, aBand + 6, n)
-               : accumulateTensorsBase<false>(aPlanes, aBand, aBand + 6, n);
+      accumulateChannel(aAvx2, c == 0, c == aLevel.mChannels - 1, aPlanes,
+                        aLevel.mConfidence + aStart, aBand, aBand + 6, n);
     }
-    // Pixels whose warped sample left the second image have no data term.
-    const float* aConf = aLevel.mConfidence + aStart;
-    for (int k = 0; k < 12; k++) {
-      float* b = aBand[k];
-      for (int i = 0; i < n; i++) b[i] *= aConf[i];
-      bandToDiagonals(s, b, y0, aRows, aDiagonal[k]);
-    }
+    for (int k = 0; k < 12; k++) bandToDiagonals(s, aBand[k], y0, aRows, aDiagonal[k]);
   }
 }
 
@@ -594,20 +610,26 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
     toDiagonals(s, w.mEdgeRows.data(), nullptr, w.mEdgeTerm.data());
   }
 
-  // The pixels with a proposal, in row order per proposal channel.
+  // The proposals, ordered as the diagonal layout stores them (a stable counting sort by
+  // diagonal: within a diagonal the rows ascend, and the channels of one pixel keep their
+  // order), so that the matching weights are updated in storage order.
   const int aProposals = aLevel.mProposals;
-  w.mProposalRow.clear();
-  w.mProposalDiagonal.clear();
-  w.mProposalStart.assign(1, 0);
+  w.mTerms.clear();
   for (int h = 0; h < aProposals; h++) {
-    const float* aGeoC = aLevel.mGeoC + static_cast<size_t>(h) * aCount;
+    const size_t aPlane = static_cast<size_t>(h) * aCount;
+    const float* aGeoC = aLevel.mGeoC + aPlane;
     for (int i = 0; i < aCount; i++)
       if (aGeoC[i] > 0.0f) {
-        w.mProposalRow.push_back(i);
-        w.mProposalDiagonal.push_back(s.index(i % aXSize, i / aXSize));
+        const int x = i % aXSize, y = i / aXSize;
+        w.mTerms.push_back({s.index(x, y), x + y, aGeoC[i], aLevel.mGeoU[aPlane + i],
+                            aLevel.mGeoV[aPlane + i], aFlowU[i], aFlowV[i]});
       }
-    w.mProposalStart.push_back(static_cast<int>(w.mProposalRow.size()));
   }
+  w.mDiagonalStart.assign(static_cast<size_t>(s.diagonals()) + 1, 0);
+  for (const CProposalTerm& t : w.mTerms) w.mDiagonalStart[t.mDiagonal + 1]++;
+  for (int d = 0; d < s.diagonals(); d++) w.mDiagonalStart[d + 1] += w.mDiagonalStart[d];
+  w.mSortedTerms.resize(w.mTerms.size());
+  for (const CProposalTerm& t : w.mTerms) w.mSortedTerms[w.mDiagonalStart[t.mDiagonal]++] = t;
 
   const float aDataWeight = invAlpha * aDelta;
   const float aGradientWeight = invAlpha * aGamma;
@@ -620,27 +642,19 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
                         w.mChV);
 
     // Matching weights around the current flow estimate; pixels without a proposal keep 0.
-    for (int k = 0; k < w.mProposalStart.back(); k++) {
-      const int p = w.mProposalDiagonal[k];
-      w.mR3Sum[p] = 0.0f;
-      s.mR3U[p] = 0.0f;
-      s.mR3V[p] = 0.0f;
+    for (const CProposalTerm& t : w.mSortedTerms) {
+      w.mR3Sum[t.mIndex] = 0.0f;
+      s.mR3U[t.mIndex] = 0.0f;
+      s.mR3V[t.mIndex] = 0.0f;
     }
-    for (int h = 0; h < aProposals; h++) {
-      const float* aGeoU = aLevel.mGeoU + static_cast<size_t>(h) * aCount;
-      const float* aGeoV = aLevel.mGeoV + static_cast<size_t>(h) * aCount;
-      const float* aGeoC = aLevel.mGeoC + static_cast<size_t>(h) * aCount;
-      for (int k = w.mProposalStart[h]; k < w.mProposalStart[h + 1]; k++) {
-        const int i = w.mProposalRow[k];
-        const int p = w.mProposalDiagonal[k];
-        const float c = aGeoC[i];
-        const float eu = aFlowU[i] + s.mDU[p] - aGeoU[i];
-        const float ev = aFlowV[i] + s.mDV[p] - aGeoV[i];
-        const float aWeight = robustWeight(aMatchWeight * c, eu * eu + ev * ev);
-        w.mR3Sum[p] += aWeight;
-        s.mR3U[p] += aWeight * (aFlowU[i] - aGeoU[i]);
-        s.mR3V[p] += aWeight * (aFlowV[i] - aGeoV[i]);
-      }
+    for (const CProposalTerm& t : w.mSortedTerms) {
+      const int p = t.mIndex;
+      const float eu = t.mU + s.mDU[p] - t.mGeoU;
+      const float ev = t.mV + s.mDV[p] - t.mGeoV;
+      const float aWeight = robustWeight(aMatchWeight * t.mConfidence, eu * eu + ev * ev);
+      w.mR3Sum[p] += aWeight;
+      s.mR3U[p] += aWeight * (t.mU - t.mGeoU);
+      s.mR3V[p] += aWeight * (t.mV - t.mGeoV);
     }
 
     // Data weights and the diagonals of both equations.
