@@ -171,12 +171,17 @@ QUORVIK_AVX2 int filterCandidatesAvx2(const int* aXs, int aCount, std::ptrdiff_t
   int aPassed = 0;
   int k = 0;
   for (; k + 8 <= aCount; k += 8) {
+    // The candidates of a row ascend in x; eight in a row are read with plain loads.
+    const bool aRun = aXs[k + 7] - aXs[k] == 7;
+    const std::ptrdiff_t aRunStart = aRow + aXs[k];
     const __m256i aIndex =
         _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(aXs + k)), aRowLanes);
-    const __m256 e = _mm256_i32gather_ps(aEnergies, aIndex, 4);
+    const __m256 e =
+        aRun ? _mm256_loadu_ps(aEnergies + aRunStart) : _mm256_i32gather_ps(aEnergies, aIndex, 4);
     __m256 aSum = _mm256_setzero_ps();
     for (int c = 0; c < 3; c++) {
-      const __m256 aValue = _mm256_i32gather_ps(aPlanes[c], aIndex, 4);
+      const __m256 aValue = aRun ? _mm256_loadu_ps(aPlanes[c] + aRunStart)
+                                 : _mm256_i32gather_ps(aPlanes[c], aIndex, 4);
       const __m256 aOther = _mm256_set1_ps(aColour[c]);
       const __m256 d =
           aCandidateInSecond ? _mm256_sub_ps(aOther, aValue) : _mm256_sub_ps(aValue, aOther);
