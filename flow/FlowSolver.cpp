@@ -190,31 +190,37 @@ QUORVIK_AVX2 inline __attribute__((always_inline)) void transpose8(__m256* r) {
 // all of them lie inside the picture, row y0 + k of the block starts at x = d - y0 - k, so
 // eight shifted row loads transposed give the eight diagonals' runs of the band. The blocks
 // are visited diagonal by diagonal, so that the diagonals are read or written as streams
-// while the few rows in use stay in cache. The rest is copied one by one.
+// while the few rows in use stay in cache. The rest is copied one by one. Rows aFirstRow
+// (a multiple of 8) ... aLastRow, stored from aRowBase on (see copyBetween).
 QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const float* aIn,
-                                  const float* aScale, float* aOut) {
-  const int X = s.mXSize, Y = s.mYSize;
-  const int aBands = Y / 8;
+                                  const float* aScale, float* aOut, int aFirstRow, int aLastRow,
+                                  std::ptrdiff_t aRowBase) {
+  const int X = s.mXSize;
+  const int aBands = (aLastRow - aFirstRow + 1) / 8;
+  const int aBandsEnd = aFirstRow + 8 * aBands;
   // Per band, the blocks start at the diagonals y0 + 7, y0 + 15, ... up to X - 8 + y0.
   const int aBlocks = std::max(0, (X - 7) / 8);
-  for (int y0 = 0; y0 < 8 * aBands; y0 += 8) {
-    copyBetween(s, aToDiagonals, aIn, aScale, aOut, y0, y0 + 7, y0, y0 + 6);
+  for (int y0 = aFirstRow; y0 < aBandsEnd; y0 += 8) {
+    copyBetween(s, aToDiagonals, aIn, aScale, aOut, y0, y0 + 7, y0, y0 + 6, aRowBase);
     copyBetween(s, aToDiagonals, aIn, aScale, aOut, y0, y0 + 7, y0 + 7 + 8 * aBlocks,
-                X - 1 + y0 + 7);
+                X - 1 + y0 + 7, aRowBase);
   }
-  copyBetween(s, aToDiagonals, aIn, aScale, aOut, 8 * aBands, Y - 1, 8 * aBands, X + Y - 2);
+  copyBetween(s, aToDiagonals, aIn, aScale, aOut, aBandsEnd, aLastRow, aBandsEnd, X - 1 + aLastRow,
+              aRowBase);
   if (aBlocks == 0 || aBands == 0) {
     _mm256_zeroupper();
     return;
   }
-  for (int d = 7; d <= 7 + 8 * (aBands - 1) + 8 * (aBlocks - 1); d += 8) {
-    const int aFirstBand = std::max(0, d - 7 - 8 * (aBlocks - 1));
-    const int aLastBand = std::min(d - 7, 8 * (aBands - 1));
-    for (int y0 = aFirstBand; y0 <= aLastBand; y0 += 8) {
+  const int aLastBand = aBandsEnd - 8;
+  for (int d = aFirstRow + 7; d <= aLastBand + 7 + 8 * (aBlocks - 1); d += 8) {
+    const int aFrom = std::max(aFirstRow, d - 7 - 8 * (aBlocks - 1));
+    const int aTo = std::min(d - 7, aLastBand);
+    for (int y0 = aFrom; y0 <= aTo; y0 += 8) {
       __m256 r[8];
       if (aToDiagonals) {
         for (int k = 0; k < 8; k++) {
-          const size_t i = static_cast<size_t>(y0 + k) * X + (d - y0 - k);
+          const std::ptrdiff_t i =
+              static_cast<std::ptrdiff_t>(y0 + k) * X + (d - y0 - k) - aRowBase;
           r[k] = _mm256_loadu_ps(aIn + i);
           if (aScale != nullptr) r[k] = _mm256_mul_ps(r[k], _mm256_loadu_ps(aScale + i));
         }
@@ -224,32 +230,10 @@ QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const
         for (int j = 0; j < 8; j++) r[j] = _mm256_loadu_ps(aIn + s.mOffset[d + j + 1] + y0);
         transpose8(r);
         for (int k = 0; k < 8; k++)
-          _mm256_storeu_ps(aOut + static_cast<size_t>(y0 + k) * X + (d - y0 - k), r[k]);
+          _mm256_storeu_ps(aOut + static_cast<std::ptrdiff_t>(y0 + k) * X + (d - y0 - k) - aRowBase,
+                           r[k]);
       }
     }
-  }
-  _mm256_zeroupper();
-}
-#endif
-
-#if QUORVIK_HAS_AVX2_TARGET
-// The band of rows y0 ... y0 + 7 (y0 a multiple of 8) held in aBand, into the diagonals, as
-// copyBetweenAvx2 does it for a whole plane.
-QUORVIK_AVX2 void bandToDiagonalsAvx2(const CFlowSystem& s, const float* aBand, int y0,
-                                      float* aOut) {
-  const int X = s.mXSize;
-  const std::ptrdiff_t aRowBase = static_cast<std::ptrdiff_t>(X) * y0;
-  const int aBlocks = std::max(0, (X - 7) / 8);
-  copyBetween(s, true, aBand, nullptr, aOut, y0, y0 + 7, y0, y0 + 6, aRowBase);
-  copyBetween(s, true, aBand, nullptr, aOut, y0, y0 + 7, y0 + 7 + 8 * aBlocks, X - 1 + y0 + 7,
-              aRowBase);
-  for (int b = 0; b < aBlocks; b++) {
-    const int d = y0 + 7 + 8 * b;
-    __m256 r[8];
-    for (int k = 0; k < 8; k++)
-      r[k] = _mm256_loadu_ps(aBand + static_cast<size_t>(k) * X + (d - y0 - k));
-    transpose8(r);
-    for (int j = 0; j < 8; j++) _mm256_storeu_ps(aOut + s.mOffset[d + j + 1] + y0, r[j]);
   }
   _mm256_zeroupper();
 }
@@ -260,7 +244,7 @@ void copyDispatch(const CFlowSystem& s, bool aToDiagonals, const float* aIn, con
   if (s.mXSize <= 0 || s.mYSize <= 0) return;
 #if QUORVIK_HAS_AVX2_TARGET
   if (useAvx2()) {
-    copyBetweenAvx2(s, aToDiagonals, aIn, aScale, aOut);
+    copyBetweenAvx2(s, aToDiagonals, aIn, aScale, aOut, 0, s.mYSize - 1, 0);
     return;
   }
 #endif
@@ -289,15 +273,16 @@ void fromDiagonals(const CFlowSystem& aSystem, const float* aDiagonals, float* a
 void bandToDiagonals(const CFlowSystem& aSystem, const float* aBand, int aFirstRow, int aRows,
                      float* aDiagonals) {
   if (aSystem.mXSize <= 0 || aRows <= 0) return;
+  const std::ptrdiff_t aRowBase = static_cast<std::ptrdiff_t>(aSystem.mXSize) * aFirstRow;
 #if QUORVIK_HAS_AVX2_TARGET
-  if (aRows == 8 && aFirstRow % 8 == 0 && useAvx2()) {
-    bandToDiagonalsAvx2(aSystem, aBand, aFirstRow, aDiagonals);
+  if (aFirstRow % 8 == 0 && useAvx2()) {
+    copyBetweenAvx2(aSystem, true, aBand, nullptr, aDiagonals, aFirstRow, aFirstRow + aRows - 1,
+                    aRowBase);
     return;
   }
 #endif
   copyBetween(aSystem, true, aBand, nullptr, aDiagonals, aFirstRow, aFirstRow + aRows - 1,
-              aFirstRow, aSystem.mXSize - 1 + aFirstRow + aRows - 1,
-              static_cast<std::ptrdiff_t>(aSystem.mXSize) * aFirstRow);
+              aFirstRow, aSystem.mXSize - 1 + aFirstRow + aRows - 1, aRowBase);
 }
 
 void sorSweeps(CFlowSystem& aSystem, int aSweeps, float aOmega) {

@@ -82,8 +82,9 @@ QUORVIK_KERNEL float gradientNorm(float a, float b) {
 
 // The derivative planes of one channel, in this order.
 enum EDerivative { kDz, kDx, kDy, kHxx, kHxy, kHyy, kHxz, kHyz, kDerivatives };
-// Rows of a band in which the tensors are summed before they go to the diagonal layout.
-constexpr int kBandRows = 8;
+// Rows of a band in which the tensors are summed before they go to the diagonal layout: four
+// blocks of eight, so that each diagonal receives whole cache lines.
+constexpr int kBandRows = 32;
 
 // Adds one channel's brightness and gradient constancy terms at aCount pixels to the twelve
 // tensor entries aST (brightness, entries 0 ... 5) and aST2 (gradient); the first channel
