@@ -64,6 +64,13 @@ void reduceProposals(const std::vector<CProposal>& aProposals, int aXSize, int a
                      int aNewXSize, int aNewYSize, float* aU, float* aV, float* aC,
                      std::vector<float>& aWeights);
 
+// Samples aSecond (X x Y, aChannels planes) at (x + u, y + v) bilinearly into aWarped, the
+// upper and lower pairs blended in float and the two rows in double. Where the sample would
+// need pixels outside aSecond (the truncated position outside 0 ... X - 2, 0 ... Y - 2, or not
+// finite) the pixel is invalid: aConfidence 0 and aFirst's value; elsewhere aConfidence is 1.
+void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
+               const float* aU, const float* aV, float* aWarped, float* aConfidence);
+
 // COpticFlow::warpingGeometric on pyramids built with its aEta, the pre-smoothing (if any)
 // already applied to the pictures.
 void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& aSecond,

@@ -210,11 +210,12 @@ QUORVIK_AVX2 int filterCandidatesAvx2(const int* aXs, int aCount, std::ptrdiff_t
 CHOGField::CHOGField(const CTensor<float>& aHOG) : mXSize(aHOG.xSize()), mYSize(aHOG.ySize()) {
   const size_t aPlane = static_cast<size_t>(mXSize) * mYSize;
   mBins.resize(aPlane * kHOGBins);
-  const float* aData = aHOG.data();
-  for (int b = 0; b < kHOGBins; b++) {
-    const float* aBin = aData + static_cast<size_t>(b) * aPlane;
-    for (size_t i = 0; i < aPlane; i++) mBins[i * kHOGBins + b] = aBin[i];
-  }
+  const float* aBin[kHOGBins];
+  for (int b = 0; b < kHOGBins; b++) aBin[b] = aHOG.data() + static_cast<size_t>(b) * aPlane;
+  // Written in order, read from the 15 planes as parallel streams.
+  float* aOut = mBins.data();
+  for (size_t i = 0; i < aPlane; i++)
+    for (int b = 0; b < kHOGBins; b++) *aOut++ = aBin[b][i];
 }
 
 void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,

@@ -6,12 +6,16 @@
 // reused from level to level.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "flow/COpticFlow.h"
 #include "flow/FlowPyramid.h"
 #include "flow/VariationalLevel.h"
 #include "foundation/CAreaReducer.h"
 #include "foundation/CFilter.h"
+#include "foundation/Simd.h"
 
 namespace {
 
@@ -29,38 +33,75 @@ int levelSide(int aSide, float aEta, int aScale) {
 }
 
 // Samples aSecond at (x + u, y + v) bilinearly into aWarped; where the sample would need
-// pixels outside aSecond the pixel is invalid (aConfidence 0) and takes aFirst's value.
-void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
-               const float* aU, const float* aV, float* aWarped, float* aConfidence) {
+// pixels outside aSecond the pixel is invalid (aConfidence 0) and takes aFirst's value. The
+// pixels of a row are independent: every value is computed for every pixel, an invalid one
+// reading the safe position (0, 0), and chosen afterwards, so the loop has no branches.
+QUORVIK_KERNEL void warpKernel(const float* aFirst, const float* aSecond, int aXSize, int aYSize,
+                               int aChannels, const float* aU, const float* aV, float* aWarped,
+                               float* aConfidence, int* aIndex, float* aFx, float* aFy) {
   const int aCount = aXSize * aYSize;
-  for (int y = 0; y < aYSize; y++)
+  for (int y = 0; y < aYSize; y++) {
+    const int r = aXSize * y;
+    // The sample position of every pixel of the row: its upper left neighbour and fractions.
+    QUORVIK_IVDEP
     for (int x = 0; x < aXSize; x++) {
-      const int i = x + aXSize * y;
-      const float ax = x + aU[i];
-      const float ay = y + aV[i];
+      const float ax = x + aU[r + x];
+      const float ay = y + aV[r + x];
       // With truncation towards zero, x1 >= 0 and x1 + 1 < X hold exactly when
-      // -1 < ax < X - 1; testing before the conversion also rejects non-finite values.
-      if (!(ax > -1.0f && ax < aXSize - 1 && ay > -1.0f && ay < aYSize - 1)) {
-        aConfidence[i] = 0.0f;
-        for (int c = 0; c < aChannels; c++) aWarped[i + c * aCount] = aFirst[i + c * aCount];
-        continue;
-      }
-      const int x1 = static_cast<int>(ax);
-      const int y1 = static_cast<int>(ay);
-      const float fx = ax - x1;
-      const float fy = ay - y1;
-      const float gx = 1.0f - fx;
-      const double gy = 1.0 - static_cast<double>(fy);
-      aConfidence[i] = 1.0f;
-      const int j = x1 + aXSize * y1;
-      for (int c = 0; c < aChannels; c++) {
-        const float* aPlane = aSecond + c * aCount;
+      // -1 < ax < X - 1; the test also rejects non-finite values.
+      const bool aValid = (ax > -1.0f) & (ax < aXSize - 1) & (ay > -1.0f) & (ay < aYSize - 1);
+      // Inside, the truncation towards zero equals the position clamped to 0 ... X - 2 (and
+      // 0 ... Y - 2) and truncated; outside, and for non-finite positions, the clamped one
+      // still addresses a pixel, whose blend is then not used.
+      const float aLowX = ax > 0.0f ? ax : 0.0f;
+      const float aLowY = ay > 0.0f ? ay : 0.0f;
+      const int x1 = static_cast<int>(aLowX < aXSize - 2 ? aLowX : aXSize - 2);
+      const int y1 = static_cast<int>(aLowY < aYSize - 2 ? aLowY : aYSize - 2);
+      aFx[x] = ax - x1;
+      aFy[x] = ay - y1;
+      aIndex[x] = x1 + aXSize * y1;
+      aConfidence[r + x] = aValid ? 1.0f : 0.0f;
+    }
+    for (int c = 0; c < aChannels; c++) {
+      const float* aPlane = aSecond + c * aCount;
+      const float* aOwn = aFirst + c * aCount + r;
+      const float* aValidity = aConfidence + r;
+      float* aOut = aWarped + c * aCount + r;
+      QUORVIK_IVDEP
+      for (int x = 0; x < aXSize; x++) {
+        const int j = aIndex[x];
+        const float fx = aFx[x];
+        const float fy = aFy[x];
+        const float gx = 1.0f - fx;
+        const double gy = 1.0 - static_cast<double>(fy);
         const float aTop = aPlane[j] * gx + aPlane[j + 1] * fx;
         const float aBottom = aPlane[j + aXSize] * gx + aPlane[j + aXSize + 1] * fx;
-        aWarped[i + c * aCount] =
+        const float aBlend =
             static_cast<float>(static_cast<double>(aTop) * gy + static_cast<double>(aBottom) * fy);
+        // The choice as a bit mask, so that the blend is computed in every lane.
+        uint32_t aBlendBits, aKeepBits;
+        std::memcpy(&aBlendBits, &aBlend, sizeof aBlendBits);
+        std::memcpy(&aKeepBits, &aOwn[x], sizeof aKeepBits);
+        const uint32_t aMask = aValidity[x] > 0.0f ? 0xffffffffu : 0u;
+        const uint32_t aBits = (aBlendBits & aMask) | (aKeepBits & ~aMask);
+        std::memcpy(&aOut[x], &aBits, sizeof aBits);
       }
     }
+  }
+}
+
+QUORVIK_AVX2 void warpAvx2(const float* aFirst, const float* aSecond, int aXSize, int aYSize,
+                           int aChannels, const float* aU, const float* aV, float* aWarped,
+                           float* aConfidence, int* aIndex, float* aFx, float* aFy) {
+  warpKernel(aFirst, aSecond, aXSize, aYSize, aChannels, aU, aV, aWarped, aConfidence, aIndex, aFx,
+             aFy);
+}
+
+void warpBase(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
+              const float* aU, const float* aV, float* aWarped, float* aConfidence, int* aIndex,
+              float* aFx, float* aFy) {
+  warpKernel(aFirst, aSecond, aXSize, aYSize, aChannels, aU, aV, aWarped, aConfidence, aIndex, aFx,
+             aFy);
 }
 
 // Multiplies aCount values by aFactor (displacements follow the picture when it is resized).
@@ -87,6 +128,26 @@ void fitSize(std::vector<float>& aArray, size_t aCount) {
 }
 
 }  // namespace
+
+// A picture one pixel wide or high has no pixel pair to blend: every sample is invalid there
+// (a position between -1 and 0 would need the missing second column or row).
+void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
+               const float* aU, const float* aV, float* aWarped, float* aConfidence) {
+  const int aCount = aXSize * aYSize;
+  if (aXSize < 2 || aYSize < 2) {
+    std::fill(aConfidence, aConfidence + aCount, 0.0f);
+    std::copy(aFirst, aFirst + aCount * aChannels, aWarped);
+    return;
+  }
+  std::vector<int> aIndex(aXSize);
+  std::vector<float> aFx(aXSize), aFy(aXSize);
+  if (useAvx2())
+    warpAvx2(aFirst, aSecond, aXSize, aYSize, aChannels, aU, aV, aWarped, aConfidence,
+             aIndex.data(), aFx.data(), aFy.data());
+  else
+    warpBase(aFirst, aSecond, aXSize, aYSize, aChannels, aU, aV, aWarped, aConfidence,
+             aIndex.data(), aFx.data(), aFy.data());
+}
 
 CPyramidPlan::CPyramidPlan(int aXSize, int aYSize, float aEta)
     : mXSize(aXSize), mYSize(aYSize), mEta(aEta), mMaxScale(0) {

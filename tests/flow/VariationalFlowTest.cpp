@@ -3,11 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "FlowTestUtil.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
 #include "flow/FlowPyramid.h"
+#include "foundation/Simd.h"
 
 using namespace flowtest;
 
@@ -103,6 +106,54 @@ TEST(Variational, ProposalsOfALevelEqualTheirConfidenceWeightedReduction) {
       ASSERT_EQ(aC[i], aDenseC[i]) << aSize.first << "x" << aSize.second << " at " << i;
     }
   }
+}
+
+TEST(Variational, WarpEqualsThePlainBilinearSample) {
+  // The warp computes every pixel's blend in vector lanes, invalid ones from a safe position;
+  // valid pixels must get the plain blend, invalid ones (outside, and not finite) the first
+  // image's value, on odd sizes and at positions just inside and outside the borders.
+  srand(9);
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (const auto& aSize : {std::pair<int, int>{2, 2}, {3, 7}, {17, 5}, {29, 23}}) {
+      const int X = aSize.first, Y = aSize.second, n = X * Y;
+      std::vector<float> aFirst(3 * n), aSecond(3 * n), aU(n), aV(n), aWarped(3 * n), aValid(n);
+      for (int i = 0; i < 3 * n; i++) {
+        aFirst[i] = 255.0f * rand() / (float)RAND_MAX;
+        aSecond[i] = 255.0f * rand() / (float)RAND_MAX;
+      }
+      const float aSpecial[] = {-1.0f, -0.999f, -0.25f, 0.0f, 0.5f, 1e30f, -1e30f, NAN, INFINITY};
+      for (int i = 0; i < n; i++) {
+        const int k = rand() % 12;
+        aU[i] =
+            k < 9 ? aSpecial[k] - (i % X) * (rand() % 2) : (X + 2) * (rand() / (float)RAND_MAX) - 2;
+        aV[i] = (Y + 2) * (rand() / (float)RAND_MAX) - 2 + (k == 3 ? Y : 0);
+      }
+      warpImage(aFirst.data(), aSecond.data(), X, Y, 3, aU.data(), aV.data(), aWarped.data(),
+                aValid.data());
+      for (int y = 0; y < Y; y++)
+        for (int x = 0; x < X; x++) {
+          const int i = x + X * y;
+          const float ax = x + aU[i], ay = y + aV[i];
+          const bool aInside = ax > -1.0f && ax < X - 1 && ay > -1.0f && ay < Y - 1;
+          ASSERT_EQ(aValid[i], aInside ? 1.0f : 0.0f) << X << "x" << Y << " at " << x << "," << y;
+          for (int c = 0; c < 3; c++) {
+            float aExpected = aFirst[i + c * n];
+            if (aInside) {
+              const int x1 = static_cast<int>(ax), y1 = static_cast<int>(ay);
+              const float fx = ax - x1, fy = ay - y1;
+              const float* p = aSecond.data() + c * n + x1 + X * y1;
+              const float aTop = p[0] * (1.0f - fx) + p[1] * fx;
+              const float aBottom = p[X] * (1.0f - fx) + p[X + 1] * fx;
+              aExpected = static_cast<float>(static_cast<double>(aTop) * (1.0 - fy) +
+                                             static_cast<double>(aBottom) * fy);
+            }
+            ASSERT_EQ(aWarped[i + c * n], aExpected) << X << "x" << Y << " at " << x << "," << y;
+          }
+        }
+    }
+  }
+  allowAvx2(true);
 }
 
 TEST(Variational, TinyPicturesStillGetAFlow) {
