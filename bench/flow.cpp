@@ -11,8 +11,10 @@
 // on frames already prepared (smoothing and HOG, once per frame, as the tracker does);
 // ours_with_preparation_s adds the preparation of both frames. The data folder is
 // QUORVIK_EVALDATA_DIR (a CMake cache variable, default ../shared/evaldata beside the
-// repository).
+// repository). Both wall-clock seconds (the figures compared) and the processor seconds of all
+// threads (ours_cpu_s, deepflow_cpu_s) are reported.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cmath>
@@ -168,6 +170,14 @@ double seconds(std::chrono::steady_clock::time_point aStart) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - aStart).count();
 }
 
+// Processor time of the whole process (all threads) so far, in seconds.
+double processorSeconds() {
+  rusage aUsage;
+  getrusage(RUSAGE_SELF, &aUsage);
+  return aUsage.ru_utime.tv_sec + aUsage.ru_utime.tv_usec / 1e6 + aUsage.ru_stime.tv_sec +
+         aUsage.ru_stime.tv_usec / 1e6;
+}
+
 // A grey frame as a three-channel tensor (the channel repeated), values 0 ... 255.
 CTensor<float> greyToColour(const cv::Mat& aGrey) {
   CTensor<float> aFrame(aGrey.cols, aGrey.rows, 3);
@@ -188,7 +198,7 @@ void BM_Grove3VersusDeepFlow(benchmark::State& state) {
     return;
   }
   const cv::Ptr<cv::DenseOpticalFlow> aDeepFlow = cv::optflow::createOptFlow_DeepFlow();
-  double aOurs = 0, aPreparation = 0, aPeer = 0;
+  double aOurs = 0, aPreparation = 0, aPeer = 0, aOursProcessor = 0, aPeerProcessor = 0;
   int aRounds = 0;
   for (auto _ : state) {
     for (int aRound = 0; aRound < kGrove3Rounds; aRound++, aRounds++) {
@@ -201,17 +211,21 @@ void BM_Grove3VersusDeepFlow(benchmark::State& state) {
         prepareFrame(aImage2, aHOG2, aEnergy2);
         aPreparation += seconds(aStart);
         aStart = std::chrono::steady_clock::now();
+        const double aProcessor = processorSeconds();
         CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
         aOurs += seconds(aStart);
+        aOursProcessor += processorSeconds() - aProcessor;
         benchmark::DoNotOptimize(aForward.data());
         benchmark::DoNotOptimize(aBackward.data());
       };
       auto aRunPeer = [&]() {
         cv::Mat aForward, aBackward;
         const auto aStart = std::chrono::steady_clock::now();
+        const double aProcessor = processorSeconds();
         aDeepFlow->calc(aGrey1, aGrey2, aForward);
         aDeepFlow->calc(aGrey2, aGrey1, aBackward);
         aPeer += seconds(aStart);
+        aPeerProcessor += processorSeconds() - aProcessor;
         benchmark::DoNotOptimize(aForward.data);
         benchmark::DoNotOptimize(aBackward.data);
       };
@@ -228,6 +242,8 @@ void BM_Grove3VersusDeepFlow(benchmark::State& state) {
   state.counters["ours_s"] = aOurs / aRounds;
   state.counters["ours_with_preparation_s"] = (aOurs + aPreparation) / aRounds;
   state.counters["deepflow_s"] = aPeer / aRounds;
+  state.counters["ours_cpu_s"] = aOursProcessor / aRounds;
+  state.counters["deepflow_cpu_s"] = aPeerProcessor / aRounds;
   state.counters["ratio"] = aOurs / aPeer;
   state.counters["ratio_with_preparation"] = (aOurs + aPreparation) / aPeer;
 }
