@@ -9,6 +9,7 @@
 #include "flow/MatchingSearch.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <vector>
@@ -227,6 +228,107 @@ void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& 
                     aEnergy2, rx1, ry1, rx2, ry2, aAllowed);
 }
 
+namespace {
+
+// Seeds whose searches run together, row by row of their windows: the windows of neighbouring
+// seeds overlap, so each row of candidates comes from memory once for all of them.
+constexpr int kGroupSize = 16;
+
+// One search, forward from a seed or backward from its best candidate: the fixed point's
+// descriptor, energy and colour, the window, and the best distances so far.
+struct CSearch {
+  float mDescriptor[kDescriptorSize];
+  float mEnergy;
+  float mColour[3];
+  // Rows mFromY ... mToY; row y uses row r = mRowSign * (y - mRowOrigin) of the allowed set,
+  // its columns c in mColumnLow ... mColumnHigh, at x = mXOrigin + mXSign * c (visited with x
+  // ascending).
+  int mFromY, mToY, mRowOrigin, mRowSign;
+  int mColumnLow, mColumnHigh, mXOrigin, mXSign;
+  // A forward search keeps the second best distance too and lets distances stop at it.
+  bool mKeepsSecond;
+  float mBest, mSecond;
+  int mBestX, mBestY;
+  CCandidates mBatch;
+};
+
+// The data one direction of search reads: the candidates' image, energies and descriptor
+// field, the allowed set's columns by row, and the kernels.
+struct CSearchData {
+  const float* mPixels;
+  const float* mEnergies;
+  const float* mHOG;
+  std::ptrdiff_t mPlane;
+  int mXSize;
+  bool mCandidateInSecond;
+  const std::ptrdiff_t* mOffsets;
+  const int* mColumns;
+  const int* mRowStart;
+  CBatchDistances mDistances;
+  CCandidateFilter mFilter;
+};
+
+// The distances of the batch, then the best (and second best) updated candidate by candidate.
+void finishBatch(CSearch& s, const CSearchData& aData) {
+  CCandidates& b = s.mBatch;
+  aData.mDistances(s.mDescriptor, aData.mHOG, b.mBase, b.mCount, aData.mOffsets,
+                   s.mKeepsSecond ? s.mSecond : s.mBest, b.mDistance);
+  for (int l = 0; l < b.mCount; l++) {
+    const float d = b.mDistance[l];
+    if (d < s.mBest) {
+      if (s.mKeepsSecond) s.mSecond = s.mBest;
+      s.mBest = d;
+      s.mBestX = b.mX[l];
+      s.mBestY = b.mY[l];
+    } else if (s.mKeepsSecond && d < s.mSecond) {
+      s.mSecond = d;
+    }
+  }
+  b.mCount = 0;
+}
+
+// Runs aCount searches to completion, all rows y of their windows in ascending order; each
+// search sees its own candidates in the order of a search on its own.
+void runSearches(CSearch* aSearches, int aCount, const CSearchData& aData, std::vector<int>& aXs,
+                 std::vector<int>& aPassing) {
+  int aFromY = INT_MAX, aToY = INT_MIN;
+  for (int k = 0; k < aCount; k++) {
+    aFromY = std::min(aFromY, aSearches[k].mFromY);
+    aToY = std::max(aToY, aSearches[k].mToY);
+  }
+  for (int y = aFromY; y <= aToY; y++) {
+    const std::ptrdiff_t aRow = static_cast<std::ptrdiff_t>(aData.mXSize) * y;
+    for (int k = 0; k < aCount; k++) {
+      CSearch& s = aSearches[k];
+      if (y < s.mFromY || y > s.mToY) continue;
+      const int r = s.mRowSign * (y - s.mRowOrigin);
+      const int* aLast = aData.mColumns + aData.mRowStart[r + 1];
+      const int* aBegin =
+          std::lower_bound(aData.mColumns + aData.mRowStart[r], aLast, s.mColumnLow);
+      const int* aEnd = std::upper_bound(aBegin, aLast, s.mColumnHigh);
+      const int n = static_cast<int>(aEnd - aBegin);
+      if (s.mXSign > 0)
+        for (int i = 0; i < n; i++) aXs[i] = s.mXOrigin + aBegin[i];
+      else
+        for (int i = 0; i < n; i++) aXs[i] = s.mXOrigin - aEnd[-1 - i];
+      const int aPassed =
+          aData.mFilter(aXs.data(), n, aRow, aData.mEnergies, aData.mPixels, aData.mPlane,
+                        s.mEnergy, s.mColour, aData.mCandidateInSecond, aPassing.data());
+      for (int i = 0; i < aPassed; i++) {
+        CCandidates& b = s.mBatch;
+        b.mX[b.mCount] = aPassing[i];
+        b.mY[b.mCount] = y;
+        b.mBase[b.mCount] = (aRow + aPassing[i]) * kHOGBins;
+        if (++b.mCount == kBatch) finishBatch(s, aData);
+      }
+    }
+  }
+  for (int k = 0; k < aCount; k++)
+    if (aSearches[k].mBatch.mCount > 0) finishBatch(aSearches[k], aData);
+}
+
+}  // namespace
+
 void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
                        const CTensor<float>& aImage2, const CHOGField& aHOG1,
                        const CHOGField& aHOG2, const CMatrix<float>& aEnergy1,
@@ -236,8 +338,6 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
   const int aYSize = aHOG2.ySize();
   const std::vector<std::ptrdiff_t> aOffsets = descriptorOffsets(aXSize);
   const std::ptrdiff_t* aOff = aOffsets.data();
-  const float* aHOGData1 = aHOG1.data();
-  const float* aHOGData2 = aHOG2.data();
   // Vector lanes address the field with 32-bit indices.
   CBatchDistances aDistances = batchDistancesPlain;
   CCandidateFilter aFilter = filterCandidatesPlain;
@@ -256,138 +356,109 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
       if (aAllowed(c, r)) aColumns.push_back(c);
     aRowStart[static_cast<size_t>(r) + 1] = static_cast<int>(aColumns.size());
   }
-  const int* aColumnData = aColumns.data();
+  const std::ptrdiff_t aPlane = static_cast<std::ptrdiff_t>(aXSize) * aYSize;
+  const CSearchData aForward = {
+      aImage2.data(), aEnergy2.data(), aHOG2.data(),     aPlane,     aXSize, true,
+      aOff,           aColumns.data(), aRowStart.data(), aDistances, aFilter};
+  const CSearchData aBackward = {aImage1.data(),   aEnergy1.data(), aHOG1.data(), aPlane,
+                                 aXSize,           false,           aOff,         aColumns.data(),
+                                 aRowStart.data(), aDistances,      aFilter};
   // The candidates of one row of a search, and those that pass the cheap tests.
   std::vector<int> aXs(std::max(aAllowed.xSize(), 1)), aPassing(std::max(aAllowed.xSize(), 1));
-  float aDescriptor1[kDescriptorSize];
-  float aDescriptor2[kDescriptorSize];
   const int aLow = kDescriptorSpacing;
   const int aHighX = aXSize - 1 - kDescriptorSpacing;
   const int aHighY = aYSize - 1 - kDescriptorSpacing;
-  const std::ptrdiff_t aPlane = static_cast<std::ptrdiff_t>(aXSize) * aYSize;
-  const float* aPixels1 = aImage1.data();
-  const float* aPixels2 = aImage2.data();
-  const float* aEnergies1 = aEnergy1.data();
-  const float* aEnergies2 = aEnergy2.data();
-  CCandidates aBatch;
+  std::vector<CSearch> aSearches(kGroupSize), aBackSearches(kGroupSize);
+  CMatch* aGroup[kGroupSize];
+  int aSurvivors[kGroupSize];  // index in the group of each backward search
 
-  for (size_t aIndex = aFirstPoint; aIndex < aPoints.size(); aIndex += aPointStep) {
-    CMatch& aPoint = aPoints[aIndex];
-    if (aPoint.mStopped) continue;
-    const int x0 = aPoint.mox;
-    const int y0 = aPoint.moy;
-    // A point without a full descriptor cannot be matched.
-    if (x0 < aLow || x0 > aHighX || y0 < aLow || y0 > aHighY) {
-      aPoint.mStopped = true;
-      continue;
+  size_t aNext = aFirstPoint;
+  while (aNext < aPoints.size()) {
+    // The next seeds with a full descriptor; the others cannot be matched.
+    int n = 0;
+    for (; aNext < aPoints.size() && n < kGroupSize; aNext += aPointStep) {
+      CMatch& aPoint = aPoints[aNext];
+      if (aPoint.mStopped) continue;
+      const int x0 = aPoint.mox, y0 = aPoint.moy;
+      if (x0 < aLow || x0 > aHighX || y0 < aLow || y0 > aHighY) {
+        aPoint.mStopped = true;
+        continue;
+      }
+      CSearch& s = aSearches[n];
+      const std::ptrdiff_t aBase = pixelBase(x0, y0, aXSize);
+      for (int k = 0; k < kDescriptorSize; k++) s.mDescriptor[k] = aHOG1.data()[aBase + aOff[k]];
+      s.mEnergy = aEnergy1(x0, y0);
+      for (int c = 0; c < 3; c++) s.mColour[c] = aImage1(x0, y0, c);
+      const int aFromX = std::max(x0 + rx1, aLow), aToX = std::min(x0 + rx2, aHighX);
+      s.mFromY = std::max(y0 + ry1, aLow);
+      s.mToY = std::min(y0 + ry2, aHighY);
+      s.mRowOrigin = y0 + ry1;
+      s.mRowSign = 1;
+      s.mColumnLow = aFromX - x0 - rx1;
+      s.mColumnHigh = aToX - x0 - rx1;
+      s.mXOrigin = x0 + rx1;
+      s.mXSign = 1;
+      s.mKeepsSecond = true;
+      s.mBest = s.mSecond = kNoDistance;
+      s.mBestX = s.mBestY = 0;
+      s.mBatch.mCount = 0;
+      aGroup[n++] = &aPoint;
     }
-    const std::ptrdiff_t aBase0 = pixelBase(x0, y0, aXSize);
-    for (int k = 0; k < kDescriptorSize; k++) aDescriptor1[k] = aHOGData1[aBase0 + aOff[k]];
-    const float aE1 = aEnergy1(x0, y0);
-    const float aColour1[3] = {aImage1(x0, y0, 0), aImage1(x0, y0, 1), aImage1(x0, y0, 2)};
+    if (n == 0) break;
 
-    // Forward search: best and second-best distance over the admissible candidates, taken in
-    // visiting order batch by batch.
-    float aBestDist = kNoDistance;
-    float aBest2Dist = kNoDistance;
-    int aBestX = 0, aBestY = 0;
-    auto aForwardBatch = [&]() {
-      aDistances(aDescriptor1, aHOGData2, aBatch.mBase, aBatch.mCount, aOff, aBest2Dist,
-                 aBatch.mDistance);
-      for (int l = 0; l < aBatch.mCount; l++) {
-        const float d = aBatch.mDistance[l];
-        if (d < aBestDist) {
-          aBest2Dist = aBestDist;
-          aBestDist = d;
-          aBestX = aBatch.mX[l];
-          aBestY = aBatch.mY[l];
-        } else if (d < aBest2Dist) {
-          aBest2Dist = d;
-        }
-      }
-      aBatch.mCount = 0;
-    };
-    const int aFromX = std::max(x0 + rx1, aLow), aToX = std::min(x0 + rx2, aHighX);
-    const int aFromY = std::max(y0 + ry1, aLow), aToY = std::min(y0 + ry2, aHighY);
-    for (int y = aFromY; y <= aToY; y++) {
-      const int r = y - y0 - ry1;
-      const int* aLast = aColumnData + aRowStart[r + 1];
-      const int* aBegin = std::lower_bound(aColumnData + aRowStart[r], aLast, aFromX - x0 - rx1);
-      const int* aEnd = std::upper_bound(aBegin, aLast, aToX - x0 - rx1);
-      const int aCount = static_cast<int>(aEnd - aBegin);
-      for (int k = 0; k < aCount; k++) aXs[k] = x0 + rx1 + aBegin[k];
-      const int aPassed =
-          aFilter(aXs.data(), aCount, static_cast<std::ptrdiff_t>(aXSize) * y, aEnergies2, aPixels2,
-                  aPlane, aE1, aColour1, true, aPassing.data());
-      for (int k = 0; k < aPassed; k++) {
-        const int x = aPassing[k];
-        aBatch.mX[aBatch.mCount] = x;
-        aBatch.mY[aBatch.mCount] = y;
-        aBatch.mBase[aBatch.mCount] = pixelBase(x, y, aXSize);
-        if (++aBatch.mCount == kBatch) aForwardBatch();
-      }
-    }
-    if (aBatch.mCount > 0) aForwardBatch();
-    if (aBestDist >= kNoDistance) {
-      aPoint.mStopped = true;
-      continue;
-    }
+    // Forward searches: best and second-best distance over the admissible candidates.
+    runSearches(aSearches.data(), n, aForward, aXs, aPassing);
 
-    // Backward search from the best candidate into the first image.
-    const std::ptrdiff_t aBestBase = pixelBase(aBestX, aBestY, aXSize);
-    for (int k = 0; k < kDescriptorSize; k++) aDescriptor2[k] = aHOGData2[aBestBase + aOff[k]];
-    const float aE2 = aEnergy2(aBestX, aBestY);
-    const float aColour2[3] = {aImage2(aBestX, aBestY, 0), aImage2(aBestX, aBestY, 1),
-                               aImage2(aBestX, aBestY, 2)};
-    float aBackDist = kNoDistance;
-    int aBackX = x0, aBackY = y0;
-    auto aBackwardBatch = [&]() {
-      aDistances(aDescriptor2, aHOGData1, aBatch.mBase, aBatch.mCount, aOff, aBackDist,
-                 aBatch.mDistance);
-      for (int l = 0; l < aBatch.mCount; l++) {
-        const float d = aBatch.mDistance[l];
-        if (d < aBackDist) {
-          aBackDist = d;
-          aBackX = aBatch.mX[l];
-          aBackY = aBatch.mY[l];
-        }
+    // Backward searches from the best candidates into the first image.
+    int m = 0;
+    for (int k = 0; k < n; k++) {
+      const CSearch& f = aSearches[k];
+      if (f.mBest >= kNoDistance) {
+        aGroup[k]->mStopped = true;
+        continue;
       }
-      aBatch.mCount = 0;
-    };
-    const int aBackFromX = std::max(aBestX - rx2, aLow), aBackToX = std::min(aBestX - rx1, aHighX);
-    const int aBackFromY = std::max(aBestY - ry2, aLow), aBackToY = std::min(aBestY - ry1, aHighY);
-    for (int y = aBackFromY; y <= aBackToY; y++) {
+      CSearch& s = aBackSearches[m];
+      const std::ptrdiff_t aBase = pixelBase(f.mBestX, f.mBestY, aXSize);
+      for (int i = 0; i < kDescriptorSize; i++) s.mDescriptor[i] = aHOG2.data()[aBase + aOff[i]];
+      s.mEnergy = aEnergy2(f.mBestX, f.mBestY);
+      for (int c = 0; c < 3; c++) s.mColour[c] = aImage2(f.mBestX, f.mBestY, c);
+      const int aFromX = std::max(f.mBestX - rx2, aLow), aToX = std::min(f.mBestX - rx1, aHighX);
+      s.mFromY = std::max(f.mBestY - ry2, aLow);
+      s.mToY = std::min(f.mBestY - ry1, aHighY);
       // x = aBestX - rx1 - column grows as the column falls.
-      const int r = aBestY - y - ry1;
-      const int* aFirst = aColumnData + aRowStart[r];
-      const int* aEnd =
-          std::upper_bound(aFirst, aColumnData + aRowStart[r + 1], aBestX - rx1 - aBackFromX);
-      const int* aBegin = std::lower_bound(aFirst, aEnd, aBestX - rx1 - aBackToX);
-      const int aCount = static_cast<int>(aEnd - aBegin);
-      for (int k = 0; k < aCount; k++) aXs[k] = aBestX - rx1 - aEnd[-1 - k];
-      const int aPassed =
-          aFilter(aXs.data(), aCount, static_cast<std::ptrdiff_t>(aXSize) * y, aEnergies1, aPixels1,
-                  aPlane, aE2, aColour2, false, aPassing.data());
-      for (int k = 0; k < aPassed; k++) {
-        const int x = aPassing[k];
-        aBatch.mX[aBatch.mCount] = x;
-        aBatch.mY[aBatch.mCount] = y;
-        aBatch.mBase[aBatch.mCount] = pixelBase(x, y, aXSize);
-        if (++aBatch.mCount == kBatch) aBackwardBatch();
-      }
+      s.mRowOrigin = f.mBestY - ry1;
+      s.mRowSign = -1;
+      s.mColumnLow = f.mBestX - rx1 - aToX;
+      s.mColumnHigh = f.mBestX - rx1 - aFromX;
+      s.mXOrigin = f.mBestX - rx1;
+      s.mXSign = -1;
+      s.mKeepsSecond = false;
+      s.mBest = s.mSecond = kNoDistance;
+      s.mBestX = aGroup[k]->mox;
+      s.mBestY = aGroup[k]->moy;
+      s.mBatch.mCount = 0;
+      aSurvivors[m++] = k;
     }
-    if (aBatch.mCount > 0) aBackwardBatch();
+    runSearches(aBackSearches.data(), m, aBackward, aXs, aPassing);
 
-    // The round trip must end next to the start point.
-    if (std::abs(aBackX - x0) > kMaxRoundTripError || std::abs(aBackY - y0) > kMaxRoundTripError) {
-      aPoint.mStopped = true;
-      continue;
+    for (int k = 0; k < m; k++) {
+      const CSearch& f = aSearches[aSurvivors[k]];
+      const CSearch& b = aBackSearches[k];
+      CMatch& aPoint = *aGroup[aSurvivors[k]];
+      // The round trip must end next to the start point.
+      if (std::abs(b.mBestX - aPoint.mox) > kMaxRoundTripError ||
+          std::abs(b.mBestY - aPoint.moy) > kMaxRoundTripError) {
+        aPoint.mStopped = true;
+        continue;
+      }
+      aPoint.mx = f.mBestX;
+      aPoint.my = f.mBestY;
+      const float aBest2Dist = f.mSecond;
+      const float aBackDist = b.mBest;
+      const float aRival = (aBest2Dist >= kNoDistance) ? kLoneMatchFactor * aBackDist : aBest2Dist;
+      const float aGap = aRival - aBackDist;
+      aPoint.mScore = static_cast<float>(static_cast<double>(aGap) /
+                                         (static_cast<double>(aBackDist) + kScoreEpsilon));
     }
-    aPoint.mx = aBestX;
-    aPoint.my = aBestY;
-    const float aRival = (aBest2Dist >= kNoDistance) ? kLoneMatchFactor * aBackDist : aBest2Dist;
-    const float aGap = aRival - aBackDist;
-    aPoint.mScore = static_cast<float>(static_cast<double>(aGap) /
-                                       (static_cast<double>(aBackDist) + kScoreEpsilon));
   }
 }
