@@ -38,9 +38,10 @@ struct CLevelWork {
   // Motion tensors (times the warp validity) by diagonals; entries 3, 4, 5 of both live in the
   // solver.
   std::vector<float> mDiagST[3], mDiagST2[3];
-  // Every channel's temporal difference and derivatives (EDerivative), and the tensors of one
-  // band of rows.
+  // One band's derivatives of one channel and the band's tensor sums, and the row pointers the
+  // filters along y read.
   std::vector<float> mDerivatives, mBand;
+  std::vector<const float*> mRowTable;
   // The edge map's term by rows.
   std::vector<float> mEdgeRows;
   // The increment by rows.
@@ -82,9 +83,12 @@ QUORVIK_KERNEL float gradientNorm(float a, float b) {
 
 // The derivative planes of one channel, in this order.
 enum EDerivative { kDz, kDx, kDy, kHxx, kHxy, kHyy, kHxz, kHyz, kDerivatives };
-// Rows of a band in which the tensors are summed before they go to the diagonal layout: four
-// blocks of eight, so that each diagonal receives whole cache lines.
-constexpr int kBandRows = 32;
+// Rows of a band in which the motion tensors are formed before they go to the diagonal layout:
+// two blocks of eight, so that each diagonal receives a whole cache line.
+constexpr int kBandRows = 16;
+// Reach of the 5-tap derivative: a band's second derivatives along y read this many rows of
+// first derivatives above and below it.
+constexpr int kReach = 2;
 
 // Adds one channel's brightness and gradient constancy terms at aCount pixels to the twelve
 // tensor entries aST (brightness, entries 0 ... 5) and aST2 (gradient); the first channel
@@ -160,64 +164,73 @@ void accumulateChannel(bool aAvx2, bool aFirst, bool aLast, const float* const* 
   kKernels[aAvx2][aFirst][aLast](aPlanes, aConfidence, aST, aST2, aCount);
 }
 
-// The temporal difference and the derivatives of every channel of the level.
-void derivativePlanes(const CLevelData& aLevel, CLevelWork& w) {
-  const int aXSize = aLevel.mXSize;
-  const int aYSize = aLevel.mYSize;
-  const size_t aCount = static_cast<size_t>(aXSize) * aYSize;
-  fitSize(w.mDerivatives, kDerivatives * aCount * std::max(aLevel.mChannels, 0));
-  const CDerivative<float> aDerivative(5);
-  for (int c = 0; c < aLevel.mChannels; c++) {
-    const float* aFirstPlane = aLevel.mFirst + c * aCount;
-    const float* aSecondPlane = aLevel.mWarped + c * aCount;
-    float* p[kDerivatives];
-    for (int k = 0; k < kDerivatives; k++)
-      p[k] = w.mDerivatives.data() + (static_cast<size_t>(c) * kDerivatives + k) * aCount;
-    for (size_t i = 0; i < aCount; i++) p[kDz][i] = aSecondPlane[i] - aFirstPlane[i];
-    NFilter::filterX(aFirstPlane, p[kDx], aXSize, aYSize, aDerivative);
-    NFilter::filterY(aFirstPlane, p[kDy], aXSize, aYSize, aDerivative);
-    NFilter::filterX(p[kDx], p[kHxx], aXSize, aYSize, aDerivative);
-    NFilter::filterY(p[kDx], p[kHxy], aXSize, aYSize, aDerivative);
-    NFilter::filterY(p[kDy], p[kHyy], aXSize, aYSize, aDerivative);
-    NFilter::filterX(p[kDz], p[kHxz], aXSize, aYSize, aDerivative);
-    NFilter::filterY(p[kDz], p[kHyz], aXSize, aYSize, aDerivative);
-  }
-}
-
 // The brightness and gradient constancy tensors, summed over the channels (in channel order)
-// and multiplied by the warp validity, straight into the diagonal layout: band by band of
-// kBandRows rows, so that the sums never leave the cache.
+// and multiplied by the warp validity, straight into the diagonal layout. The level is worked
+// through band by band of kBandRows rows: a channel's derivatives of the band (the first ones
+// with kReach rows more above and below, which the second derivatives along y read, mirrored
+// at the picture's border), its terms added to the band's sums, the sums moved to the
+// diagonals. All of it stays in cache; every value is the one whole-plane filtering gives.
 void motionTensors(const CLevelData& aLevel, CLevelWork& w, CFlowSystem& s) {
-  derivativePlanes(aLevel, w);
   const int aXSize = aLevel.mXSize;
   const int aYSize = aLevel.mYSize;
   const size_t aCount = static_cast<size_t>(aXSize) * aYSize;
   const size_t aBandCount = static_cast<size_t>(kBandRows) * aXSize;
+  const size_t aHaloCount = static_cast<size_t>(kBandRows + 2 * kReach) * aXSize;
   fitSize(w.mBand, 12 * aBandCount);
+  fitSize(w.mDerivatives, 3 * aHaloCount + 5 * aBandCount);
+  w.mRowTable.resize(aYSize);
   float* aDiagonal[12] = {w.mDiagST[0].data(),  w.mDiagST[1].data(),  w.mDiagST[2].data(),
                           s.mST3.data(),        s.mST4.data(),        s.mST5.data(),
                           w.mDiagST2[0].data(), w.mDiagST2[1].data(), w.mDiagST2[2].data(),
                           s.mST23.data(),       s.mST24.data(),       s.mST25.data()};
   float* aBand[12];
   for (int k = 0; k < 12; k++) aBand[k] = w.mBand.data() + k * aBandCount;
+  // First derivatives and temporal difference with their extra rows, then the second ones.
+  float* aDx = w.mDerivatives.data();
+  float* aDy = aDx + aHaloCount;
+  float* aDz = aDy + aHaloCount;
+  float* aSecond[5];
+  for (int k = 0; k < 5; k++) aSecond[k] = aDz + aHaloCount + k * aBandCount;
+  const CDerivative<float> aDerivative(5);
+  const float** aRows = w.mRowTable.data();
   const bool aAvx2 = useAvx2();
   for (int y0 = 0; y0 < aYSize; y0 += kBandRows) {
-    const int aRows = std::min(kBandRows, aYSize - y0);
-    const int n = aRows * aXSize;
+    const int aBandRows = std::min(kBandRows, aYSize - y0);
+    const int n = aBandRows * aXSize;
     const size_t aStart = static_cast<size_t>(y0) * aXSize;
+    const int aFirstRow = std::max(0, y0 - kReach);
+    const int aLastRow = std::min(aYSize - 1, y0 + aBandRows - 1 + kReach);
+    const int aHaloRows = aLastRow - aFirstRow + 1;
+    const size_t aBandInHalo = static_cast<size_t>(y0 - aFirstRow) * aXSize;
     // Without any channel the tensors are 0 (times the validity).
     if (aLevel.mChannels <= 0)
       for (int k = 0; k < 12; k++)
         for (int i = 0; i < n; i++) aBand[k][i] = 0.0f * aLevel.mConfidence[aStart + i];
     for (int c = 0; c < aLevel.mChannels; c++) {
-      const float* aPlanes[kDerivatives];
-      for (int k = 0; k < kDerivatives; k++)
-        aPlanes[k] =
-            w.mDerivatives.data() + (static_cast<size_t>(c) * kDerivatives + k) * aCount + aStart;
+      const float* aImage = aLevel.mFirst + c * aCount;
+      const float* aWarped = aLevel.mWarped + c * aCount;
+      const size_t aHaloStart = static_cast<size_t>(aFirstRow) * aXSize;
+      NFilter::filterX(aImage + aHaloStart, aDx, aXSize, aHaloRows, aDerivative);
+      for (int y = 0; y < aYSize; y++) aRows[y] = aImage + static_cast<size_t>(y) * aXSize;
+      NFilter::filterYRows(aRows, aXSize, aYSize, aFirstRow, aHaloRows, aDy, aDerivative);
+      for (size_t i = 0; i < static_cast<size_t>(aHaloRows) * aXSize; i++)
+        aDz[i] = aWarped[aHaloStart + i] - aImage[aHaloStart + i];
+      NFilter::filterX(aDx + aBandInHalo, aSecond[0], aXSize, aBandRows, aDerivative);  // hxx
+      NFilter::filterX(aDz + aBandInHalo, aSecond[3], aXSize, aBandRows, aDerivative);  // hxz
+      const float* aHalo[3] = {aDx, aDy, aDz};
+      float* aAlongY[3] = {aSecond[1], aSecond[2], aSecond[4]};  // hxy, hyy, hyz
+      for (int k = 0; k < 3; k++) {
+        for (int y = aFirstRow; y <= aLastRow; y++)
+          aRows[y] = aHalo[k] + static_cast<size_t>(y - aFirstRow) * aXSize;
+        NFilter::filterYRows(aRows, aXSize, aYSize, y0, aBandRows, aAlongY[k], aDerivative);
+      }
+      const float* aPlanes[kDerivatives] = {aDz + aBandInHalo, aDx + aBandInHalo, aDy + aBandInHalo,
+                                            aSecond[0],        aSecond[1],        aSecond[2],
+                                            aSecond[3],        aSecond[4]};
       accumulateChannel(aAvx2, c == 0, c == aLevel.mChannels - 1, aPlanes,
                         aLevel.mConfidence + aStart, aBand, aBand + 6, n);
     }
-    for (int k = 0; k < 12; k++) bandToDiagonals(s, aBand[k], y0, aRows, aDiagonal[k]);
+    for (int k = 0; k < 12; k++) bandToDiagonals(s, aBand[k], y0, aBandRows, aDiagonal[k]);
   }
 }
 
@@ -556,7 +569,7 @@ void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vect
     diagonalDiffusivityBase(aSystem, aChU.data(), aChV.data(), aEdgeTerm);
 }
 
-void reserveLevels(int aXSize, int aYSize, int aChannels) {
+void reserveLevels(int aXSize, int aYSize) {
   CLevelWork& w = tWork;
   const size_t aCount = static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0);
   const size_t aDiagonalCount = aCount + 2 * (static_cast<size_t>(aXSize) + aYSize + 1) + 1;
@@ -568,8 +581,10 @@ void reserveLevels(int aXSize, int aYSize, int aChannels) {
         &s.mR3V,       &s.mDenU,       &s.mDenV,       &w.mDiagST[0],  &w.mDiagST[1],
         &w.mDiagST[2], &w.mDiagST2[0], &w.mDiagST2[1], &w.mDiagST2[2], &w.mR3Sum})
     aArray->reserve(aDiagonalCount);
-  w.mDerivatives.reserve(kDerivatives * aCount * std::max(aChannels, 0));
-  w.mBand.reserve(12 * static_cast<size_t>(kBandRows) * std::max(aXSize, 0));
+  const size_t aRowCount = static_cast<size_t>(std::max(aXSize, 0));
+  w.mDerivatives.reserve((3 * (kBandRows + 2 * kReach) + 5 * kBandRows) * aRowCount);
+  w.mBand.reserve(12 * kBandRows * aRowCount);
+  w.mRowTable.reserve(static_cast<size_t>(std::max(aYSize, 0)));
   for (std::vector<float>* aArray : {&w.mIncU, &w.mIncV}) aArray->reserve(aCount);
   s.mOffset.reserve(static_cast<size_t>(std::max(aXSize + aYSize + 1, 0)));
 }

@@ -33,9 +33,9 @@ struct CLevelData {
 void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vector<float>& aChU,
                          std::vector<float>& aChV);
 
-// Reserves this thread's level buffers for levels of up to X x Y pixels and aChannels
-// channels, so that a pyramid allocates them once instead of at every (larger) level.
-void reserveLevels(int aXSize, int aYSize, int aChannels);
+// Reserves this thread's level buffers for levels of up to X x Y pixels, so that a pyramid
+// allocates them once instead of at every (larger) level.
+void reserveLevels(int aXSize, int aYSize);
 
 // Linearises the model around the flow (aFlowU, aFlowV) and adds the increment found by
 // aFixedPointIterations lagged fixed-point iterations of aSORIterations sweeps each.

@@ -277,7 +277,7 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
   fitSize(w.mU, aFullCount * aProposals);
   fitSize(w.mV, aFullCount * aProposals);
   fitSize(w.mC, aFullCount * aProposals);
-  reserveLevels(aXSize, aYSize, aChannels);
+  reserveLevels(aXSize, aYSize);
   CMatrix<float> aLevelEdges;
   int aSweeps = aSORIterations;
 

@@ -126,6 +126,43 @@ void filterLinesBase(const float* aIn, float* aOut, int aLength, int aStride, in
                     aFilter);
 }
 
+// Output rows aFirstRow ... aFirstRow + aRows - 1 of the y-filter of an X x Y plane whose row y
+// is at aSourceRows[y] (mirrored at the plane's borders), written one after another to aOut.
+QUORVIK_KERNEL void filterRowsKernel(const float* const* aSourceRows, int aXSize, int aYSize,
+                                     int aFirstRow, int aRows, float* aOut,
+                                     const CFilter<float>& aFilter) {
+  const int aA = aFilter.A();
+  const int aTaps = aFilter.B() - aA + 1;
+  const float* c = &aFilter(aA);
+  std::vector<const float*> aTapRows(aTaps);
+  for (int p = aFirstRow; p < aFirstRow + aRows; p++) {
+    for (int j = 0; j < aTaps; j++) aTapRows[j] = aSourceRows[mirror(p + aA + j, aYSize)];
+    float* r = aOut + static_cast<size_t>(p - aFirstRow) * aXSize;
+    if (aTaps == 3) {
+      filterAcross<3>(aTapRows.data(), r, aXSize, c);
+    } else if (aTaps == 5) {
+      filterAcross<5>(aTapRows.data(), r, aXSize, c);
+    } else {
+      for (int x = 0; x < aXSize; x++) {
+        float aSum = 0.0f;
+        for (int j = 0; j < aTaps; j++) aSum += c[j] * aTapRows[j][x];
+        r[x] = aSum;
+      }
+    }
+  }
+}
+
+QUORVIK_AVX2 void filterRowsAvx2(const float* const* aSourceRows, int aXSize, int aYSize,
+                                 int aFirstRow, int aRows, float* aOut,
+                                 const CFilter<float>& aFilter) {
+  filterRowsKernel(aSourceRows, aXSize, aYSize, aFirstRow, aRows, aOut, aFilter);
+}
+
+void filterRowsBase(const float* const* aSourceRows, int aXSize, int aYSize, int aFirstRow,
+                    int aRows, float* aOut, const CFilter<float>& aFilter) {
+  filterRowsKernel(aSourceRows, aXSize, aYSize, aFirstRow, aRows, aOut, aFilter);
+}
+
 void filterLines(const float* aIn, float* aOut, int aLength, int aStride, int aLineCount,
                  int aLineStride, int aPlaneLines, int aPlaneStride,
                  const CFilter<float>& aFilter) {
@@ -219,6 +256,15 @@ void filterX(const float* aIn, float* aOut, int aXSize, int aYSize, const CFilte
 
 void filterY(const float* aIn, float* aOut, int aXSize, int aYSize, const CFilter<float>& aFilter) {
   filterLines(aIn, aOut, aYSize, aXSize, aXSize, 1, aXSize, 0, aFilter);
+}
+
+void filterYRows(const float* const* aSourceRows, int aXSize, int aYSize, int aFirstRow, int aRows,
+                 float* aOut, const CFilter<float>& aFilter) {
+  if (aXSize <= 0 || aYSize <= 0 || aRows <= 0) return;
+  if (useAvx2())
+    filterRowsAvx2(aSourceRows, aXSize, aYSize, aFirstRow, aRows, aOut, aFilter);
+  else
+    filterRowsBase(aSourceRows, aXSize, aYSize, aFirstRow, aRows, aOut, aFilter);
 }
 
 void filter(CTensor<float>& aTensor, const CFilter<float>& aFilter, int, int) {

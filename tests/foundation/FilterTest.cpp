@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -149,6 +150,30 @@ TEST(MaskFilter, EveryAxisEqualsTheSumOfOneSampleAtATime) {
     }
   }
   allowAvx2(true);
+}
+
+TEST(MaskFilter, RowsAlongYReadOnlyTheRowsTheMaskReaches) {
+  // A band of output rows from a table holding only the rows the mask reaches (the others
+  // null): the band must equal those rows of filterY, also at both borders.
+  srand(4);
+  const int X = 11, Y = 17;
+  std::vector<float> aPlane(X * Y), aWhole(X * Y);
+  for (float& v : aPlane) v = rand() / (float)RAND_MAX;
+  for (int aTaps : {3, 5, 2}) {
+    const CDerivative<float> aMask(aTaps);
+    NFilter::filterY(aPlane.data(), aWhole.data(), X, Y, aMask);
+    for (int aFirst : {0, 3, 12, 16}) {
+      const int aRows = std::min(4, Y - aFirst);
+      std::vector<const float*> aTable(Y, nullptr);
+      for (int y = std::max(0, aFirst + aMask.A());
+           y <= std::min(Y - 1, aFirst + aRows - 1 + aMask.B()); y++)
+        aTable[y] = aPlane.data() + y * X;
+      std::vector<float> aBand(aRows * X);
+      NFilter::filterYRows(aTable.data(), X, Y, aFirst, aRows, aBand.data(), aMask);
+      for (int i = 0; i < aRows * X; i++)
+        ASSERT_EQ(aBand[i], aWhole[aFirst * X + i]) << aTaps << " taps from row " << aFirst;
+    }
+  }
 }
 
 TEST(MaskFilter, MaskLongerThanLineStaysInside) {
