@@ -658,19 +658,18 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
                         w.mChV);
 
     // Matching weights around the current flow estimate; pixels without a proposal keep 0.
-    for (const CProposalTerm& t : w.mSortedTerms) {
-      w.mR3Sum[t.mIndex] = 0.0f;
-      s.mR3U[t.mIndex] = 0.0f;
-      s.mR3V[t.mIndex] = 0.0f;
-    }
+    // The sums start at 0 with a pixel's first proposal (its proposals are adjacent).
+    int aPrevious = -1;
     for (const CProposalTerm& t : w.mSortedTerms) {
       const int p = t.mIndex;
       const float eu = t.mU + s.mDU[p] - t.mGeoU;
       const float ev = t.mV + s.mDV[p] - t.mGeoV;
       const float aWeight = robustWeight(aMatchWeight * t.mConfidence, eu * eu + ev * ev);
-      w.mR3Sum[p] += aWeight;
-      s.mR3U[p] += aWeight * (t.mU - t.mGeoU);
-      s.mR3V[p] += aWeight * (t.mV - t.mGeoV);
+      const bool aFirst = p != aPrevious;
+      aPrevious = p;
+      w.mR3Sum[p] = (aFirst ? 0.0f : w.mR3Sum[p]) + aWeight;
+      s.mR3U[p] = (aFirst ? 0.0f : s.mR3U[p]) + aWeight * (t.mU - t.mGeoU);
+      s.mR3V[p] = (aFirst ? 0.0f : s.mR3V[p]) + aWeight * (t.mV - t.mGeoV);
     }
 
     // Data weights and the diagonals of both equations.
