@@ -37,9 +37,13 @@ class CImagePyramid {
   const CTensor<float>& level(int aScale) const;
   float eta() const { return mEta; }
   const CPyramidPlan& plan() const { return mPlan; }
+  // True when every channel of the picture equals channel 0 bit for bit (a grey picture as
+  // colour); then so do those of every level.
+  bool sameChannels() const { return mSameChannels; }
 
  private:
   float mEta;
+  bool mSameChannels;
   CPyramidPlan mPlan;
   CTensor<float> mImage;
   std::vector<CTensor<float>> mLevels;  // index: scale
@@ -68,8 +72,11 @@ void reduceProposals(const std::vector<CProposal>& aProposals, int aXSize, int a
 // upper and lower pairs blended in float and the two rows in double. Where the sample would
 // need pixels outside aSecond (the truncated position outside 0 ... X - 2, 0 ... Y - 2, or not
 // finite) the pixel is invalid: aConfidence 0 and aFirst's value; elsewhere aConfidence is 1.
+// With aSameChannels (every channel of both pictures equals their channel 0) channel 0 is
+// warped and copied.
 void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
-               const float* aU, const float* aV, float* aWarped, float* aConfidence);
+               const float* aU, const float* aV, float* aWarped, float* aConfidence,
+               bool aSameChannels = false);
 
 // COpticFlow::warpingGeometric on pyramids built with its aEta, the pre-smoothing (if any)
 // already applied to the pictures.

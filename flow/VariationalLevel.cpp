@@ -151,6 +151,67 @@ void accumulateTensorsBase(const float* const* aPlanes, const float* aConfidence
   accumulateTensors<kFirst, kLast>(aPlanes, aConfidence, aST, aST2, aCount);
 }
 
+// Three equal channels (a grey picture as colour): each channel adds the same terms, so they
+// are formed once and added three times, as the channel by channel sums would add them.
+QUORVIK_KERNEL void accumulateThreeEqual(const float* const* aPlanes, const float* aConfidence,
+                                         float* const* aST, float* const* aST2, int aCount) {
+  const float* dz = aPlanes[kDz];
+  const float* dx = aPlanes[kDx];
+  const float* dy = aPlanes[kDy];
+  const float* hxx = aPlanes[kHxx];
+  const float* hxy = aPlanes[kHxy];
+  const float* hyy = aPlanes[kHyy];
+  const float* hxz = aPlanes[kHxz];
+  const float* hyz = aPlanes[kHyz];
+  float* st0 = aST[0];
+  float* st1 = aST[1];
+  float* st2 = aST[2];
+  float* st3 = aST[3];
+  float* st4 = aST[4];
+  float* st5 = aST[5];
+  float* sg0 = aST2[0];
+  float* sg1 = aST2[1];
+  float* sg2 = aST2[2];
+  float* sg3 = aST2[3];
+  float* sg4 = aST2[4];
+  float* sg5 = aST2[5];
+  QUORVIK_IVDEP
+  for (int i = 0; i < aCount; i++) {
+    // ((0 + t) + t) + t, then times the warp validity.
+    auto sum = [&](float t) {
+      float aSum = 0.0f + t;
+      aSum += t;
+      aSum += t;
+      return aSum * aConfidence[i];
+    };
+    const float n = gradientNorm(dx[i], dy[i]);
+    st0[i] = sum(n * dx[i] * dx[i]);
+    st1[i] = sum(n * dy[i] * dy[i]);
+    st2[i] = sum(n * dz[i] * dz[i]);
+    st3[i] = sum(n * dx[i] * dy[i]);
+    st4[i] = sum(n * dx[i] * dz[i]);
+    st5[i] = sum(n * dy[i] * dz[i]);
+    const float nx = gradientNorm(hxx[i], hxy[i]);
+    const float ny = gradientNorm(hyy[i], hxy[i]);
+    sg0[i] = sum(nx * hxx[i] * hxx[i] + ny * hxy[i] * hxy[i]);
+    sg1[i] = sum(nx * hxy[i] * hxy[i] + ny * hyy[i] * hyy[i]);
+    sg2[i] = sum(nx * hxz[i] * hxz[i] + ny * hyz[i] * hyz[i]);
+    sg3[i] = sum((nx * hxx[i] + ny * hyy[i]) * hxy[i]);
+    sg4[i] = sum(nx * hxz[i] * hxx[i] + ny * hxy[i] * hyz[i]);
+    sg5[i] = sum(nx * hxz[i] * hxy[i] + ny * hyz[i] * hyy[i]);
+  }
+}
+
+QUORVIK_AVX2 void accumulateThreeEqualAvx2(const float* const* aPlanes, const float* aConfidence,
+                                           float* const* aST, float* const* aST2, int aCount) {
+  accumulateThreeEqual(aPlanes, aConfidence, aST, aST2, aCount);
+}
+
+void accumulateThreeEqualBase(const float* const* aPlanes, const float* aConfidence,
+                              float* const* aST, float* const* aST2, int aCount) {
+  accumulateThreeEqual(aPlanes, aConfidence, aST, aST2, aCount);
+}
+
 // One channel's terms, the first and last channel told apart (a single one is both).
 void accumulateChannel(bool aAvx2, bool aFirst, bool aLast, const float* const* aPlanes,
                        const float* aConfidence, float* const* aST, float* const* aST2,
@@ -206,7 +267,9 @@ void motionTensors(const CLevelData& aLevel, CLevelWork& w, CFlowSystem& s) {
     if (aLevel.mChannels <= 0)
       for (int k = 0; k < 12; k++)
         for (int i = 0; i < n; i++) aBand[k][i] = 0.0f * aLevel.mConfidence[aStart + i];
-    for (int c = 0; c < aLevel.mChannels; c++) {
+    // Three equal channels need the derivatives of one.
+    const bool aThreeEqual = aLevel.mSameChannels && aLevel.mChannels == 3;
+    for (int c = 0; c < (aThreeEqual ? 1 : aLevel.mChannels); c++) {
       const float* aImage = aLevel.mFirst + c * aCount;
       const float* aWarped = aLevel.mWarped + c * aCount;
       const size_t aHaloStart = static_cast<size_t>(aFirstRow) * aXSize;
@@ -227,8 +290,13 @@ void motionTensors(const CLevelData& aLevel, CLevelWork& w, CFlowSystem& s) {
       const float* aPlanes[kDerivatives] = {aDz + aBandInHalo, aDx + aBandInHalo, aDy + aBandInHalo,
                                             aSecond[0],        aSecond[1],        aSecond[2],
                                             aSecond[3],        aSecond[4]};
-      accumulateChannel(aAvx2, c == 0, c == aLevel.mChannels - 1, aPlanes,
-                        aLevel.mConfidence + aStart, aBand, aBand + 6, n);
+      if (aThreeEqual && aAvx2)
+        accumulateThreeEqualAvx2(aPlanes, aLevel.mConfidence + aStart, aBand, aBand + 6, n);
+      else if (aThreeEqual)
+        accumulateThreeEqualBase(aPlanes, aLevel.mConfidence + aStart, aBand, aBand + 6, n);
+      else
+        accumulateChannel(aAvx2, c == 0, c == aLevel.mChannels - 1, aPlanes,
+                          aLevel.mConfidence + aStart, aBand, aBand + 6, n);
     }
     for (int k = 0; k < 12; k++) bandToDiagonals(s, aBand[k], y0, aBandRows, aDiagonal[k]);
   }

@@ -24,6 +24,9 @@ struct CLevelData {
   const float* mGeoC = nullptr;
   // Optional edge map (one plane) or null.
   const float* mEdgeMap = nullptr;
+  // True when every channel of the first and of the warped picture equals channel 0 bit for
+  // bit (a grey picture as colour); the tensors are then formed from channel 0 alone.
+  bool mSameChannels = false;
 };
 
 // The smoothness weights of COpticFlow::diffusivity computed on the solver's diagonal layout

@@ -132,8 +132,14 @@ void fitSize(std::vector<float>& aArray, size_t aCount) {
 // A picture one pixel wide or high has no pixel pair to blend: every sample is invalid there
 // (a position between -1 and 0 would need the missing second column or row).
 void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize, int aChannels,
-               const float* aU, const float* aV, float* aWarped, float* aConfidence) {
+               const float* aU, const float* aV, float* aWarped, float* aConfidence,
+               bool aSameChannels) {
   const int aCount = aXSize * aYSize;
+  if (aSameChannels && aChannels > 1) {
+    warpImage(aFirst, aSecond, aXSize, aYSize, 1, aU, aV, aWarped, aConfidence);
+    for (int c = 1; c < aChannels; c++) std::copy(aWarped, aWarped + aCount, aWarped + c * aCount);
+    return;
+  }
   if (aXSize < 2 || aYSize < 2) {
     std::fill(aConfidence, aConfidence + aCount, 0.0f);
     std::copy(aFirst, aFirst + aCount * aChannels, aWarped);
@@ -171,7 +177,11 @@ bool CPyramidPlan::skipped(int aScale) const {
 }
 
 CImagePyramid::CImagePyramid(const CTensor<float>& aImage, float aEta)
-    : mEta(aEta), mPlan(aImage.xSize(), aImage.ySize(), aEta), mImage(aImage) {
+    : mEta(aEta), mSameChannels(true), mPlan(aImage.xSize(), aImage.ySize(), aEta), mImage(aImage) {
+  const size_t aPlane = static_cast<size_t>(aImage.xSize()) * aImage.ySize();
+  for (int c = 1; c < aImage.zSize() && mSameChannels; c++)
+    mSameChannels =
+        std::memcmp(aImage.data(), aImage.data() + c * aPlane, aPlane * sizeof(float)) == 0;
   mLevels.resize(static_cast<size_t>(mPlan.maxScale()) + 1);
   if (mPlan.maxScale() == 0) return;
   const CAreaReducer aReducer(aImage);
@@ -301,6 +311,8 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
     aLevel.mYSize = aNewY;
     aLevel.mChannels = aChannels;
     aLevel.mFirst = aLevelFirst.data();
+    // A grey pair as colour: every level, and every warp of it, has equal channels.
+    aLevel.mSameChannels = aFirst.sameChannels() && aSecond.sameChannels();
     aLevel.mProposals = aProposals;
     aLevel.mGeoU = aGeometricU.data();
     aLevel.mGeoV = aGeometricV.data();
@@ -340,7 +352,7 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
     float* aFlowV = aFlow.data() + aCount;
     if (s != aMaxScale) {
       warpImage(aLevelFirst.data(), aLevelSecond.data(), aNewX, aNewY, aChannels, aFlowU, aFlowV,
-                w.mWarped.data(), w.mConfidence.data());
+                w.mWarped.data(), w.mConfidence.data(), aLevel.mSameChannels);
       aLevel.mWarped = w.mWarped.data();
     } else {
       std::fill(w.mConfidence.begin(), w.mConfidence.begin() + aCount, 1.0f);

@@ -3,6 +3,7 @@
 // confidence-weighted reduction. The float/double points of the arithmetic are fixed because
 // the flow computed on the pyramid depends on the exact values.
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -310,8 +311,18 @@ CAreaReducer::CAreaReducer(const CTensor<float>& aPicture)
   const size_t aPlane = static_cast<size_t>(std::max(mXSize, 0)) * std::max(mYSize, 0);
   mRows.assign(aPicture.data(), aPicture.data() + aPlane * std::max(mZSize, 0));
   mColumns.resize(mRows.size());
-  for (int z = 0; z < mZSize; z++)
-    transpose(mRows.data() + aPlane * z, mYSize, mXSize, mColumns.data() + aPlane * z);
+  mSource.resize(std::max(mZSize, 0));
+  for (int z = 0; z < mZSize; z++) {
+    // A channel equal to an earlier one, bit for bit (a grey picture's), has the same
+    // reductions: it is reduced once.
+    mSource[z] = z;
+    for (int e = 0; e < z && mSource[z] == z; e++)
+      if (mSource[e] == e && std::memcmp(mRows.data() + aPlane * e, mRows.data() + aPlane * z,
+                                         aPlane * sizeof(float)) == 0)
+        mSource[z] = e;
+    if (mSource[z] == z)
+      transpose(mRows.data() + aPlane * z, mYSize, mXSize, mColumns.data() + aPlane * z);
+  }
 }
 
 void CAreaReducer::reduce(int aNewXSize, int aNewYSize, CTensor<float>& aResult,
@@ -336,6 +347,12 @@ void CAreaReducer::reduce(int aNewXSize, int aNewYSize, CTensor<float>& aResult,
   float* aColumnsOut = aWork.data();
   float* aMiddle = aWork.data() + aMiddlePlane;
   for (int z = 0; z < mZSize; z++) {
+    float* aOut = aResult.data() + aNewPlane * z;
+    if (mSource[z] != z) {
+      const float* aSame = aResult.data() + aNewPlane * mSource[z];
+      std::copy(aSame, aSame + aNewPlane, aOut);
+      continue;
+    }
     // Along x: the columns of the picture are rows of mColumns, so the walk moves whole
     // columns; the result is turned back into rows.
     const float* aRowsIn = mRows.data() + aPlane * z;
@@ -346,7 +363,6 @@ void CAreaReducer::reduce(int aNewXSize, int aNewYSize, CTensor<float>& aResult,
       aRowsIn = aMiddle;
     }
     // Along y: the walk moves whole rows.
-    float* aOut = aResult.data() + aNewPlane * z;
     if (aNewY != mYSize) {
       std::fill(aOut, aOut + aNewPlane, 0.0f);
       walkRowsDispatch(aStepsY, aRowsIn, aOut, aNewX);

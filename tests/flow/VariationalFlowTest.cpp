@@ -10,6 +10,7 @@
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
 #include "flow/FlowPyramid.h"
+#include "flow/VariationalLevel.h"
 #include "foundation/Simd.h"
 
 using namespace flowtest;
@@ -154,6 +155,47 @@ TEST(Variational, WarpEqualsThePlainBilinearSample) {
     }
   }
   allowAvx2(true);
+}
+
+TEST(Variational, GreyPicturesTakeTheirTensorsAndWarpFromOneChannel) {
+  // Three equal channels are warped once and give their tensors from one channel's terms
+  // added three times; the level's flow must be that of the channel by channel computation.
+  const int X = 37, Y = 29, n = X * Y;
+  const std::vector<Blob> aBlobs = randomBlobs(X, Y, 60, 2, 5);
+  const CTensor<float> aColour1 = render(aBlobs, X, Y), aColour2 = render(aBlobs, X, Y, 1.3, -0.7);
+  std::vector<float> aFirst(3 * n), aSecond(3 * n), aU(n), aV(n, 0.25f);
+  for (int c = 0; c < 3; c++)
+    for (int i = 0; i < n; i++) {
+      aFirst[i + c * n] = aColour1[i];
+      aSecond[i + c * n] = aColour2[i];
+    }
+  for (int i = 0; i < n; i++) aU[i] = 0.5f + 0.01f * (i % X) - 2.0f * (i % 7 == 0);
+  std::vector<float> aGeoU(n, 0.0f), aGeoV(n, 0.0f), aGeoC(n, 0.0f);
+  aGeoU[300] = 1.5f;
+  aGeoC[300] = 3.0f;
+  std::vector<float> aFlow[2];
+  for (bool aSame : {false, true}) {
+    std::vector<float> aWarped(3 * n), aValid(n);
+    warpImage(aFirst.data(), aSecond.data(), X, Y, 3, aU.data(), aV.data(), aWarped.data(),
+              aValid.data(), aSame);
+    CLevelData aLevel;
+    aLevel.mXSize = X;
+    aLevel.mYSize = Y;
+    aLevel.mChannels = 3;
+    aLevel.mFirst = aFirst.data();
+    aLevel.mWarped = aWarped.data();
+    aLevel.mConfidence = aValid.data();
+    aLevel.mProposals = 1;
+    aLevel.mGeoU = aGeoU.data();
+    aLevel.mGeoV = aGeoV.data();
+    aLevel.mGeoC = aGeoC.data();
+    aLevel.mSameChannels = aSame;
+    std::vector<float>& aResult = aFlow[aSame];
+    aResult = aU;
+    aResult.insert(aResult.end(), aV.begin(), aV.end());
+    solveLevel(aLevel, aResult.data(), aResult.data() + n, 70, 400, 5, 0, 3, 5, 1.85f, 1);
+  }
+  for (int i = 0; i < 2 * n; i++) ASSERT_EQ(aFlow[1][i], aFlow[0][i]) << i;
 }
 
 TEST(Variational, TinyPicturesStillGetAFlow) {

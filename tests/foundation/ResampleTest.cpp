@@ -172,29 +172,37 @@ TEST(AreaReducer, EveryReductionEqualsDownsample) {
   srand(5);
   CTensor<float> aPicture(37, 23, 3);
   for (int i = 0; i < aPicture.size(); i++) aPicture[i] = 255.0f * rand() / (float)RAND_MAX;
-  const CAreaReducer aReducer(aPicture);
+  // A grey picture's repeated channels are reduced once.
+  CTensor<float> aGrey(37, 23, 3);
+  for (int c = 0; c < 3; c++)
+    for (int i = 0; i < 37 * 23; i++) aGrey[i + c * 37 * 23] = aPicture[i];
   std::vector<float> aWork;
   CTensor<float> aResult;
-  for (bool aAvx2 : {true, false}) {
-    allowAvx2(aAvx2);
-    for (const auto& aSize : {std::pair<int, int>{36, 22},
-                              {35, 23},
-                              {37, 20},
-                              {19, 12},
-                              {17, 13},
-                              {5, 3},
-                              {1, 1},
-                              {37, 23}}) {
-      CTensor<float> aExpected(aPicture);
-      aExpected.downsample(aSize.first, aSize.second);
-      aReducer.reduce(aSize.first, aSize.second, aResult, aWork);
-      ASSERT_EQ(aResult.xSize(), aSize.first);
-      ASSERT_EQ(aResult.ySize(), aSize.second);
-      ASSERT_EQ(aResult.zSize(), 3);
-      for (int i = 0; i < aExpected.size(); i++)
-        ASSERT_EQ(aResult[i], aExpected[i]) << aSize.first << "x" << aSize.second << " at " << i;
+  EXPECT_FALSE(CAreaReducer(aPicture).channelsEqual());
+  EXPECT_TRUE(CAreaReducer(aGrey).channelsEqual());
+  for (const CTensor<float>* aSource : {&aPicture, &aGrey})
+    for (bool aAvx2 : {true, false}) {
+      const CTensor<float>& aPicture = *aSource;
+      const CAreaReducer aReducer(aPicture);
+      allowAvx2(aAvx2);
+      for (const auto& aSize : {std::pair<int, int>{36, 22},
+                                {35, 23},
+                                {37, 20},
+                                {19, 12},
+                                {17, 13},
+                                {5, 3},
+                                {1, 1},
+                                {37, 23}}) {
+        CTensor<float> aExpected(aPicture);
+        aExpected.downsample(aSize.first, aSize.second);
+        aReducer.reduce(aSize.first, aSize.second, aResult, aWork);
+        ASSERT_EQ(aResult.xSize(), aSize.first);
+        ASSERT_EQ(aResult.ySize(), aSize.second);
+        ASSERT_EQ(aResult.zSize(), 3);
+        for (int i = 0; i < aExpected.size(); i++)
+          ASSERT_EQ(aResult[i], aExpected[i]) << aSize.first << "x" << aSize.second << " at " << i;
+      }
     }
-  }
   allowAvx2(true);
 }
 
