@@ -18,10 +18,6 @@
 
 #include "foundation/Simd.h"
 
-#if QUORVIK_HAS_AVX2_TARGET
-#include <immintrin.h>
-#endif
-
 void CFlowSystem::resize(int aXSize, int aYSize) {
   mXSize = std::max(aXSize, 0);
   mYSize = std::max(aYSize, 0);
@@ -166,25 +162,6 @@ void copyBetween(const CFlowSystem& s, bool aToDiagonals, const float* aIn, cons
 }
 
 #if QUORVIK_HAS_AVX2_TARGET
-// Transposes the 8 x 8 block held in r[0 .. 7] (r[i] becomes column i).
-QUORVIK_AVX2 inline __attribute__((always_inline)) void transpose8(__m256* r) {
-  const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
-  const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
-  const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
-  const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
-  const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
-  const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
-  const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
-  const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
-  r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
-  r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
-  r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
-  r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
-  r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
-  r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
-  r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
-  r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
-}
 
 // Blocks of eight rows (a band y0 ... y0 + 7, y0 a multiple of 8) by eight diagonals: where
 // all of them lie inside the picture, row y0 + k of the block starts at x = d - y0 - k, so
@@ -224,11 +201,11 @@ QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const
           r[k] = _mm256_loadu_ps(aIn + i);
           if (aScale != nullptr) r[k] = _mm256_mul_ps(r[k], _mm256_loadu_ps(aScale + i));
         }
-        transpose8(r);
+        transpose8x8(r);
         for (int j = 0; j < 8; j++) _mm256_storeu_ps(aOut + s.mOffset[d + j + 1] + y0, r[j]);
       } else {
         for (int j = 0; j < 8; j++) r[j] = _mm256_loadu_ps(aIn + s.mOffset[d + j + 1] + y0);
-        transpose8(r);
+        transpose8x8(r);
         for (int k = 0; k < 8; k++)
           _mm256_storeu_ps(aOut + static_cast<std::ptrdiff_t>(y0 + k) * X + (d - y0 - k) - aRowBase,
                            r[k]);

@@ -36,6 +36,10 @@ constexpr int kMaxRoundTripError = 1;
 constexpr float kLoneMatchFactor = 10.0f;
 constexpr double kScoreEpsilon = 1e-6;
 
+// Values per pixel in a descriptor field.
+constexpr int kStride = CHOGField::kFieldStride;
+static_assert(kStride >= 16 && kHOGBins <= 16, "two vectors of eight hold a pixel's bins");
+
 // Candidates whose descriptor distances are computed side by side.
 constexpr int kBatch = 8;
 
@@ -47,13 +51,13 @@ std::vector<std::ptrdiff_t> descriptorOffsets(int aXSize) {
   for (int dy = -kDescriptorSpacing; dy <= kDescriptorSpacing; dy += kDescriptorSpacing)
     for (int dx = -kDescriptorSpacing; dx <= kDescriptorSpacing; dx += kDescriptorSpacing)
       for (int b = 0; b < kHOGBins; b++)
-        aOffsets.push_back((dx + static_cast<std::ptrdiff_t>(aXSize) * dy) * kHOGBins + b);
+        aOffsets.push_back((dx + static_cast<std::ptrdiff_t>(aXSize) * dy) * kStride + b);
   return aOffsets;
 }
 
 // Start of pixel (x, y) in a pixel-major HOG field.
 inline std::ptrdiff_t pixelBase(int x, int y, int aXSize) {
-  return (x + static_cast<std::ptrdiff_t>(aXSize) * y) * kHOGBins;
+  return (x + static_cast<std::ptrdiff_t>(aXSize) * y) * kStride;
 }
 
 // Squared distance between aDescriptor and the descriptor at aHOG[aBase + offsets], summed in
@@ -88,23 +92,29 @@ void batchDistancesPlain(const float* aDescriptor, const float* aHOG, const std:
 
 #if QUORVIK_HAS_AVX2_TARGET
 // The candidates in the lanes of one vector: every lane adds its own terms in descriptor
-// order, the batch stops after a run of 15 once every lane has reached aBound. The field must
-// have fewer than 2^31 values (32-bit lane indices).
+// order, the batch stops after a position (a run of 15 bins) once every lane has reached
+// aBound. A position's bins of the eight candidates are read as two rows of eight values per
+// candidate and turned into one vector per bin.
 QUORVIK_AVX2 void batchDistancesAvx2(const float* aDescriptor, const float* aHOG,
                                      const std::ptrdiff_t* aBases, int aCount,
                                      const std::ptrdiff_t* aOffsets, float aBound, float* aOut) {
-  int aLanes[kBatch];
-  for (int l = 0; l < kBatch; l++) aLanes[l] = static_cast<int>(aBases[l < aCount ? l : 0]);
-  const __m256i aBase = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(aLanes));
+  const float* aLanes[kBatch];
+  for (int l = 0; l < kBatch; l++) aLanes[l] = aHOG + aBases[l < aCount ? l : 0];
   const __m256 aBoundLanes = _mm256_set1_ps(aBound);
   const int aLive = (1 << aCount) - 1;
   __m256 aSum = _mm256_setzero_ps();
   for (int k = 0; k < kDescriptorSize; k += kHOGBins) {
-    for (int b = k; b < k + kHOGBins; b++) {
-      const __m256i aIndex =
-          _mm256_add_epi32(aBase, _mm256_set1_epi32(static_cast<int>(aOffsets[b])));
-      const __m256 d =
-          _mm256_sub_ps(_mm256_set1_ps(aDescriptor[b]), _mm256_i32gather_ps(aHOG, aIndex, 4));
+    // aOffsets[k] is the position's first bin; its bins follow one another.
+    __m256 aLow[8], aHigh[8];
+    for (int l = 0; l < kBatch; l++) {
+      aLow[l] = _mm256_loadu_ps(aLanes[l] + aOffsets[k]);
+      aHigh[l] = _mm256_loadu_ps(aLanes[l] + aOffsets[k] + 8);
+    }
+    transpose8x8(aLow);
+    transpose8x8(aHigh);
+    for (int b = 0; b < kHOGBins; b++) {
+      const __m256 aValue = b < 8 ? aLow[b] : aHigh[b - 8];
+      const __m256 d = _mm256_sub_ps(_mm256_set1_ps(aDescriptor[k + b]), aValue);
       aSum = _mm256_add_ps(aSum, _mm256_mul_ps(d, d));
     }
     const int aDone = _mm256_movemask_ps(_mm256_cmp_ps(aSum, aBoundLanes, _CMP_GE_OQ));
@@ -210,13 +220,15 @@ QUORVIK_AVX2 int filterCandidatesAvx2(const int* aXs, int aCount, std::ptrdiff_t
 
 CHOGField::CHOGField(const CTensor<float>& aHOG) : mXSize(aHOG.xSize()), mYSize(aHOG.ySize()) {
   const size_t aPlane = static_cast<size_t>(mXSize) * mYSize;
-  mBins.resize(aPlane * kHOGBins);
+  mBins.resize(aPlane * kFieldStride);
   const float* aBin[kHOGBins];
   for (int b = 0; b < kHOGBins; b++) aBin[b] = aHOG.data() + static_cast<size_t>(b) * aPlane;
   // Written in order, read from the 15 planes as parallel streams.
   float* aOut = mBins.data();
-  for (size_t i = 0; i < aPlane; i++)
+  for (size_t i = 0; i < aPlane; i++) {
     for (int b = 0; b < kHOGBins; b++) *aOut++ = aBin[b][i];
+    for (int b = kHOGBins; b < kFieldStride; b++) *aOut++ = 0.0f;
+  }
 }
 
 void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
@@ -318,7 +330,7 @@ void runSearches(CSearch* aSearches, int aCount, const CSearchData& aData, std::
         CCandidates& b = s.mBatch;
         b.mX[b.mCount] = aPassing[i];
         b.mY[b.mCount] = y;
-        b.mBase[b.mCount] = (aRow + aPassing[i]) * kHOGBins;
+        b.mBase[b.mCount] = (aRow + aPassing[i]) * kStride;
         if (++b.mCount == kBatch) finishBatch(s, aData);
       }
     }
@@ -338,13 +350,13 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
   const int aYSize = aHOG2.ySize();
   const std::vector<std::ptrdiff_t> aOffsets = descriptorOffsets(aXSize);
   const std::ptrdiff_t* aOff = aOffsets.data();
-  // Vector lanes address the field with 32-bit indices.
   CBatchDistances aDistances = batchDistancesPlain;
   CCandidateFilter aFilter = filterCandidatesPlain;
 #if QUORVIK_HAS_AVX2_TARGET
-  if (useAvx2() && static_cast<long long>(aXSize) * aYSize * kHOGBins < (1LL << 31)) {
+  if (useAvx2()) {
     aDistances = batchDistancesAvx2;
-    aFilter = filterCandidatesAvx2;
+    // The filter gathers with 32-bit indices into the planes.
+    if (static_cast<long long>(aXSize) * aYSize < (1LL << 31)) aFilter = filterCandidatesAvx2;
   }
 #endif
   // The admissible displacements of each row of the window, ascending: the searches visit

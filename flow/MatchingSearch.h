@@ -9,15 +9,17 @@
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 
-// A frame's HOG as the search reads it: the 15 bins of each pixel side by side (pixel-major),
-// so that a point descriptor is nine runs of 15 consecutive values instead of 135 values a
-// plane apart.
+// A frame's HOG as the search reads it: the 15 bins of each pixel side by side (pixel-major)
+// in a slot of kFieldStride values (the last one 0), so that a point descriptor is nine
+// cache-line sized runs instead of 135 values a plane apart.
 class CHOGField {
  public:
   explicit CHOGField(const CTensor<float>& aHOG);
   int xSize() const { return mXSize; }
   int ySize() const { return mYSize; }
-  // The bins of pixel (x, y) start at data() + (x + X * y) * 15.
+  // Values per pixel.
+  static constexpr int kFieldStride = 16;
+  // The bins of pixel (x, y) start at data() + (x + X * y) * kFieldStride.
   const float* data() const { return mBins.data(); }
 
  private:
