@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "flow/CHOGDescriptor.h"
@@ -125,6 +126,15 @@ QUORVIK_AVX2 void batchDistancesAvx2(const float* aDescriptor, const float* aHOG
   for (int l = 0; l < aCount; l++) aOut[l] = aAll[l];
 }
 #endif
+
+// True when every channel of aImage equals channel 0 bit for bit.
+bool equalChannels(const CTensor<float>& aImage) {
+  const size_t aPlane = static_cast<size_t>(aImage.xSize()) * aImage.ySize();
+  for (int c = 1; c < aImage.zSize(); c++)
+    if (std::memcmp(aImage.data(), aImage.data() + c * aPlane, aPlane * sizeof(float)) != 0)
+      return false;
+  return true;
+}
 
 // Candidates collected in visiting order until their distances are computed together.
 struct CCandidates {
@@ -368,7 +378,11 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
       if (aAllowed(c, r)) aColumns.push_back(c);
     aRowStart[static_cast<size_t>(r) + 1] = static_cast<int>(aColumns.size());
   }
-  const std::ptrdiff_t aPlane = static_cast<std::ptrdiff_t>(aXSize) * aYSize;
+  // In a grey pair (every channel equal to channel 0 in both images) the colour test reads
+  // channel 0 for every channel: the same values, from one plane instead of three.
+  const std::ptrdiff_t aPlane = equalChannels(aImage1) && equalChannels(aImage2)
+                                    ? 0
+                                    : static_cast<std::ptrdiff_t>(aXSize) * aYSize;
   const CSearchData aForward = {
       aImage2.data(), aEnergy2.data(), aHOG2.data(),     aPlane,     aXSize, true,
       aOff,           aColumns.data(), aRowStart.data(), aDistances, aFilter};

@@ -18,9 +18,16 @@ struct Pair {
   Frame mFirst, mSecond;
 };
 
-Pair shiftedPair(int aXSize, int aYSize, double aU, double aV) {
+Pair shiftedPair(int aXSize, int aYSize, double aU, double aV, bool aGrey = false) {
   const std::vector<Blob> aBlobs = randomBlobs(aXSize, aYSize, aXSize * aYSize / 40, 2.0f, 5.0f);
-  return {prepare(render(aBlobs, aXSize, aYSize)), prepare(render(aBlobs, aXSize, aYSize, aU, aV))};
+  CTensor<float> aFirst = render(aBlobs, aXSize, aYSize);
+  CTensor<float> aSecond = render(aBlobs, aXSize, aYSize, aU, aV);
+  // A grey pair: the red channel in all three.
+  for (int i = 0; aGrey && i < 2 * aXSize * aYSize; i++) {
+    aFirst[aXSize * aYSize + i] = aFirst[i % (aXSize * aYSize)];
+    aSecond[aXSize * aYSize + i] = aSecond[i % (aXSize * aYSize)];
+  }
+  return {prepare(aFirst), prepare(aSecond)};
 }
 
 // The matcher as written down: every admissible candidate in row order, full descriptor
@@ -97,33 +104,36 @@ void plainMatching(std::vector<CMatch>& aPoints, const Frame& f1, const Frame& f
 TEST(Matching, EqualsOneCandidateAtATime) {
   // The search computes distances of several candidates at once (also in AVX2 lanes), stops
   // them early and filters candidates several at a time; its matches and scores must be those
-  // of the plain search, for sparse and full allowed sets, with and without AVX2.
-  const Pair p = shiftedPair(72, 56, 3, -2);
-  srand(11);
-  for (bool aAvx2 : {true, false}) {
-    allowAvx2(aAvx2);
-    for (int aDensity : {100, 60, 15}) {
-      CMatrix<bool> aAllowed(23, 19);
-      for (int i = 0; i < aAllowed.size(); i++) aAllowed[i] = rand() % 100 < aDensity;
-      std::vector<CMatch> aPoints, aExpected;
-      for (int y = 2; y < 56; y += 3)
-        for (int x = 3; x < 72; x += 3) aPoints.emplace_back(x, y);
-      aExpected = aPoints;
-      CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG,
-                             p.mSecond.mHOG, p.mFirst.mEnergy, p.mSecond.mEnergy, -8, -11, 14, 7,
-                             aAllowed);
-      plainMatching(aExpected, p.mFirst, p.mSecond, -8, -11, 14, 7, aAllowed);
-      int aAccepted = 0;
-      for (size_t k = 0; k < aPoints.size(); k++) {
-        const CMatch &a = aPoints[k], &e = aExpected[k];
-        ASSERT_EQ(a.mStopped, e.mStopped) << a.mox << "," << a.moy << " density " << aDensity;
-        if (e.mStopped) continue;
-        aAccepted++;
-        ASSERT_EQ(a.mx, e.mx) << a.mox << "," << a.moy;
-        ASSERT_EQ(a.my, e.my) << a.mox << "," << a.moy;
-        ASSERT_EQ(a.mScore, e.mScore) << a.mox << "," << a.moy;
+  // of the plain search, for sparse and full allowed sets, with and without AVX2, in colour
+  // and in grey (whose colour test reads one channel for all three).
+  for (bool aGrey : {false, true}) {
+    const Pair p = shiftedPair(72, 56, 3, -2, aGrey);
+    srand(11);
+    for (bool aAvx2 : {true, false}) {
+      allowAvx2(aAvx2);
+      for (int aDensity : {100, 60, 15}) {
+        CMatrix<bool> aAllowed(23, 19);
+        for (int i = 0; i < aAllowed.size(); i++) aAllowed[i] = rand() % 100 < aDensity;
+        std::vector<CMatch> aPoints, aExpected;
+        for (int y = 2; y < 56; y += 3)
+          for (int x = 3; x < 72; x += 3) aPoints.emplace_back(x, y);
+        aExpected = aPoints;
+        CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG,
+                               p.mSecond.mHOG, p.mFirst.mEnergy, p.mSecond.mEnergy, -8, -11, 14, 7,
+                               aAllowed);
+        plainMatching(aExpected, p.mFirst, p.mSecond, -8, -11, 14, 7, aAllowed);
+        int aAccepted = 0;
+        for (size_t k = 0; k < aPoints.size(); k++) {
+          const CMatch &a = aPoints[k], &e = aExpected[k];
+          ASSERT_EQ(a.mStopped, e.mStopped) << a.mox << "," << a.moy << " density " << aDensity;
+          if (e.mStopped) continue;
+          aAccepted++;
+          ASSERT_EQ(a.mx, e.mx) << a.mox << "," << a.moy;
+          ASSERT_EQ(a.my, e.my) << a.mox << "," << a.moy;
+          ASSERT_EQ(a.mScore, e.mScore) << a.mox << "," << a.moy;
+        }
+        EXPECT_GT(aAccepted, 20) << "density " << aDensity;
       }
-      EXPECT_GT(aAccepted, 20) << "density " << aDensity;
     }
   }
   allowAvx2(true);
