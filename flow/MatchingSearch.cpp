@@ -286,6 +286,7 @@ struct CSearchData {
   const std::ptrdiff_t* mOffsets;
   const int* mColumns;
   const int* mRowStart;
+  int mWidth;  // of the allowed set
   CBatchDistances mDistances;
   CCandidateFilter mFilter;
 };
@@ -324,10 +325,14 @@ void runSearches(CSearch* aSearches, int aCount, const CSearchData& aData, std::
       CSearch& s = aSearches[k];
       if (y < s.mFromY || y > s.mToY) continue;
       const int r = s.mRowSign * (y - s.mRowOrigin);
+      const int* aFirst = aData.mColumns + aData.mRowStart[r];
       const int* aLast = aData.mColumns + aData.mRowStart[r + 1];
+      // A window inside the picture takes whole rows of the allowed set.
       const int* aBegin =
-          std::lower_bound(aData.mColumns + aData.mRowStart[r], aLast, s.mColumnLow);
-      const int* aEnd = std::upper_bound(aBegin, aLast, s.mColumnHigh);
+          s.mColumnLow <= 0 ? aFirst : std::lower_bound(aFirst, aLast, s.mColumnLow);
+      const int* aEnd = s.mColumnHigh >= aData.mWidth - 1
+                            ? aLast
+                            : std::upper_bound(aBegin, aLast, s.mColumnHigh);
       const int n = static_cast<int>(aEnd - aBegin);
       if (s.mXSign > 0)
         for (int i = 0; i < n; i++) aXs[i] = s.mXOrigin + aBegin[i];
@@ -384,11 +389,11 @@ void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImag
                                     ? 0
                                     : static_cast<std::ptrdiff_t>(aXSize) * aYSize;
   const CSearchData aForward = {
-      aImage2.data(), aEnergy2.data(), aHOG2.data(),     aPlane,     aXSize, true,
-      aOff,           aColumns.data(), aRowStart.data(), aDistances, aFilter};
-  const CSearchData aBackward = {aImage1.data(),   aEnergy1.data(), aHOG1.data(), aPlane,
-                                 aXSize,           false,           aOff,         aColumns.data(),
-                                 aRowStart.data(), aDistances,      aFilter};
+      aImage2.data(), aEnergy2.data(), aHOG2.data(),     aPlane,           aXSize,     true,
+      aOff,           aColumns.data(), aRowStart.data(), aAllowed.xSize(), aDistances, aFilter};
+  const CSearchData aBackward = {
+      aImage1.data(), aEnergy1.data(), aHOG1.data(),     aPlane,           aXSize,     false,
+      aOff,           aColumns.data(), aRowStart.data(), aAllowed.xSize(), aDistances, aFilter};
   // The candidates of one row of a search, and those that pass the cheap tests.
   std::vector<int> aXs(std::max(aAllowed.xSize(), 1)), aPassing(std::max(aAllowed.xSize(), 1));
   const int aLow = kDescriptorSpacing;
