@@ -3,10 +3,6 @@
 // level pictures and work buffers from level to level.
 #pragma once
 
-#include <vector>
-
-struct CFlowSystem;
-
 // The inputs of a level of X x Y pixels. Planes are X x Y floats, x fastest; a picture's
 // channels follow one another.
 struct CLevelData {
@@ -28,13 +24,6 @@ struct CLevelData {
   // bit (a grey picture as colour); the tensors are then formed from channel 0 alone.
   bool mSameChannels = false;
 };
-
-// The smoothness weights of COpticFlow::diffusivity computed on the solver's diagonal layout
-// from its base flow and increment (aSystem.mU + mDU, mV + mDV) into aSystem.mGX and mGY,
-// which are 0 beyond the last column and row. aEdgeTerm (the edge map's weight times its
-// square, in the diagonal layout) is added when given. aChU and aChV are scratch arrays.
-void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vector<float>& aChU,
-                         std::vector<float>& aChV);
 
 // Reserves this thread's level buffers for levels of up to X x Y pixels, so that a pyramid
 // allocates them once instead of at every (larger) level.

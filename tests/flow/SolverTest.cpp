@@ -6,7 +6,7 @@
 
 #include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
-#include "flow/VariationalLevel.h"
+#include "flow/SmoothnessWeights.h"
 #include "foundation/Simd.h"
 
 namespace {
