@@ -35,7 +35,8 @@ int levelSide(int aSide, float aEta, int aScale) {
 // Samples aSecond at (x + u, y + v) bilinearly into aWarped; where the sample would need
 // pixels outside aSecond the pixel is invalid (aConfidence 0) and takes aFirst's value. The
 // pixels of a row are independent: every value is computed for every pixel, an invalid one
-// reading the safe position (0, 0), and chosen afterwards, so the loop has no branches.
+// reading a clamped position inside the picture, and chosen afterwards, so the loops have no
+// branches.
 QUORVIK_KERNEL void warpKernel(const float* aFirst, const float* aSecond, int aXSize, int aYSize,
                                int aChannels, const float* aU, const float* aV, float* aWarped,
                                float* aConfidence, int* aIndex, float* aFx, float* aFy) {
