@@ -1,11 +1,32 @@
 // Large-displacement flow of one 640 x 480 frame pair: the learning of the displacement window,
 // the dense matching and the variational refinement of one direction, and forward plus
 // backward flow of the pair as the tracker computes it (both directions run side by side).
+//
+// With OpenCV (found by bench/CMakeLists.txt only), BM_Grove3VersusDeepFlow times, in the same
+// run and on the same machine state, forward plus backward flow of Middlebury's Grove3 pair
+// (frame10.png, frame11.png, 640 x 480, grey) by CMatching::hogFlow and by OpenCV's DeepFlow,
+// and reports both and their ratio (ours / DeepFlow). Both get the grey frames, the only pair
+// Grove3 has: DeepFlow its one channel, ours that channel as red, green and blue, which is
+// what quorvik-flow and the tracker make of a grey frame. Our time counts CMatching::hogFlow
+// on frames already prepared (smoothing and HOG, once per frame, as the tracker does);
+// ours_with_preparation_s adds the preparation of both frames. The data folder is
+// QUORVIK_EVALDATA_DIR (a CMake cache variable, default ../shared/evaldata beside the
+// repository). Both wall-clock seconds (the figures compared) and the processor seconds of all
+// threads (ours_cpu_s, deepflow_cpu_s) are reported.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
+
+#ifdef QUORVIK_WITH_OPENCV
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/optflow.hpp>
+#endif
 
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
@@ -140,8 +161,100 @@ void BM_HogFlowPair(benchmark::State& state) {
   }
 }
 
+#ifdef QUORVIK_WITH_OPENCV
+
+// Repetitions of the Grove3 comparison; each times both methods once, in alternating order.
+constexpr int kGrove3Rounds = 3;
+
+double seconds(std::chrono::steady_clock::time_point aStart) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - aStart).count();
+}
+
+// Processor time of the whole process (all threads) so far, in seconds.
+double processorSeconds() {
+  rusage aUsage;
+  getrusage(RUSAGE_SELF, &aUsage);
+  return aUsage.ru_utime.tv_sec + aUsage.ru_utime.tv_usec / 1e6 + aUsage.ru_stime.tv_sec +
+         aUsage.ru_stime.tv_usec / 1e6;
+}
+
+// A grey frame as a three-channel tensor (the channel repeated), values 0 ... 255.
+CTensor<float> greyToColour(const cv::Mat& aGrey) {
+  CTensor<float> aFrame(aGrey.cols, aGrey.rows, 3);
+  const int aPlane = aGrey.cols * aGrey.rows;
+  for (int y = 0; y < aGrey.rows; y++)
+    for (int x = 0; x < aGrey.cols; x++)
+      for (int c = 0; c < 3; c++)
+        aFrame[x + aGrey.cols * y + c * aPlane] = static_cast<float>(aGrey.at<unsigned char>(y, x));
+  return aFrame;
+}
+
+void BM_Grove3VersusDeepFlow(benchmark::State& state) {
+  const std::string aFolder = std::string(QUORVIK_EVALDATA_DIR) + "/flow/Grove3/";
+  const cv::Mat aGrey1 = cv::imread(aFolder + "frame10.png", cv::IMREAD_GRAYSCALE);
+  const cv::Mat aGrey2 = cv::imread(aFolder + "frame11.png", cv::IMREAD_GRAYSCALE);
+  if (aGrey1.empty() || aGrey2.empty() || aGrey1.size() != aGrey2.size()) {
+    state.SkipWithError(("cannot read the Grove3 pair in " + aFolder).c_str());
+    return;
+  }
+  const cv::Ptr<cv::DenseOpticalFlow> aDeepFlow = cv::optflow::createOptFlow_DeepFlow();
+  double aOurs = 0, aPreparation = 0, aPeer = 0, aOursProcessor = 0, aPeerProcessor = 0;
+  int aRounds = 0;
+  for (auto _ : state) {
+    for (int aRound = 0; aRound < kGrove3Rounds; aRound++, aRounds++) {
+      auto aRunOurs = [&]() {
+        CTensor<float> aImage1 = greyToColour(aGrey1), aImage2 = greyToColour(aGrey2);
+        CTensor<float> aHOG1, aHOG2, aForward, aBackward;
+        CMatrix<float> aEnergy1, aEnergy2;
+        auto aStart = std::chrono::steady_clock::now();
+        prepareFrame(aImage1, aHOG1, aEnergy1);
+        prepareFrame(aImage2, aHOG2, aEnergy2);
+        aPreparation += seconds(aStart);
+        aStart = std::chrono::steady_clock::now();
+        const double aProcessor = processorSeconds();
+        CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
+        aOurs += seconds(aStart);
+        aOursProcessor += processorSeconds() - aProcessor;
+        benchmark::DoNotOptimize(aForward.data());
+        benchmark::DoNotOptimize(aBackward.data());
+      };
+      auto aRunPeer = [&]() {
+        cv::Mat aForward, aBackward;
+        const auto aStart = std::chrono::steady_clock::now();
+        const double aProcessor = processorSeconds();
+        aDeepFlow->calc(aGrey1, aGrey2, aForward);
+        aDeepFlow->calc(aGrey2, aGrey1, aBackward);
+        aPeer += seconds(aStart);
+        aPeerProcessor += processorSeconds() - aProcessor;
+        benchmark::DoNotOptimize(aForward.data);
+        benchmark::DoNotOptimize(aBackward.data);
+      };
+      if (aRound % 2 == 0) {
+        aRunOurs();
+        aRunPeer();
+      } else {
+        aRunPeer();
+        aRunOurs();
+      }
+    }
+    state.SetIterationTime(aOurs / aRounds);
+  }
+  state.counters["ours_s"] = aOurs / aRounds;
+  state.counters["ours_with_preparation_s"] = (aOurs + aPreparation) / aRounds;
+  state.counters["deepflow_s"] = aPeer / aRounds;
+  state.counters["ours_cpu_s"] = aOursProcessor / aRounds;
+  state.counters["deepflow_cpu_s"] = aPeerProcessor / aRounds;
+  state.counters["ratio"] = aOurs / aPeer;
+  state.counters["ratio_with_preparation"] = (aOurs + aPreparation) / aPeer;
+}
+
+#endif
+
 }  // namespace
 
+#ifdef QUORVIK_WITH_OPENCV
+BENCHMARK(BM_Grove3VersusDeepFlow)->Unit(benchmark::kSecond)->Iterations(1)->UseManualTime();
+#endif
 BENCHMARK(BM_FindMotions)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_DenseMatchingOneDirection)->Unit(benchmark::kSecond)->Iterations(1);
 BENCHMARK(BM_VariationalOneDirection)->Unit(benchmark::kSecond)->Iterations(1);

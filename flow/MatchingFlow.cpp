@@ -1,12 +1,16 @@
 // Forward and backward flow of one frame pair: dense descriptor matches over the learnt set of
 // displacements become a prior (displacement and distinctiveness) for the variational
-// refinement. The two directions share only the learnt window, so they run side by side.
-#include <system_error>
-#include <thread>
+// refinement. The two directions share the learnt window and the frames' descriptor fields and
+// pyramids, which are built first, one frame on each thread; then the directions run side by
+// side.
+#include <memory>
 #include <vector>
 
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPyramid.h"
+#include "flow/MatchingSearch.h"
+#include "flow/SideBySide.h"
 
 namespace {
 
@@ -38,9 +42,10 @@ struct CWindow {
 
 // Dense matching from aImage1 to aImage2 and the variational flow with the matches as prior.
 void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
-                      const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
+                      const CHOGField& aHOG1, const CHOGField& aHOG2,
                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                       const CMatrix<float>& aCorners, float aAverage, const CWindow& aWindow,
+                      const CImagePyramid& aPyramid1, const CImagePyramid& aPyramid2,
                       CTensor<float>& aFlow) {
   const int aXSize = aImage1.xSize();
   const int aYSize = aImage1.ySize();
@@ -49,8 +54,8 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
   for (int y = kSeedBorder; y < aYSize - kSeedBorder; y += kSeedStep)
     for (int x = kSeedBorder; x < aXSize - kSeedBorder; x += kSeedStep)
       if (aCorners(x, y) >= aThreshold) aPoints.emplace_back(x, y);
-  CMatching::hogMatching(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aWindow.rx1,
-                         aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
+  hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aWindow.rx1,
+                    aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
 
   // The prior: each accepted match proposes its displacement, weighted by its score.
   CTensor<float> aGeoU(aXSize, aYSize, 1, 0.0f);
@@ -62,9 +67,11 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
     aGeoV(aMatch.mox, aMatch.moy, 0) = static_cast<float>(aMatch.my - aMatch.moy);
     aGeoConfidence(aMatch.mox, aMatch.moy, 0) = aMatch.mScore;
   }
-  COpticFlow::warpingGeometric(aImage1, aImage2, aFlow, aGeoU, aGeoV, aGeoConfidence, nullptr,
-                               kSigma, kAlpha, kBeta, kGamma, kEdgeWeight, kEta,
-                               kFixedPointIterations, kSORIterations, kOmega, kDelta);
+  // Without pre-smoothing (kSigma is 0) the pyramids are those of the frames as given.
+  static_assert(kSigma <= 0.0f, "the shared pyramids are built from unsmoothed frames");
+  warpingGeometricPyramids(aPyramid1, aPyramid2, aFlow, aGeoU, aGeoV, aGeoConfidence, nullptr,
+                           kAlpha, kBeta, kGamma, kEdgeWeight, kFixedPointIterations,
+                           kSORIterations, kOmega, kDelta);
 }
 
 }  // namespace
@@ -73,34 +80,36 @@ void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aIm
                         const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                         const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                         CTensor<float>& aForward, CTensor<float>& aBackward) {
-  // The backward direction needs only the learnt window; its corners do not depend on it.
+  // Each frame's descriptor field, pyramid and corners; then the learnt window (its matching
+  // itself on both threads); then the two directions.
+  std::unique_ptr<CHOGField> aField1, aField2;
+  std::unique_ptr<CImagePyramid> aPyramid1, aPyramid2;
   CMatrix<float> aCorners1, aCorners2;
-  computeCorners(aImage1, aCorners1, kCornerScale);
-  const float aAverage1 = aCorners1.avg();
-  CWindow aWindow;
-  findMotions(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aAverage1, aWindow.rx1,
-              aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed);
-  CWindow aBackWindow;
+  runSideBySide(
+      [&]() {
+        aField2 = std::make_unique<CHOGField>(aHOG2);
+        aPyramid2 = std::make_unique<CImagePyramid>(aImage2, kEta);
+        computeCorners(aImage2, aCorners2, kCornerScale);
+      },
+      [&]() {
+        aField1 = std::make_unique<CHOGField>(aHOG1);
+        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
+        computeCorners(aImage1, aCorners1, kCornerScale);
+      });
+  CWindow aWindow, aBackWindow;
+  findMotionsFields(aImage1, aImage2, *aField1, *aField2, aEnergy1, aEnergy2, aCorners1,
+                    aCorners1.avg(), aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2,
+                    aWindow.mAllowed);
   reflectWindow(aWindow.rx1, aWindow.ry1, aWindow.rx2, aWindow.ry2, aWindow.mAllowed,
                 aBackWindow.rx1, aBackWindow.ry1, aBackWindow.rx2, aBackWindow.ry2,
                 aBackWindow.mAllowed);
-
-  auto aBackwardTask = [&]() {
-    computeCorners(aImage2, aCorners2, kCornerScale);
-    const float aAverage2 = aCorners2.avg();
-    flowOneDirection(aImage2, aImage1, aHOG2, aHOG1, aEnergy2, aEnergy1, aCorners2, aAverage2,
-                     aBackWindow, aBackward);
-  };
-  std::thread aBackwardThread;
-  try {
-    aBackwardThread = std::thread(aBackwardTask);
-  } catch (const std::system_error&) {
-    // No thread available: the directions simply run one after the other.
-  }
-  flowOneDirection(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aCorners1, aAverage1,
-                   aWindow, aForward);
-  if (aBackwardThread.joinable())
-    aBackwardThread.join();
-  else
-    aBackwardTask();
+  runSideBySide(
+      [&]() {
+        flowOneDirection(aImage2, aImage1, *aField2, *aField1, aEnergy2, aEnergy1, aCorners2,
+                         aCorners2.avg(), aBackWindow, *aPyramid2, *aPyramid1, aBackward);
+      },
+      [&]() {
+        flowOneDirection(aImage1, aImage2, *aField1, *aField2, aEnergy1, aEnergy2, aCorners1,
+                         aCorners1.avg(), aWindow, *aPyramid1, *aPyramid2, aForward);
+      });
 }

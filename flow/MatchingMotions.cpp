@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "flow/CMatching.h"
+#include "flow/MatchingSearch.h"
+#include "flow/SideBySide.h"
 
 namespace {
 
@@ -56,6 +58,15 @@ void CMatching::findMotions(const CTensor<float>& aImage1, const CTensor<float>&
                             const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                             const CMatrix<float>& aCorners, float aAverageCornerness, int& rx1,
                             int& ry1, int& rx2, int& ry2, CMatrix<bool>& aAllowed) {
+  findMotionsFields(aImage1, aImage2, CHOGField(aHOG1), CHOGField(aHOG2), aEnergy1, aEnergy2,
+                    aCorners, aAverageCornerness, rx1, ry1, rx2, ry2, aAllowed);
+}
+
+void findMotionsFields(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
+                       const CHOGField& aHOG1, const CHOGField& aHOG2,
+                       const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
+                       const CMatrix<float>& aCorners, float aAverageCornerness, int& rx1, int& ry1,
+                       int& rx2, int& ry2, CMatrix<bool>& aAllowed) {
   const int aXSize = aImage1.xSize();
   const int aYSize = aImage2.ySize();
 
@@ -81,8 +92,16 @@ void CMatching::findMotions(const CTensor<float>& aImage1, const CTensor<float>&
     for (int y = kSeedBorder; y < aYSize - kSeedBorder; y += aStep)
       for (int x = kSeedBorder; x < aXSize - kSeedBorder; x += aStep)
         if (aCorners(x, y) >= aSeedThreshold) aPoints.emplace_back(x, y);
-    hogMatching(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, rx1, ry1, rx2, ry2,
-                aAllowed);
+    // Alternate seeds on the two threads: neighbouring seeds cost about the same.
+    runSideBySide(
+        [&]() {
+          hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, rx1, ry1,
+                            rx2, ry2, aAllowed, 1, 2);
+        },
+        [&]() {
+          hogMatchingFields(aPoints, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, rx1, ry1,
+                            rx2, ry2, aAllowed, 0, 2);
+        });
 
     int aMinU = 10000, aMaxU = -10000, aMinV = 10000, aMaxV = -10000;
     bool aAnyAccepted = false;

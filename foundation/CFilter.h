@@ -72,6 +72,15 @@ void filter(const CMatrix<float>& aMatrix, CMatrix<float>& aResult, const CFilte
             int aDummy);
 void filter(const CMatrix<float>& aMatrix, CMatrix<float>& aResult, int aDummy,
             const CFilter<float>& aFilter);
+// The matrix forms on a plane of aXSize x aYSize floats (x fastest) held by the caller, for
+// buffers reused from call to call. aIn and aOut must not overlap.
+void filterX(const float* aIn, float* aOut, int aXSize, int aYSize, const CFilter<float>& aFilter);
+void filterY(const float* aIn, float* aOut, int aXSize, int aYSize, const CFilter<float>& aFilter);
+// Rows aFirstRow ... aFirstRow + aRows - 1 of filterY of an X x Y plane whose row y lies at
+// aSourceRows[y], written one after another to aOut (aRows x X values). Only the rows the mask
+// reaches, mirrored at the plane's borders, are read, so a caller may hold just those.
+void filterYRows(const float* const* aSourceRows, int aXSize, int aYSize, int aFirstRow, int aRows,
+                 float* aOut, const CFilter<float>& aFilter);
 // In place along x and along y.
 void filter(CTensor<float>& aTensor, const CFilter<float>& aFilter, int aDummy1, int aDummy2);
 void filter(CTensor<float>& aTensor, int aDummy1, const CFilter<float>& aFilter, int aDummy2);

@@ -3,49 +3,112 @@
 // confidence-weighted reduction. The float/double points of the arithmetic are fixed because
 // the flow computed on the pyramid depends on the exact values.
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
+#include "foundation/CAreaReducer.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 #include "foundation/Exceptions.h"
+#include "foundation/Simd.h"
 
 namespace {
 
-// The walk shared by the area reduction and the area-weighted enlargement, over aCount lines
-// (aStride between samples; line starts aSourceStep / aTargetStep apart) of aOldSize source and
-// aNewSize target samples. With factor = larger size / smaller size, each step hands the fine
-// line's current sample, or the part of it still left, to the coarse line's current sample.
-// Reducing, each target sample thus receives the sum of the source samples it covers (a
-// boundary sample with its covered fraction); enlarging, each target sample receives its share
-// of the source samples, with weights that sum to 1.
-void resampleLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
-                   int aOldSize, int aNewSize, int aCount, int aStride) {
+// One step of the walk shared by the area reduction and the area-weighted enlargement: source
+// sample mSource, weighted by mWeight, is added to target sample mTarget.
+struct CWalkStep {
+  int mSource, mTarget;
+  float mWeight;
+};
+
+// The walk along a line of aOldSize source and aNewSize target samples. With factor = larger
+// size / smaller size, each step hands the fine line's current sample, or the part of it still
+// left, to the coarse line's current sample. Reducing, each target sample thus receives the sum
+// of the source samples it covers (a boundary sample with its covered fraction); enlarging,
+// each target sample receives its share of the source samples, with weights that sum to 1. The
+// steps depend on the sizes only, so one walk serves every line.
+std::vector<CWalkStep> walkSteps(int aOldSize, int aNewSize) {
+  std::vector<CWalkStep> aSteps;
   const bool aReducing = aNewSize < aOldSize;
   const float aFactor =
       aReducing ? static_cast<float>(aOldSize) / aNewSize : static_cast<float>(aNewSize) / aOldSize;
+  int i = 0, j = 0;  // source and target sample
+  int& aFine = aReducing ? i : j;
+  int& aCoarse = aReducing ? j : i;
+  float aRest = aFactor, aPart = 1.0f;
+  while (j < aNewSize && i < aOldSize) {
+    if (aRest > 1.0f) {
+      aSteps.push_back({i, j, aPart});
+      aRest -= aPart;
+      aFine++;
+      aPart = 1.0f;
+    } else {
+      // The fine sample is shared: its remaining part goes to the next coarse sample.
+      aSteps.push_back({i, j, aRest});
+      aCoarse++;
+      aPart = 1.0f - aRest;
+      aRest = aFactor;
+    }
+  }
+  return aSteps;
+}
+
+// Runs the walk over aCount lines (aStride between samples; line starts aSourceStep /
+// aTargetStep apart), adding into the zeroed target.
+void resampleLines(const float* aSource, int aSourceStep, float* aTarget, int aTargetStep,
+                   int aOldSize, int aNewSize, int aCount, int aStride) {
+  const std::vector<CWalkStep> aSteps = walkSteps(aOldSize, aNewSize);
   for (int aLine = 0; aLine < aCount; aLine++) {
     const float* aSrc = aSource + static_cast<size_t>(aLine) * aSourceStep;
     float* aDst = aTarget + static_cast<size_t>(aLine) * aTargetStep;
-    int i = 0, j = 0;  // source and target sample
-    int& aFine = aReducing ? i : j;
-    int& aCoarse = aReducing ? j : i;
-    float aRest = aFactor, aPart = 1.0f;
-    while (j < aNewSize && i < aOldSize) {
-      if (aRest > 1.0f) {
-        aDst[j * aStride] += aSrc[i * aStride] * aPart;
-        aRest -= aPart;
-        aFine++;
-        aPart = 1.0f;
-      } else {
-        // The fine sample is shared: its remaining part goes to the next coarse sample.
-        aDst[j * aStride] += aSrc[i * aStride] * aRest;
-        aCoarse++;
-        aPart = 1.0f - aRest;
-        aRest = aFactor;
-      }
-    }
+    for (const CWalkStep& aStep : aSteps)
+      aDst[aStep.mTarget * aStride] += aSrc[aStep.mSource * aStride] * aStep.mWeight;
   }
+}
+
+// The walk applied to aWidth lines side by side: row aStep.mSource of aSource (aWidth values)
+// times the weight is added to row aStep.mTarget of the zeroed aTarget, for every step in order.
+// Every target value receives its terms in the order of one line's walk.
+QUORVIK_KERNEL void walkRows(const std::vector<CWalkStep>& aSteps, const float* aSource,
+                             float* aTarget, int aWidth) {
+  for (const CWalkStep& aStep : aSteps) {
+    const float* aFrom = aSource + static_cast<size_t>(aStep.mSource) * aWidth;
+    float* aTo = aTarget + static_cast<size_t>(aStep.mTarget) * aWidth;
+    const float w = aStep.mWeight;
+    QUORVIK_IVDEP
+    for (int x = 0; x < aWidth; x++) aTo[x] += aFrom[x] * w;
+  }
+}
+
+QUORVIK_AVX2 void walkRowsAvx2(const std::vector<CWalkStep>& aSteps, const float* aSource,
+                               float* aTarget, int aWidth) {
+  walkRows(aSteps, aSource, aTarget, aWidth);
+}
+
+void walkRowsBase(const std::vector<CWalkStep>& aSteps, const float* aSource, float* aTarget,
+                  int aWidth) {
+  walkRows(aSteps, aSource, aTarget, aWidth);
+}
+
+void walkRowsDispatch(const std::vector<CWalkStep>& aSteps, const float* aSource, float* aTarget,
+                      int aWidth) {
+  if (useAvx2())
+    walkRowsAvx2(aSteps, aSource, aTarget, aWidth);
+  else
+    walkRowsBase(aSteps, aSource, aTarget, aWidth);
+}
+
+// aOut (aColumns x aRows, row-major) = the transpose of aIn (aRows x aColumns, row-major).
+void transpose(const float* aIn, int aRows, int aColumns, float* aOut) {
+  constexpr int kBlock = 16;
+  for (int r0 = 0; r0 < aRows; r0 += kBlock)
+    for (int c0 = 0; c0 < aColumns; c0 += kBlock) {
+      const int r1 = std::min(r0 + kBlock, aRows), c1 = std::min(c0 + kBlock, aColumns);
+      for (int r = r0; r < r1; r++)
+        for (int c = c0; c < c1; c++)
+          aOut[static_cast<size_t>(c) * aRows + r] = aIn[static_cast<size_t>(r) * aColumns + c];
+    }
 }
 
 // The area walk along x, then along y, for every dimension whose size changes.
@@ -241,4 +304,71 @@ void CTensor<float>::upsampleBilinear(int aNewXSize, int aNewYSize) {
   resampleChannels(*this, aNewXSize, aNewYSize, [&](CMatrix<float>& aChannel, int) {
     aChannel.upsampleBilinear(aNewXSize, aNewYSize);
   });
+}
+
+CAreaReducer::CAreaReducer(const CTensor<float>& aPicture)
+    : mXSize(aPicture.xSize()), mYSize(aPicture.ySize()), mZSize(aPicture.zSize()) {
+  const size_t aPlane = static_cast<size_t>(std::max(mXSize, 0)) * std::max(mYSize, 0);
+  mRows.assign(aPicture.data(), aPicture.data() + aPlane * std::max(mZSize, 0));
+  mColumns.resize(mRows.size());
+  mSource.resize(std::max(mZSize, 0));
+  for (int z = 0; z < mZSize; z++) {
+    // A channel equal to an earlier one, bit for bit (a grey picture's), has the same
+    // reductions: it is reduced once.
+    mSource[z] = z;
+    for (int e = 0; e < z && mSource[z] == z; e++)
+      if (mSource[e] == e && std::memcmp(mRows.data() + aPlane * e, mRows.data() + aPlane * z,
+                                         aPlane * sizeof(float)) == 0)
+        mSource[z] = e;
+    if (mSource[z] == z)
+      transpose(mRows.data() + aPlane * z, mYSize, mXSize, mColumns.data() + aPlane * z);
+  }
+}
+
+void CAreaReducer::reduce(int aNewXSize, int aNewYSize, CTensor<float>& aResult,
+                          std::vector<float>& aWork) const {
+  const int aNewX = std::max(aNewXSize, 0), aNewY = std::max(aNewYSize, 0);
+  if (aResult.xSize() != aNewX || aResult.ySize() != aNewY || aResult.zSize() != mZSize)
+    aResult.setSize(aNewX, aNewY, mZSize);
+  if (aNewX == 0 || aNewY == 0 || mXSize <= 0 || mYSize <= 0) {
+    aResult.fill(0.0f);
+    return;
+  }
+  const size_t aPlane = static_cast<size_t>(mXSize) * mYSize;
+  const size_t aMiddlePlane = static_cast<size_t>(aNewX) * mYSize;
+  const size_t aNewPlane = static_cast<size_t>(aNewX) * aNewY;
+  const std::vector<CWalkStep> aStepsX =
+      aNewX != mXSize ? walkSteps(mXSize, aNewX) : std::vector<CWalkStep>();
+  const std::vector<CWalkStep> aStepsY =
+      aNewY != mYSize ? walkSteps(mYSize, aNewY) : std::vector<CWalkStep>();
+  // The same float quotient as CMatrix<float>::downsample.
+  const float aScale = static_cast<float>(aNewX * aNewY) / static_cast<float>(mXSize * mYSize);
+  if (aWork.size() < 2 * aMiddlePlane) aWork.resize(2 * aMiddlePlane);
+  float* aColumnsOut = aWork.data();
+  float* aMiddle = aWork.data() + aMiddlePlane;
+  for (int z = 0; z < mZSize; z++) {
+    float* aOut = aResult.data() + aNewPlane * z;
+    if (mSource[z] != z) {
+      const float* aSame = aResult.data() + aNewPlane * mSource[z];
+      std::copy(aSame, aSame + aNewPlane, aOut);
+      continue;
+    }
+    // Along x: the columns of the picture are rows of mColumns, so the walk moves whole
+    // columns; the result is turned back into rows.
+    const float* aRowsIn = mRows.data() + aPlane * z;
+    if (aNewX != mXSize) {
+      std::fill(aColumnsOut, aColumnsOut + aMiddlePlane, 0.0f);
+      walkRowsDispatch(aStepsX, mColumns.data() + aPlane * z, aColumnsOut, mYSize);
+      transpose(aColumnsOut, aNewX, mYSize, aMiddle);
+      aRowsIn = aMiddle;
+    }
+    // Along y: the walk moves whole rows.
+    if (aNewY != mYSize) {
+      std::fill(aOut, aOut + aNewPlane, 0.0f);
+      walkRowsDispatch(aStepsY, aRowsIn, aOut, aNewX);
+    } else {
+      std::copy(aRowsIn, aRowsIn + aNewPlane, aOut);
+    }
+    for (size_t i = 0; i < aNewPlane; i++) aOut[i] *= aScale;
+  }
 }

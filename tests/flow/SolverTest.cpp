@@ -2,8 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
+#include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
+#include "flow/SmoothnessWeights.h"
+#include "foundation/Simd.h"
 
 namespace {
 
@@ -13,7 +17,7 @@ float randomIn(float aLow, float aHigh) {
 
 // One sequential sweep over the existing neighbours only, left, up, right, down.
 void plainSweep(CFlowSystem& s, float aOmega) {
-  const int X = s.mXSize, Y = s.mYSize, P = s.mPadX;
+  const int X = s.mXSize, Y = s.mYSize;
   for (int y = 0; y < Y; y++)
     for (int x = 0; x < X; x++) {
       const int i = s.index(x, y);
@@ -22,10 +26,10 @@ void plainSweep(CFlowSystem& s, float aOmega) {
         aSum += g * (s.mDU[n] + (s.mU[n] - s.mU[i]));
         aSum2 += g * (s.mDV[n] + (s.mV[n] - s.mV[i]));
       };
-      if (x > 0) add(i - 1, s.mGX[i - 1]);
-      if (y > 0) add(i - P, s.mGY[i - P]);
-      if (x < X - 1) add(i + 1, s.mGX[i]);
-      if (y < Y - 1) add(i + P, s.mGY[i]);
+      if (x > 0) add(s.index(x - 1, y), s.mGX[s.index(x - 1, y)]);
+      if (y > 0) add(s.index(x, y - 1), s.mGY[s.index(x, y - 1)]);
+      if (x < X - 1) add(s.index(x + 1, y), s.mGX[i]);
+      if (y < Y - 1) add(s.index(x, y + 1), s.mGY[i]);
       const float dv = s.mDV[i];
       const float du =
           (1 - aOmega) * s.mDU[i] + aOmega *
@@ -69,18 +73,103 @@ CFlowSystem randomSystem(int X, int Y) {
 }  // namespace
 
 TEST(FlowSolver, PipelinedSweepsEqualSequentialSweepsBitForBit) {
-  for (int aSweeps : {1, 2, 5, 10}) {
-    for (const auto& aSize : {std::pair<int, int>{1, 1}, {7, 1}, {1, 9}, {13, 11}, {40, 3}}) {
-      CFlowSystem a = randomSystem(aSize.first, aSize.second);
-      CFlowSystem b = a;
-      sorSweeps(a, aSweeps, 1.85f);
-      for (int k = 0; k < aSweeps; k++) plainSweep(b, 1.85f);
-      for (int y = 0; y < aSize.second; y++)
-        for (int x = 0; x < aSize.first; x++) {
-          const int i = a.index(x, y);
-          ASSERT_EQ(a.mDU[i], b.mDU[i]) << aSweeps << " sweeps at " << x << "," << y;
-          ASSERT_EQ(a.mDV[i], b.mDV[i]) << aSweeps << " sweeps at " << x << "," << y;
-        }
+  // Both copies of the vectorised sweep: AVX2 (where the processor has it) and baseline.
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (int aSweeps : {1, 2, 5, 10}) {
+      for (const auto& aSize :
+           {std::pair<int, int>{1, 1}, {7, 1}, {1, 9}, {13, 11}, {40, 3}, {3, 40}, {37, 29}}) {
+        CFlowSystem a = randomSystem(aSize.first, aSize.second);
+        CFlowSystem b = a;
+        sorSweeps(a, aSweeps, 1.85f);
+        for (int k = 0; k < aSweeps; k++) plainSweep(b, 1.85f);
+        for (int y = 0; y < aSize.second; y++)
+          for (int x = 0; x < aSize.first; x++) {
+            const int i = a.index(x, y);
+            ASSERT_EQ(a.mDU[i], b.mDU[i]) << aSweeps << " sweeps at " << x << "," << y;
+            ASSERT_EQ(a.mDV[i], b.mDV[i]) << aSweeps << " sweeps at " << x << "," << y;
+          }
+      }
     }
   }
+  allowAvx2(true);
+}
+
+TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
+  // Blocks of eight rows and diagonals move at once (also with AVX2); every pixel must land at
+  // its index, times the scale, the guard cells untouched, and come back to its place.
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (const auto& aSize :
+         {std::pair<int, int>{1, 1}, {5, 3}, {8, 8}, {9, 17}, {40, 23}, {23, 40}, {67, 16}}) {
+      const int X = aSize.first, Y = aSize.second;
+      CFlowSystem s;
+      s.resize(X, Y);
+      std::vector<float> aRows(X * Y), aScale(X * Y), aBack(X * Y, -1.0f);
+      for (int i = 0; i < X * Y; i++) {
+        aRows[i] = randomIn(-100, 100);
+        aScale[i] = randomIn(0, 2);
+      }
+      toDiagonals(s, aRows.data(), aScale.data(), s.mDU.data());
+      toDiagonals(s, aRows.data(), nullptr, s.mDV.data());
+      fromDiagonals(s, s.mDV.data(), aBack.data());
+      int aPixels = 0;
+      for (int y = 0; y < Y; y++)
+        for (int x = 0; x < X; x++) {
+          const int i = x + X * y;
+          ASSERT_EQ(s.mDU[s.index(x, y)], aRows[i] * aScale[i]) << X << "x" << Y;
+          ASSERT_EQ(s.mDV[s.index(x, y)], aRows[i]) << X << "x" << Y;
+          ASSERT_EQ(aBack[i], aRows[i]) << X << "x" << Y;
+          aPixels += s.mDV[s.index(x, y)] != 0.0f;
+        }
+      // Everything else, the guard cells, is still 0.
+      int aNonZero = 0;
+      for (float v : s.mDV) aNonZero += v != 0.0f;
+      EXPECT_EQ(aNonZero, aPixels);
+    }
+  }
+  allowAvx2(true);
+}
+
+TEST(FlowSolver, SmoothnessWeightsOnDiagonalsEqualThoseByRows) {
+  // The solver forms the smoothness weights on its own layout, mirrored borders from its guard
+  // cells; they must be COpticFlow::diffusivity's, with and without an edge map, also for
+  // single rows and columns, and 0 beyond the last column and row.
+  std::vector<float> aChU, aChV;
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (const auto& aSize :
+         {std::pair<int, int>{1, 1}, {6, 1}, {1, 7}, {2, 2}, {13, 11}, {37, 9}, {9, 37}}) {
+      const int X = aSize.first, Y = aSize.second;
+      CTensor<float> aFlow(X, Y, 2), aIncrement(X, Y, 2);
+      CMatrix<float> aEdges(X, Y), aGX(X, Y), aGY(X, Y);
+      for (int i = 0; i < 2 * X * Y; i++) {
+        aFlow[i] = randomIn(-4, 4);
+        aIncrement[i] = randomIn(-0.5f, 0.5f);
+      }
+      for (int i = 0; i < X * Y; i++) aEdges[i] = randomIn(0, 3);
+      CFlowSystem s;
+      s.resize(X, Y);
+      toDiagonals(s, aFlow.data(), nullptr, s.mU.data());
+      toDiagonals(s, aFlow.data() + X * Y, nullptr, s.mV.data());
+      toDiagonals(s, aIncrement.data(), nullptr, s.mDU.data());
+      toDiagonals(s, aIncrement.data() + X * Y, nullptr, s.mDV.data());
+      for (bool aWithEdges : {false, true}) {
+        std::vector<float> aTerm(X * Y), aDiagonalTerm(s.mDU.size());
+        for (int i = 0; i < X * Y; i++) aTerm[i] = 0.7f * aEdges[i] * aEdges[i];
+        toDiagonals(s, aTerm.data(), nullptr, aDiagonalTerm.data());
+        COpticFlow::diffusivity(aFlow, aIncrement, aGX, aGY, aWithEdges ? &aEdges : nullptr, 0.7f);
+        diagonalDiffusivity(s, aWithEdges ? aDiagonalTerm.data() : nullptr, aChU, aChV);
+        for (int y = 0; y < Y; y++)
+          for (int x = 0; x < X; x++) {
+            const int p = s.index(x, y);
+            ASSERT_EQ(s.mGX[p], x + 1 < X ? aGX(x, y) : 0.0f)
+                << X << "x" << Y << " " << x << "," << y;
+            ASSERT_EQ(s.mGY[p], y + 1 < Y ? aGY(x, y) : 0.0f)
+                << X << "x" << Y << " " << x << "," << y;
+          }
+      }
+    }
+  }
+  allowAvx2(true);
 }

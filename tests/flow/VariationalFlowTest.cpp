@@ -3,10 +3,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <vector>
 
 #include "FlowTestUtil.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPyramid.h"
+#include "flow/VariationalLevel.h"
+#include "foundation/Simd.h"
 
 using namespace flowtest;
 
@@ -69,6 +74,128 @@ TEST(Variational, ProposalWithoutConfidenceHasNoInfluence) {
   aGeoC(20, 16, 0) = 20;
   const CTensor<float> aPulled = refine(f1.mImage, f2.mImage, aGeoU, aGeoV, aGeoC);
   EXPECT_GT(aPulled(20, 16, 0), aPlain(20, 16, 0) + 0.1f);
+}
+
+TEST(Variational, ProposalsOfALevelEqualTheirConfidenceWeightedReduction) {
+  // A level's proposals are reduced from the list of matches alone; they must equal the dense
+  // confidence-weighted reduction of the full-resolution prior, neighbouring and border
+  // proposals included.
+  const int X = 41, Y = 29;
+  CTensor<float> aGeoU(X, Y, 1, 0.0f), aGeoV(X, Y, 1, 0.0f), aGeoC(X, Y, 1, 0.0f);
+  srand(3);
+  for (int k = 0; k < 150; k++) {
+    const int x = rand() % X, y = rand() % Y;
+    aGeoU(x, y, 0) = rand() % 21 - 10.0f;
+    aGeoV(x, y, 0) = rand() % 21 - 10.0f;
+    aGeoC(x, y, 0) = 9.0f * rand() / (float)RAND_MAX;
+  }
+  aGeoC(X - 1, Y - 1, 0) = 2.5f;
+  const std::vector<CProposal> aList = proposalsOf(aGeoU, aGeoV, aGeoC, 0);
+  std::vector<float> aWeights;
+  for (const auto& aSize : {std::pair<int, int>{39, 27}, {20, 14}, {7, 5}, {1, 1}}) {
+    const int n = aSize.first * aSize.second;
+    std::vector<float> aU(n), aV(n), aC(n);
+    reduceProposals(aList, X, Y, aSize.first, aSize.second, aU.data(), aV.data(), aC.data(),
+                    aWeights);
+    CTensor<float> aDenseU(aGeoU), aDenseV(aGeoV), aDenseC(aGeoC), aWeight(aGeoC);
+    aDenseU.downsample(aSize.first, aSize.second, aWeight);
+    aDenseV.downsample(aSize.first, aSize.second, aWeight);
+    aDenseC.downsample(aSize.first, aSize.second, aWeight);
+    for (int i = 0; i < n; i++) {
+      ASSERT_EQ(aU[i], aDenseU[i]) << aSize.first << "x" << aSize.second << " at " << i;
+      ASSERT_EQ(aV[i], aDenseV[i]) << aSize.first << "x" << aSize.second << " at " << i;
+      ASSERT_EQ(aC[i], aDenseC[i]) << aSize.first << "x" << aSize.second << " at " << i;
+    }
+  }
+}
+
+TEST(Variational, WarpEqualsThePlainBilinearSample) {
+  // The warp computes every pixel's blend in vector lanes, invalid ones from a safe position;
+  // valid pixels must get the plain blend, invalid ones (outside, and not finite) the first
+  // image's value, on odd sizes and at positions just inside and outside the borders.
+  srand(9);
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (const auto& aSize : {std::pair<int, int>{2, 2}, {3, 7}, {17, 5}, {29, 23}}) {
+      const int X = aSize.first, Y = aSize.second, n = X * Y;
+      std::vector<float> aFirst(3 * n), aSecond(3 * n), aU(n), aV(n), aWarped(3 * n), aValid(n);
+      for (int i = 0; i < 3 * n; i++) {
+        aFirst[i] = 255.0f * rand() / (float)RAND_MAX;
+        aSecond[i] = 255.0f * rand() / (float)RAND_MAX;
+      }
+      const float aSpecial[] = {-1.0f, -0.999f, -0.25f, 0.0f, 0.5f, 1e30f, -1e30f, NAN, INFINITY};
+      for (int i = 0; i < n; i++) {
+        const int k = rand() % 12;
+        aU[i] =
+            k < 9 ? aSpecial[k] - (i % X) * (rand() % 2) : (X + 2) * (rand() / (float)RAND_MAX) - 2;
+        aV[i] = (Y + 2) * (rand() / (float)RAND_MAX) - 2 + (k == 3 ? Y : 0);
+      }
+      warpImage(aFirst.data(), aSecond.data(), X, Y, 3, aU.data(), aV.data(), aWarped.data(),
+                aValid.data());
+      for (int y = 0; y < Y; y++)
+        for (int x = 0; x < X; x++) {
+          const int i = x + X * y;
+          const float ax = x + aU[i], ay = y + aV[i];
+          const bool aInside = ax > -1.0f && ax < X - 1 && ay > -1.0f && ay < Y - 1;
+          ASSERT_EQ(aValid[i], aInside ? 1.0f : 0.0f) << X << "x" << Y << " at " << x << "," << y;
+          for (int c = 0; c < 3; c++) {
+            float aExpected = aFirst[i + c * n];
+            if (aInside) {
+              const int x1 = static_cast<int>(ax), y1 = static_cast<int>(ay);
+              const float fx = ax - x1, fy = ay - y1;
+              const float* p = aSecond.data() + c * n + x1 + X * y1;
+              const float aTop = p[0] * (1.0f - fx) + p[1] * fx;
+              const float aBottom = p[X] * (1.0f - fx) + p[X + 1] * fx;
+              aExpected = static_cast<float>(static_cast<double>(aTop) * (1.0 - fy) +
+                                             static_cast<double>(aBottom) * fy);
+            }
+            ASSERT_EQ(aWarped[i + c * n], aExpected) << X << "x" << Y << " at " << x << "," << y;
+          }
+        }
+    }
+  }
+  allowAvx2(true);
+}
+
+TEST(Variational, GreyPicturesTakeTheirTensorsAndWarpFromOneChannel) {
+  // Three equal channels are warped once and give their tensors from one channel's terms
+  // added three times; the level's flow must be that of the channel by channel computation.
+  const int X = 37, Y = 29, n = X * Y;
+  const std::vector<Blob> aBlobs = randomBlobs(X, Y, 60, 2, 5);
+  const CTensor<float> aColour1 = render(aBlobs, X, Y), aColour2 = render(aBlobs, X, Y, 1.3, -0.7);
+  std::vector<float> aFirst(3 * n), aSecond(3 * n), aU(n), aV(n, 0.25f);
+  for (int c = 0; c < 3; c++)
+    for (int i = 0; i < n; i++) {
+      aFirst[i + c * n] = aColour1[i];
+      aSecond[i + c * n] = aColour2[i];
+    }
+  for (int i = 0; i < n; i++) aU[i] = 0.5f + 0.01f * (i % X) - 2.0f * (i % 7 == 0);
+  std::vector<float> aGeoU(n, 0.0f), aGeoV(n, 0.0f), aGeoC(n, 0.0f);
+  aGeoU[300] = 1.5f;
+  aGeoC[300] = 3.0f;
+  std::vector<float> aFlow[2];
+  for (bool aSame : {false, true}) {
+    std::vector<float> aWarped(3 * n), aValid(n);
+    warpImage(aFirst.data(), aSecond.data(), X, Y, 3, aU.data(), aV.data(), aWarped.data(),
+              aValid.data(), aSame);
+    CLevelData aLevel;
+    aLevel.mXSize = X;
+    aLevel.mYSize = Y;
+    aLevel.mChannels = 3;
+    aLevel.mFirst = aFirst.data();
+    aLevel.mWarped = aWarped.data();
+    aLevel.mConfidence = aValid.data();
+    aLevel.mProposals = 1;
+    aLevel.mGeoU = aGeoU.data();
+    aLevel.mGeoV = aGeoV.data();
+    aLevel.mGeoC = aGeoC.data();
+    aLevel.mSameChannels = aSame;
+    std::vector<float>& aResult = aFlow[aSame];
+    aResult = aU;
+    aResult.insert(aResult.end(), aV.begin(), aV.end());
+    solveLevel(aLevel, aResult.data(), aResult.data() + n, 70, 400, 5, 0, 3, 5, 1.85f, 1);
+  }
+  for (int i = 0; i < 2 * n; i++) ASSERT_EQ(aFlow[1][i], aFlow[0][i]) << i;
 }
 
 TEST(Variational, TinyPicturesStillGetAFlow) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "foundation/CFilter.h"
+#include "foundation/Simd.h"
 
 namespace {
 
@@ -97,6 +100,80 @@ TEST(MaskFilter, EveryAxisOfATensor) {
   aInPlace = aTensor;
   NFilter::filter(aInPlace, aMask, 0, 0);
   EXPECT_FLOAT_EQ(aInPlace(2, 1, 2), 1.0f);
+}
+
+TEST(MaskFilter, EveryAxisEqualsTheSumOfOneSampleAtATime) {
+  // The rows, columns and channels are filtered several samples at once (also with AVX2);
+  // each result must be the float sum from the mask's first offset upward, with mirrored
+  // borders. Odd sizes leave partial vectors; masks of 3 and 5 taps take the fast paths.
+  auto aMirror = [](int p, int n) {
+    while (p < 0 || p >= n) p = p < 0 ? -1 - p : 2 * n - 1 - p;
+    return p;
+  };
+  srand(7);
+  for (bool aAvx2 : {true, false}) {
+    allowAvx2(aAvx2);
+    for (int aMaskSize : {2, 3, 4, 5}) {
+      const CDerivative<float> aMask(aMaskSize);
+      for (const int aSide : {3, 7, 13, 21}) {
+        const int X = aSide, Y = aSide + 6, Z = 5;
+        CTensor<float> aTensor(X, Y, Z), aResult(X, Y, Z);
+        for (int i = 0; i < aTensor.size(); i++) aTensor[i] = rand() / (float)RAND_MAX - 0.5f;
+        for (int aAxis = 0; aAxis < 3; aAxis++) {
+          if (aAxis == 0) NFilter::filter(aTensor, aResult, aMask, 0, 0);
+          if (aAxis == 1) NFilter::filter(aTensor, aResult, 0, aMask, 0);
+          if (aAxis == 2) NFilter::filter(aTensor, aResult, 0, 0, aMask);
+          for (int z = 0; z < Z; z++)
+            for (int y = 0; y < Y; y++)
+              for (int x = 0; x < X; x++) {
+                float aSum = 0.0f;
+                for (int j = aMask.A(); j <= aMask.B(); j++) {
+                  const int p[3] = {aAxis == 0 ? aMirror(x + j, X) : x,
+                                    aAxis == 1 ? aMirror(y + j, Y) : y,
+                                    aAxis == 2 ? aMirror(z + j, Z) : z};
+                  aSum += aMask(j) * aTensor(p[0], p[1], p[2]);
+                }
+                ASSERT_EQ(aResult(x, y, z), aSum)
+                    << "axis " << aAxis << ", mask " << aMaskSize << ", " << X << "x" << Y << " at "
+                    << x << "," << y << "," << z << (aAvx2 ? "" : " without AVX2");
+              }
+        }
+        CMatrix<float> aMatrix(X, Y), aMatrixResult(X, Y);
+        aTensor.getMatrix(aMatrix, 1);
+        NFilter::filter(aMatrix, aMatrixResult, 0, aMask);
+        NFilter::filter(aTensor, aResult, 0, aMask, 0);
+        for (int i = 0; i < X * Y; i++) ASSERT_EQ(aMatrixResult[i], aResult[i + X * Y]);
+        NFilter::filter(aMatrix, aMatrixResult, aMask, 0);
+        NFilter::filter(aTensor, aResult, aMask, 0, 0);
+        for (int i = 0; i < X * Y; i++) ASSERT_EQ(aMatrixResult[i], aResult[i + X * Y]);
+      }
+    }
+  }
+  allowAvx2(true);
+}
+
+TEST(MaskFilter, RowsAlongYReadOnlyTheRowsTheMaskReaches) {
+  // A band of output rows from a table holding only the rows the mask reaches (the others
+  // null): the band must equal those rows of filterY, also at both borders.
+  srand(4);
+  const int X = 11, Y = 17;
+  std::vector<float> aPlane(X * Y), aWhole(X * Y);
+  for (float& v : aPlane) v = rand() / (float)RAND_MAX;
+  for (int aTaps : {3, 5, 2}) {
+    const CDerivative<float> aMask(aTaps);
+    NFilter::filterY(aPlane.data(), aWhole.data(), X, Y, aMask);
+    for (int aFirst : {0, 3, 12, 16}) {
+      const int aRows = std::min(4, Y - aFirst);
+      std::vector<const float*> aTable(Y, nullptr);
+      for (int y = std::max(0, aFirst + aMask.A());
+           y <= std::min(Y - 1, aFirst + aRows - 1 + aMask.B()); y++)
+        aTable[y] = aPlane.data() + y * X;
+      std::vector<float> aBand(aRows * X);
+      NFilter::filterYRows(aTable.data(), X, Y, aFirst, aRows, aBand.data(), aMask);
+      for (int i = 0; i < aRows * X; i++)
+        ASSERT_EQ(aBand[i], aWhole[aFirst * X + i]) << aTaps << " taps from row " << aFirst;
+    }
+  }
 }
 
 TEST(MaskFilter, MaskLongerThanLineStaysInside) {

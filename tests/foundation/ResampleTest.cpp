@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "foundation/CAreaReducer.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 #include "foundation/CVector.h"
 #include "foundation/Exceptions.h"
+#include "foundation/Simd.h"
 
 namespace {
 
@@ -159,6 +163,47 @@ TEST(TensorResample, ConfidenceChannelMatchesDataChannel) {
   ASSERT_EQ(aTensor.size(), 2);
   EXPECT_FLOAT_EQ(aTensor(0, 0, 0), 6.0f);
   EXPECT_EQ(aTensor(0, 0, 1), 0.0f);
+}
+
+TEST(AreaReducer, EveryReductionEqualsDownsample) {
+  // The pyramid's reducer moves whole rows and columns at once (also with AVX2); each of its
+  // results must be what CTensor<float>::downsample gives, to the bit, including sizes that
+  // shrink along one side only, odd factors and a reduction to a single pixel.
+  srand(5);
+  CTensor<float> aPicture(37, 23, 3);
+  for (int i = 0; i < aPicture.size(); i++) aPicture[i] = 255.0f * rand() / (float)RAND_MAX;
+  // A grey picture's repeated channels are reduced once.
+  CTensor<float> aGrey(37, 23, 3);
+  for (int c = 0; c < 3; c++)
+    for (int i = 0; i < 37 * 23; i++) aGrey[i + c * 37 * 23] = aPicture[i];
+  std::vector<float> aWork;
+  CTensor<float> aResult;
+  EXPECT_FALSE(CAreaReducer(aPicture).channelsEqual());
+  EXPECT_TRUE(CAreaReducer(aGrey).channelsEqual());
+  for (const CTensor<float>* aSource : {&aPicture, &aGrey})
+    for (bool aAvx2 : {true, false}) {
+      const CTensor<float>& aPicture = *aSource;
+      const CAreaReducer aReducer(aPicture);
+      allowAvx2(aAvx2);
+      for (const auto& aSize : {std::pair<int, int>{36, 22},
+                                {35, 23},
+                                {37, 20},
+                                {19, 12},
+                                {17, 13},
+                                {5, 3},
+                                {1, 1},
+                                {37, 23}}) {
+        CTensor<float> aExpected(aPicture);
+        aExpected.downsample(aSize.first, aSize.second);
+        aReducer.reduce(aSize.first, aSize.second, aResult, aWork);
+        ASSERT_EQ(aResult.xSize(), aSize.first);
+        ASSERT_EQ(aResult.ySize(), aSize.second);
+        ASSERT_EQ(aResult.zSize(), 3);
+        for (int i = 0; i < aExpected.size(); i++)
+          ASSERT_EQ(aResult[i], aExpected[i]) << aSize.first << "x" << aSize.second << " at " << i;
+      }
+    }
+  allowAvx2(true);
 }
 
 TEST(MatrixProduct, SumsRowsTimesVector) {
