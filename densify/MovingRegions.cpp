@@ -25,7 +25,7 @@ constexpr double kBackgroundBorderShare = 0.15;
 constexpr double kOwnBorderShare = 0.04;
 // A region with fewer than this share of all trajectory steps is no object: a few trajectories
 // the clustering set apart.
-constexpr double kMinObjectShare = 0.005;
+constexpr double kMinObjectShare = 0.001;
 
 double median(std::vector<double>& aValues) {
   if (aValues.empty()) return 0.0;
