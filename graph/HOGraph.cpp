@@ -1,8 +1,11 @@
 #include "graph/HOGraph.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
+#include "graph/EdgeWeigher.h"
+#include "graph/LibcRandom.h"
 #include "graph/TrackDistances.h"
 #include "settings/RunSettings.h"
 #include "tracking/DistanceTransform.h"
@@ -14,10 +17,6 @@ float TOL_COVERED_PERCENTAGE = 0.93f;
 
 namespace {
 
-// Affinity below which a triple counts as negative.
-constexpr double kNegativeAffinity = 1e-5;
-// Share of negative triples above which an edge's weight is 0.
-constexpr double kNegativeShare = 0.9;
 // Initial value of a coverage cell no selected trajectory has reached.
 constexpr float kUncovered = 1e20f;
 
@@ -40,6 +39,50 @@ struct CCoverage {
     return m(cx, cy);
   }
 };
+
+// Margins of a track's bounding box: its first position may enter a mean truncated toward zero
+// (up to one pixel off), and float sums of positions are off by far less than the rest.
+constexpr float kTruncationMargin = 1.0f;
+constexpr double kRoundingMargin = 0.5;
+constexpr double kRelativeRoundingMargin = 1e-3;
+// The squared distance of two means is formed in float from their differences.
+constexpr double kSquareRounding = 1e-5;
+
+// The box that holds every mean position of a track over any window, whatever the rounding.
+struct CBox {
+  double mMinX = 0.0, mMaxX = 0.0, mMinY = 0.0, mMaxY = 0.0;
+  CBox() = default;
+  explicit CBox(const CTrack& t) {
+    float x0 = static_cast<float>(t.mox), x1 = x0, y0 = static_cast<float>(t.moy), y1 = y0;
+    for (size_t k = 0; k < t.mx.size(); k++) {
+      x0 = std::min(x0, t.mx[k]);
+      x1 = std::max(x1, t.mx[k]);
+      y0 = std::min(y0, t.my[k]);
+      y1 = std::max(y1, t.my[k]);
+    }
+    const double aScale =
+        std::max(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1)));
+    const double aMargin = kTruncationMargin + kRoundingMargin + kRelativeRoundingMargin * aScale;
+    mMinX = x0 - aMargin;
+    mMaxX = x1 + aMargin;
+    mMinY = y0 - aMargin;
+    mMaxY = y1 + aMargin;
+  }
+  // A lower bound of the squared distance, as computed in float, between any mean of this
+  // track and any of aOther's (0 where the boxes overlap).
+  double squaredGap(const CBox& aOther) const {
+    const double dx = std::max(0.0, std::max(aOther.mMinX - mMaxX, mMinX - aOther.mMaxX));
+    const double dy = std::max(0.0, std::max(aOther.mMinY - mMaxY, mMinY - aOther.mMaxY));
+    return (dx * dx + dy * dy) * (1.0 - kSquareRounding);
+  }
+};
+
+// Squared length of the last neighbour offset, as the neighbour search compares it.
+inline double lastSquaredLength(const CTrack& t) {
+  const int k = t.mNearestNeighbors.size() - 1;
+  const float dx = t.mNearestNeighborsDX(k), dy = t.mNearestNeighborsDY(k);
+  return static_cast<double>(dx * dx + dy * dy);
+}
 
 inline bool isTrack(int aIndex, int aTrackCount) {
   return aIndex >= 0 && aIndex < aTrackCount;
@@ -87,33 +130,7 @@ const CHOGraphStats& lastHOGraphStats() {
 
 float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
                  long long* aTriples) {
-  const CTrack& A = aTracks[node1];
-  const CTrack& B = aTracks[node2];
-  const float sptDist = computeEuclidDistance(A, B);
-  int n = 0;
-  forEachMember(aTracks, node1, node2, aRandom, [&](int) { return ++n > 0; });
-  // Once more than nine tenths of all the edge's triples are known to be negative the weight is
-  // 0 whatever the others give, so the rest need not be evaluated.
-  const double aVetoCount = kNegativeShare * n;
-  float maxLength = 0.0f, maxWeight = 0.0f;
-  int negCounter = 0;
-  int commonLength = 0;
-  bool aVetoed = false;
-  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
-    if (aTriples != nullptr) ++*aTriples;
-    const float w = computeDistanceBounded(A, B, aTracks[c], sptDist, &commonLength,
-                                           kNegativeAffinity, maxLength * maxWeight);
-    if (static_cast<double>(w) < kNegativeAffinity && ++negCounter > aVetoCount) {
-      aVetoed = true;
-      return false;
-    }
-    if (static_cast<float>(commonLength) * w > maxLength * maxWeight) {
-      maxLength = static_cast<float>(commonLength);
-      maxWeight = w;
-    }
-    return true;
-  });
-  return aVetoed ? 0.0f : maxWeight;
+  return CEdgeWeigher(aTracks).weigh(node1, node2, aRandom, aTriples);
 }
 
 void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges) {
@@ -121,11 +138,27 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   const int aTrackCount = static_cast<int>(aTracks.size());
   const int R = std::max(SAMPLE_RAND_COUNT, 0);
 
-  // Step 1: nearest neighbours over all valid pairs.
+  // Step 1: nearest neighbours over all valid pairs, in pair order. A pair whose mean
+  // positions are surely farther apart than both lists' last entries changes neither list and
+  // is passed over.
+  std::vector<CBox> aBoxes(static_cast<size_t>(aTrackCount));
+  for (int i = 0; i < aTrackCount; i++)
+    if (aValidTracks(i)) aBoxes[i] = CBox(aTracks[i]);
   for (int i = 0; i < aTrackCount; i++) {
     if (!aValidTracks(i)) continue;
-    for (int j = i + 1; j < aTrackCount; j++)
-      if (aValidTracks(j)) computeNearestNeighbors(aTracks[i], aTracks[j], i, j);
+    CTrack& A = aTracks[i];
+    const CBox& aBox = aBoxes[i];
+    const int aLast = A.mNearestNeighbors.size() - 1;
+    for (int j = i + 1; j < aTrackCount; j++) {
+      if (!aValidTracks(j)) continue;
+      CTrack& B = aTracks[j];
+      if (std::min(A.endTime(), B.endTime()) - std::max(A.mSetupTime, B.mSetupTime) < 1) continue;
+      const double aFloor = aBox.squaredGap(aBoxes[j]);
+      if (aFloor > 0.0 && aLast >= 0 && aLast == B.mNearestNeighbors.size() - 1 &&
+          aFloor > lastSquaredLength(A) && aFloor > lastSquaredLength(B))
+        continue;
+      computeNearestNeighbors(A, B, i, j);
+    }
   }
 
   // Step 2: one empty list per trajectory.
@@ -148,6 +181,9 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   std::vector<float> weightVec;
   std::vector<int> aRandom;
   long long aTriples = 0;
+  const CEdgeWeigher aWeigher(aTracks);
+  // The stages' draws continue rand's sequence, and rand goes on after them.
+  CLibcRandom aRand;
 
   // Step 4: selection stages.
   do {
@@ -166,7 +202,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
           const unsigned k2 = k1 + 1 + it;
           for (int r = 0; r < R; r++) {
             unsigned d;
-            do d = static_cast<unsigned>(std::rand()) % aStop;
+            do d = static_cast<unsigned>(aRand.next()) % aStop;
             while (d == k1 || d == k2);
             aRandom[static_cast<size_t>(it) * R + r] = aList[d].mIndex;
           }
@@ -174,8 +210,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         weightVec.assign(aCountA, 0.0f);
 #pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
         for (int it = 0; it < aCountA; it++)
-          weightVec[it] = edgeWeight(aTracks, node1, aList[k1 + 1 + it].mIndex,
-                                     aRandom.data() + static_cast<size_t>(it) * R, &aTriples);
+          weightVec[it] = aWeigher.weigh(node1, aList[k1 + 1 + it].mIndex,
+                                         aRandom.data() + static_cast<size_t>(it) * R, &aTriples);
         aTracks[node1].mLabel = 0;
         for (int it = 0; it < aCountA; it++) {
           const int node2 = aList[k1 + 1 + it].mIndex;
@@ -194,7 +230,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
           for (int i = 0; i < aCountB; i++)
             for (int r = 0; r < R; r++) {
               int d;
-              do d = std::rand() % aCountB;
+              do d = aRand.next() % aCountB;
               while (d == i || aAssigned[d] == node1);
               aRandom[static_cast<size_t>(i) * R + r] = aAssigned[d];
             }
@@ -202,8 +238,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         weightVec.assign(aCountB, 0.0f);
 #pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
         for (int i = 0; i < aCountB; i++)
-          weightVec[i] = edgeWeight(aTracks, node1, aAssigned[i],
-                                    aRandom.data() + static_cast<size_t>(i) * R, &aTriples);
+          weightVec[i] = aWeigher.weigh(node1, aAssigned[i],
+                                        aRandom.data() + static_cast<size_t>(i) * R, &aTriples);
         for (int i = 0; i < aCountB; i++) {
           const int node2 = aAssigned[i];
           aTracks[node2].mLabel = 0;
