@@ -4,6 +4,10 @@
 #include <cmath>
 #include <queue>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "spectral/CKMeans.h"
 #include "tracking/TrackRecords.h"
 
@@ -100,40 +104,84 @@ void mergeRegions(CVector<float>* aData, CVector<float>* aSum, CVector<float>* a
   }
 }
 
+// The neighbour lists and pair weights as flat arrays: node n's entries are aStart[n] ...
+// aStart[n + 1] - 1 of aNode and aWeight, in list order.
+struct CNeighborArrays {
+  std::vector<int> mStart, mNode;
+  std::vector<float> mWeight;
+  CNeighborArrays(CVector<std::vector<float>>& g, CVector<std::vector<int>>& idx) {
+    const int N = idx.size();
+    mStart.assign(static_cast<size_t>(N) + 1, 0);
+    for (int n = 0; n < N; n++) {
+      mNode.insert(mNode.end(), idx(n).begin(), idx(n).end());
+      mWeight.insert(mWeight.end(), g(n).begin(), g(n).end());
+      mStart[static_cast<size_t>(n) + 1] = static_cast<int>(mNode.size());
+    }
+  }
+};
+
+// The twenty Gauss-Seidel sweeps of one region's smoothed membership S (N entries, updated in
+// place) with its hard membership u, then S - u. The weights psi of a node's neighbours depend
+// only on values fixed during that node's update, so they are formed two at a time (each
+// exactly as alone); their sums keep the list order.
+void smoothRegion(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
+  const float negOmega = 1.0f - kOmega;
+  const int* aStart = aNeighbors.mStart.data();
+  const int* aNode = aNeighbors.mNode.data();
+  const float* aWeight = aNeighbors.mWeight.data();
+  for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
+    for (int n = 0; n < N; n++) {
+      const float s = S[n];
+      float num = 0.0f, sum = 0.0f;
+      int r = aStart[n];
+      const int aEnd = aStart[n + 1];
+#if defined(__SSE2__)
+      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
+      for (; r + 2 <= aEnd; r += 2) {
+        const float sj0 = S[aNode[r]], sj1 = S[aNode[r + 1]];
+        const float d0 = sj0 - s, d1 = sj1 - s;
+        const __m128d aSquares =
+            _mm_set_pd(static_cast<double>(d1 * d1), static_cast<double>(d0 * d0));
+        const __m128d aWeights =
+            _mm_set_pd(static_cast<double>(aWeight[r + 1]), static_cast<double>(aWeight[r]));
+        const __m128d aPsi = _mm_div_pd(aWeights, _mm_sqrt_pd(_mm_add_pd(aSquares, aEpsilon)));
+        alignas(16) float psi[4];
+        _mm_store_ps(psi, _mm_cvtpd_ps(aPsi));
+        num += psi[0];
+        sum += psi[0] * sj0;
+        num += psi[1];
+        sum += psi[1] * sj1;
+      }
+#endif
+      for (; r < aEnd; r++) {
+        const float sj = S[aNode[r]];
+        const float diff = sj - s;
+        const float psi =
+            static_cast<float>(static_cast<double>(aWeight[r]) /
+                               std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
+        num += psi;
+        sum += psi * sj;
+      }
+      S[n] = negOmega * s + kOmega * (kInvNu * u[n] + sum) / (num + kInvNu);
+    }
+  for (int n = 0; n < N; n++) S[n] -= u[n];
+}
+
 // Variational smoothing of the soft memberships u = aWork (N x K), starting from the hard
-// labels; leaves the soft means in aSum/aNum/aMean.
+// labels; leaves the soft means in aSum/aNum/aMean. The regions' sweeps are independent of
+// each other and run on the worker threads.
 void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<float>* aMean,
                        float* aNum, CVector<int>& aLabels, CVector<int>& aLength,
-                       CVector<std::vector<float>>& g, CVector<std::vector<int>>& idx, int K,
-                       CMatrix<float>& aWork) {
+                       const CNeighborArrays& aNeighbors, int K, CMatrix<float>& aWork) {
   const int N = aLength.size();
   const int aDim = aData[0].size();
-  const float negOmega = 1.0f - kOmega;
   for (int k = 0; k < K; k++)
     for (int n = 0; n < N; n++) aWork(n, k) = aLabels(n) == k ? 1.0f : 0.0f;
   CMatrix<float> aSmoothed(N, K), aValue(N, K);
   for (int aIteration = 0; aIteration < kSmoothingIterations; aIteration++) {
     aSmoothed = aWork;
-    for (int k = 0; k < K; k++) {
-      for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
-        for (int n = 0; n < N; n++) {
-          const std::vector<int>& aNeighbors = idx(n);
-          const std::vector<float>& aWeights = g(n);
-          const float s = aSmoothed(n, k);
-          float num = 0.0f, sum = 0.0f;
-          for (size_t r = 0; r < aNeighbors.size(); r++) {
-            const float sj = aSmoothed(aNeighbors[r], k);
-            const float diff = sj - s;
-            const float psi =
-                static_cast<float>(static_cast<double>(aWeights[r]) /
-                                   std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
-            num += psi;
-            sum += psi * sj;
-          }
-          aSmoothed(n, k) = negOmega * s + kOmega * (kInvNu * aWork(n, k) + sum) / (num + kInvNu);
-        }
-      for (int n = 0; n < N; n++) aSmoothed(n, k) -= aWork(n, k);
-    }
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int k = 0; k < K; k++) smoothRegion(aNeighbors, &aWork(0, k), &aSmoothed(0, k), N);
     for (int n = 0; n < N; n++)
       for (int k = 0; k < K; k++)
         aValue(n, k) = -kDataScale * squaredDistance(aData[n], aMean[k], aDim) + aSmoothed(n, k);
@@ -233,6 +281,8 @@ void segmentGraphMultiRegion(CMatrix<float>& aFeatures, CVector<float>& aWeights
       if (aMax > 0.0f) g(n)[r] /= aMax;
     }
 
+  const CNeighborArrays aNeighbors(g, idx);
+
   // 3. The one-region solution is the reference.
   int aLengthSum = 0;
   int aWeightedNodes = 0;
@@ -262,8 +312,8 @@ void segmentGraphMultiRegion(CMatrix<float>& aFeatures, CVector<float>& aWeights
     CVector<int> aLabels;
     kmeans(aData, aMean.data(), aNum.data(), aLabels, aLength, K);
     mergeRegions(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, g, idx, K);
-    smoothMemberships(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, g, idx, K,
-                      aWork);
+    smoothMemberships(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, aNeighbors,
+                      K, aWork);
     for (int n = 0; n < N; n++) {
       int aBest = 0;
       for (int k = 1; k < K; k++)
