@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 #include "graph/EdgeWeigher.h"
@@ -88,33 +89,48 @@ inline bool isTrack(int aIndex, int aTrackCount) {
   return aIndex >= 0 && aIndex < aTrackCount;
 }
 
-// Calls aVisit(member) for every third member of the edge node1-node2 in sampling order: the
-// first SAMPLE_NN_COUNT neighbour slots of node1 (without node2), those of node2 (without
-// node1), then the random members. Empty slots are skipped. Stops when aVisit returns false.
-template <class F>
-void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
-                   F aVisit) {
-  const int aCount = static_cast<int>(aTracks.size());
-  for (int aSide = 0; aSide < 2; aSide++) {
-    const CTrack& aTrack = aTracks[aSide == 0 ? node1 : node2];
-    const int aOther = aSide == 0 ? node2 : node1;
+// Remainders by a fixed divisor d > 0 through two multiplications instead of a division,
+// exact for every 32-bit dividend (Lemire, Kaser and Kurz, "Faster remainder by direct
+// computation", 2019).
+class CRemainder {
+ public:
+  explicit CRemainder(std::uint32_t d) : mDivisor(d), mFactor(~std::uint64_t{0} / d + 1) {}
+  std::uint32_t of(std::uint32_t a) const {
+    const std::uint64_t aLow = mFactor * a;
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(aLow) * mDivisor) >> 64);
+  }
+
+ private:
+  std::uint64_t mDivisor;
+  std::uint64_t mFactor;
+};
+
+// Marks the trajectories of an edge's triples as taking part (mLabel 0). An edge's third
+// members are its random members and the first SAMPLE_NN_COUNT neighbours of both end nodes
+// (without the other end node, which is marked anyway); labels only ever go to 0 here, so a
+// node's neighbours need marking once.
+class CMarker {
+ public:
+  explicit CMarker(std::vector<CTrack>& aTracks)
+      : mTracks(aTracks), mNeighborsMarked(aTracks.size(), 0) {}
+  void endNode(int aNode) {
+    mTracks[aNode].mLabel = 0;
+    if (mNeighborsMarked[aNode]) return;
+    mNeighborsMarked[aNode] = 1;
+    const CTrack& aTrack = mTracks[aNode];
+    const int aCount = static_cast<int>(mTracks.size());
     const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
     for (int j = 0; j < aUsed; j++) {
       const int c = aTrack.mNearestNeighbors(j);
-      if (c != aOther && isTrack(c, aCount) && !aVisit(c)) return;
+      if (isTrack(c, aCount)) mTracks[c].mLabel = 0;
     }
   }
-  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
-    if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
-}
+  void member(int aNode) { mTracks[aNode].mLabel = 0; }
 
-// Marks every trajectory of the edge's triples as taking part (mLabel 0).
-void markMembers(std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom) {
-  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
-    aTracks[c].mLabel = 0;
-    return true;
-  });
-}
+ private:
+  std::vector<CTrack>& mTracks;
+  std::vector<char> mNeighborsMarked;
+};
 
 void addEdge(CGraph& aEdges, int node1, int node2, float w) {
   if (w == 0.0f) return;
@@ -184,6 +200,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   const CEdgeWeigher aWeigher(aTracks);
   // The stages' draws continue rand's sequence, and rand goes on after them.
   CLibcRandom aRand;
+  CMarker aMarker(aTracks);
 
   // Step 4: selection stages.
   do {
@@ -192,6 +209,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
     // Fewer than four candidates: no stage can select anything any more.
     if (aStop == 0) break;
     if (aStop > 2) {
+      const CRemainder aByStop(aStop);
       for (unsigned k1 = 0; k1 + 2 < aStop; k1++) {
         const int node1 = aList[k1].mIndex;
         // Loop A: against the later candidates of this stage. The random members are drawn
@@ -202,9 +220,10 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
           const unsigned k2 = k1 + 1 + it;
           for (int r = 0; r < R; r++) {
             unsigned d;
-            do d = static_cast<unsigned>(aRand.next()) % aStop;
+            do d = aByStop.of(static_cast<std::uint32_t>(aRand.next()));
             while (d == k1 || d == k2);
             aRandom[static_cast<size_t>(it) * R + r] = aList[d].mIndex;
+            aMarker.member(aList[d].mIndex);
           }
         }
         weightVec.assign(aCountA, 0.0f);
@@ -212,11 +231,10 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         for (int it = 0; it < aCountA; it++)
           weightVec[it] = aWeigher.weigh(node1, aList[k1 + 1 + it].mIndex,
                                          aRandom.data() + static_cast<size_t>(it) * R, &aTriples);
-        aTracks[node1].mLabel = 0;
+        aMarker.endNode(node1);
         for (int it = 0; it < aCountA; it++) {
           const int node2 = aList[k1 + 1 + it].mIndex;
-          aTracks[node2].mLabel = 0;
-          markMembers(aTracks, node1, node2, aRandom.data() + static_cast<size_t>(it) * R);
+          aMarker.endNode(node2);
           addEdge(aEdges, node1, node2, weightVec[it]);
         }
         gStats.mEdgesWeighed += aCountA;
@@ -227,12 +245,14 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         // With a single earlier selection every draw would hit the excluded slot: no random
         // members then.
         if (aCountB >= 2) {
+          const CRemainder aByCount(static_cast<std::uint32_t>(aCountB));
           for (int i = 0; i < aCountB; i++)
             for (int r = 0; r < R; r++) {
               int d;
-              do d = aRand.next() % aCountB;
+              do d = static_cast<int>(aByCount.of(static_cast<std::uint32_t>(aRand.next())));
               while (d == i || aAssigned[d] == node1);
               aRandom[static_cast<size_t>(i) * R + r] = aAssigned[d];
+              aMarker.member(aAssigned[d]);
             }
         }
         weightVec.assign(aCountB, 0.0f);
@@ -242,8 +262,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
                                         aRandom.data() + static_cast<size_t>(i) * R, &aTriples);
         for (int i = 0; i < aCountB; i++) {
           const int node2 = aAssigned[i];
-          aTracks[node2].mLabel = 0;
-          markMembers(aTracks, node1, node2, aRandom.data() + static_cast<size_t>(i) * R);
+          aMarker.endNode(node2);
           addEdge(aEdges, node1, node2, weightVec[i]);
         }
         gStats.mEdgesWeighed += aCountB;
