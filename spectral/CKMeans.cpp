@@ -244,39 +244,79 @@ void kmeansHierarchicalInit(CVector<float>* aData, CVector<int>& aLength,
   }
 }
 
+namespace {
+
+// One start of the driver: its labels and statistics, optimised on their own.
+struct CStart {
+  CVector<int> mLabels;
+  std::vector<CVector<float>> mSum, mMean;
+  std::vector<float> mNum;
+  float mEnergy = 0.0f;
+  explicit CStart(int K)
+      : mSum(static_cast<size_t>(K)), mMean(static_cast<size_t>(K)), mNum(static_cast<size_t>(K)) {}
+};
+
+// Optimises every start (independent of each other, on the worker threads) and returns the
+// index of the first one of lowest energy below aBestEnergy, or -1.
+int bestOfStarts(CVector<float>* aData, CVector<int>& aLength, int K, std::vector<CStart>& aStarts,
+                 float& aBestEnergy) {
+  const int aCount = static_cast<int>(aStarts.size());
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int s = 0; s < aCount; s++) {
+    CStart& aStart = aStarts[static_cast<size_t>(s)];
+    kmeansOptimize(aData, aStart.mMean.data(), aStart.mSum.data(), aStart.mNum.data(),
+                   aStart.mLabels, aLength, K, kMaxIterations);
+    aStart.mEnergy = computeEnergy(aData, aStart.mMean.data(), aStart.mLabels, aLength);
+  }
+  int aBest = -1;
+  for (int s = 0; s < aCount; s++)
+    if (aStarts[static_cast<size_t>(s)].mEnergy < aBestEnergy) {
+      aBestEnergy = aStarts[static_cast<size_t>(s)].mEnergy;
+      aBest = s;
+    }
+  return aBest;
+}
+
+}  // namespace
+
 void kmeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<int>& aLabels,
             CVector<int>& aLength, int K) {
-  std::vector<CVector<float>> aSum(static_cast<size_t>(K));
   float aBestEnergy = kFarAway;
   CVector<int> aBestLabels;
-  for (int aStart = 0; aStart < kRandomStarts; aStart++) {
-    if (!kmeansRandomInit(aData, aSum.data(), aNum, aLabels, aLength, K)) break;
-    kmeansOptimize(aData, aMean, aSum.data(), aNum, aLabels, aLength, K, kMaxIterations);
-    float E = computeEnergy(aData, aMean, aLabels, aLength);
-    if (E < aBestEnergy) {
-      aBestEnergy = E;
-      aBestLabels = aLabels;
+  // The random starts draw their labels one after the other, as the sequence of rand has them;
+  // only their optimisations, which draw nothing, run side by side.
+  std::vector<CStart> aStarts;
+  for (int s = 0; s < kRandomStarts; s++) {
+    aStarts.emplace_back(K);
+    CStart& aStart = aStarts.back();
+    if (!kmeansRandomInit(aData, aStart.mSum.data(), aStart.mNum.data(), aStart.mLabels, aLength,
+                          K)) {
+      aStarts.pop_back();
+      break;
     }
   }
+  int aBest = bestOfStarts(aData, aLength, K, aStarts, aBestEnergy);
+  if (aBest >= 0) aBestLabels = aStarts[static_cast<size_t>(aBest)].mLabels;
   if (K > 2) {
     std::vector<CState> aInits;
     kmeansHierarchicalInit(aData, aLength, aInits, K, kMaxHierarchicalInits);
+    aStarts.clear();
     for (CState& aInit : aInits) {
-      aLabels = aInit.mLabels;
-      kmeansRecomputeStatistics(aData, aSum.data(), aNum, aLabels, aLength, K);
-      kmeansOptimize(aData, aMean, aSum.data(), aNum, aLabels, aLength, K, kMaxIterations);
-      float E = computeEnergy(aData, aMean, aLabels, aLength);
-      if (E < aBestEnergy) {
-        aBestEnergy = E;
-        aBestLabels = aLabels;
-      }
+      aStarts.emplace_back(K);
+      CStart& aStart = aStarts.back();
+      aStart.mLabels = aInit.mLabels;
+      kmeansRecomputeStatistics(aData, aStart.mSum.data(), aStart.mNum.data(), aStart.mLabels,
+                                aLength, K);
     }
+    aBest = bestOfStarts(aData, aLength, K, aStarts, aBestEnergy);
+    if (aBest >= 0) aBestLabels = aStarts[static_cast<size_t>(aBest)].mLabels;
   }
   // Without any start (too few weighted points) every point goes to cluster 0.
   if (aBestLabels.size() != aLength.size()) {
     aBestLabels.setSize(aLength.size());
     aBestLabels.fill(0);
   }
+  std::vector<CVector<float>> aSum(static_cast<size_t>(K));
   aLabels = aBestLabels;
   kmeansRecomputeStatistics(aData, aSum.data(), aNum, aLabels, aLength, K);
   for (int k = 0; k < K; k++) setMean(aMean[k], aSum[k], aNum[k]);
