@@ -55,10 +55,58 @@ std::vector<CTrack> staggeredTracks(float aWobble, F aFlowVarStep) {
   return aTracks;
 }
 
-void expectSameAsReference(const std::vector<CTrack>& aInput) {
+// Grid trajectories over kLongFrames frames in three spans of time: frames 0 to 19, frames 20
+// to 39 (no step in common with the first span) and frames 6 to 33 with starts and ends spread
+// over it, so that windows run from 1 to 27 steps (long ones sampled every third frame); two
+// rigid motions as in staggeredTracks, with a wobble of a few hundredths of a pixel.
+constexpr int kLongFrames = 40;
+std::vector<CTrack> threeSpans() {
+  std::vector<CTrack> aTracks;
+  const float cx = 0.5f * kWidth, cy = 0.5f * kHeight;
+  int i = 0;
+  for (int y0 = 12; y0 < 88; y0 += 6)
+    for (int x0 = 12; x0 < 120; x0 += 8, i++) {
+      CTrack t;
+      t.mox = x0;
+      t.moy = y0;
+      int aLast;
+      switch (i % 3) {
+        case 0:
+          t.mSetupTime = (i / 3) % 4;
+          aLast = 19;
+          break;
+        case 1:
+          t.mSetupTime = 20 + (i / 3) % 3;
+          aLast = 39;
+          break;
+        default:
+          t.mSetupTime = 6 + (i * 7) % 9;
+          aLast = std::min(33, t.mSetupTime + 1 + (i * 5) % 27);
+      }
+      float aSum = 0.0f;
+      for (int f = t.mSetupTime + 1; f <= aLast; f++) {
+        const float aShift = 0.02f * static_cast<float>((i * 3 + f * 5) % 7 - 3);
+        if (x0 < kWidth / 2) {
+          const float a = 0.005f * static_cast<float>(f);
+          const float dx = static_cast<float>(x0) - cx, dy = static_cast<float>(y0) - cy;
+          t.mx.push_back(cx + std::cos(a) * dx - std::sin(a) * dy + aShift);
+          t.my.push_back(cy + std::sin(a) * dx + std::cos(a) * dy);
+        } else {
+          t.mx.push_back(static_cast<float>(x0) - 0.5f * static_cast<float>(f) + aShift);
+          t.my.push_back(static_cast<float>(y0) + 0.3f * static_cast<float>(f));
+        }
+        aSum += 0.2f + 0.01f * static_cast<float>((i + f) % 9);
+        t.mFlowVar.push_back(aSum);
+      }
+      aTracks.push_back(t);
+    }
+  return aTracks;
+}
+
+void expectSameAsReference(const std::vector<CTrack>& aInput, int aFrames = kFrames) {
   mXSize = kWidth;
   mYSize = kHeight;
-  mSequenceLength = kFrames;
+  mSequenceLength = aFrames;
   mStep = 8;
   const int N = static_cast<int>(aInput.size());
 
@@ -83,7 +131,6 @@ void expectSameAsReference(const std::vector<CTrack>& aInput) {
   // The sets must exercise both weighed and vetoed edges.
   EXPECT_GT(aEdges, 2000u);
   EXPECT_GT(aZeroEdges, 100u);
-
 
   for (int aThreads : {1, 2}) {
     SCOPED_TRACE(aThreads);
@@ -125,4 +172,9 @@ TEST(ReferenceGraph, SameGraphWhereTheFlowHardlyVaries) {
   expectSameAsReference(staggeredTracks(0.001f, [](int i, int k) {
     return (i + k) % 5 == 0 ? 0.0f : 0.01f * static_cast<float>((i * k) % 9);
   }));
+}
+
+// Longer windows, sampled every third frame, and spans of time without a common step.
+TEST(ReferenceGraph, SameGraphOverThreeSpansOfTime) {
+  expectSameAsReference(threeSpans(), kLongFrames);
 }
