@@ -111,14 +111,8 @@ inline F4 predictionError(const CPoints& x1, const CPoints& x2, const CPoints& y
   const F4 zzy = (r10 * z1.x + r11 * z1.y) + ty;
   const F4 aRecipSum = aOne / w1_l + aOne / u1_l;
   const F4 aBase = lanes::halfProductInDouble(v1_l, aRecipSum);
-  alignas(16) float aBases[kWidth], aStabilizers[kWidth];
-  alignas(16) double aRoots[kWidth];
-  lanes::store(aBases, aBase);
-  lanes::doubleFourthRoot(aBase, aRoots);
-  for (int j = 0; j < kWidth; j++)
-    aStabilizers[j] = fourthRootToFloatFrom(static_cast<double>(aBases[j]), aRoots[j]);
   const F4 ex = zzx - z2.x, ey = zzy - z2.y;
-  const F4 aError = (ex * ex + ey * ey) * lanes::load(aStabilizers);
+  const F4 aError = (ex * ex + ey * ey) * lanes::fourthRootToFloat(aBase);
   const F4 aInf = lanes::splat(kInfinity);
   return lanes::select(aDegenerate | lanes::unordered(aError, aError), aInf, aError);
 }

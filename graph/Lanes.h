@@ -8,6 +8,9 @@
 #endif
 
 #include <cmath>
+#include <cstdint>
+
+#include "graph/FourthRoot.h"
 
 namespace lanes {
 
@@ -81,12 +84,37 @@ inline F4 halfProductInDouble(F4 a, F4 b) {
                                    _mm_cvtps_pd(_mm_movehl_ps(b.v, b.v)));
   return {_mm_movelh_ps(_mm_cvtpd_ps(aLow), _mm_cvtpd_ps(aHigh))};
 }
-// sqrt(sqrt(double(a))) per lane, into four doubles.
-inline void doubleFourthRoot(F4 a, double* aOut) {
+// fourthRootToFloat(double(a)) per lane (FourthRoot.h): the two square roots in double,
+// rounded to float, and pow for the rare lanes that rule sends to it.
+inline F4 fourthRootToFloat(F4 a) {
   const __m128d aLow = _mm_sqrt_pd(_mm_sqrt_pd(_mm_cvtps_pd(a.v)));
   const __m128d aHigh = _mm_sqrt_pd(_mm_sqrt_pd(_mm_cvtps_pd(_mm_movehl_ps(a.v, a.v))));
-  _mm_storeu_pd(aOut, aLow);
-  _mm_storeu_pd(aOut + 2, aHigh);
+  // Lanes that the rule leaves to pow: roots outside [1e-30, 1e30] (or NaN), and roots whose
+  // 29 dropped mantissa bits lie within 15 of the halfway point 2^28.
+  auto aToPow = [](__m128d r) {
+    const __m128d aInRange =
+        _mm_and_pd(_mm_cmpge_pd(r, _mm_set1_pd(1e-30)), _mm_cmple_pd(r, _mm_set1_pd(1e30)));
+    const __m128i aDropped =
+        _mm_and_si128(_mm_castpd_si128(r), _mm_set1_epi64x((std::int64_t{1} << 29) - 1));
+    const __m128i v = _mm_sub_epi32(aDropped, _mm_set1_epi32((1 << 28) - 15));
+    const __m128i aNear = _mm_and_si128(_mm_cmpgt_epi32(v, _mm_set1_epi32(-1)),
+                                        _mm_cmplt_epi32(v, _mm_set1_epi32(31)));
+    // The low half of each double holds the dropped bits: its sign bit says "near".
+    const int aNearLanes = _mm_movemask_ps(_mm_castsi128_ps(aNear));
+    return ((aNearLanes & 1) | ((aNearLanes >> 1) & 2)) | (~_mm_movemask_pd(aInRange) & 3);
+  };
+  F4 r = {_mm_movelh_ps(_mm_cvtpd_ps(aLow), _mm_cvtpd_ps(aHigh))};
+  const int aPow = aToPow(aLow) | (aToPow(aHigh) << 2);
+  if (aPow != 0) {
+    alignas(16) float aIn[kWidth], aOut[kWidth];
+    _mm_store_ps(aIn, a.v);
+    _mm_store_ps(aOut, r.v);
+    for (int j = 0; j < kWidth; j++)
+      if (aPow & (1 << j))
+        aOut[j] = static_cast<float>(std::pow(static_cast<double>(aIn[j]), 0.25));
+    r.v = _mm_load_ps(aOut);
+  }
+  return r;
 }
 
 #else
@@ -178,8 +206,10 @@ inline F4 halfProductInDouble(F4 a, F4 b) {
     r.v[i] = static_cast<float>(0.5 * static_cast<double>(a.v[i]) * static_cast<double>(b.v[i]));
   return r;
 }
-inline void doubleFourthRoot(F4 a, double* aOut) {
-  for (int i = 0; i < kWidth; i++) aOut[i] = std::sqrt(std::sqrt(static_cast<double>(a.v[i])));
+inline F4 fourthRootToFloat(F4 a) {
+  F4 r;
+  for (int i = 0; i < kWidth; i++) r.v[i] = ::fourthRootToFloat(static_cast<double>(a.v[i]));
+  return r;
 }
 
 #endif
