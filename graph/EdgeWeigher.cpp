@@ -19,8 +19,10 @@ constexpr double kNegativeAffinity = 1e-5;
 constexpr double kNegativeShare = 0.9;
 constexpr float kInfinity = HUGE_VALF;
 // Exponents at or below this give an affinity below kNegativeAffinity, with a margin far beyond
-// the rounding of exp and of the float conversion (log(1e-5) is -11.5129).
+// the rounding of exp and of the float conversion (log(1e-5) is -11.5129): at most
+// kNegativeBound.
 constexpr float kNegativeExponent = -11.52f;
+constexpr float kNegativeBound = 1e-5f;
 // Relative margin of the exponent below which a triple's product cannot exceed the best one.
 constexpr double kProductMargin = 1e-6;
 // Weight of an error where the flow variation gives none that is finite.
@@ -48,6 +50,15 @@ void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, con
   for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
     if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
 }
+
+// A triple of an edge: its place among the members, third member, window and affinity.
+struct CKnownTriple {
+  int mIndex;
+  int mMember;
+  int mStart;
+  int mLength;
+  float mWeight;
+};
 
 // A point per lane.
 struct CPoints {
@@ -117,38 +128,41 @@ inline F4 predictionError(const CPoints& x1, const CPoints& x2, const CPoints& y
   return lanes::select(aDegenerate | lanes::unordered(aError, aError), aInf, aError);
 }
 
-// Whether a triple is settled by a lower bound of its worst weighted error: its affinity is
-// then known to lie below the negative threshold (while that matters) and not to make a
-// product above the best one. The bound's exponent is compared with those limits, taken with
-// margins, so that no exponential is needed; a case inside the margins is left undecided.
+// What a lower bound of a triple's worst weighted error settles. The bound's exponent is
+// compared with limits taken with margins, so that no exponential is needed; a case inside the
+// margins is left open.
 class CSettling {
  public:
-  CSettling(float sptDist, int aLastStep, int aLength, bool aNegativeMatters, float aBestProduct)
+  // aSettleNotBetter: the veto is out of reach, so a triple known not to beat aBestProduct is
+  // settled whether negative or not.
+  CSettling(float sptDist, int aLastStep, int aLength, bool aSettleNotBetter, float aBestProduct)
       : mSptDist(sptDist),
         mLastStep(aLastStep),
         mLength(aLength),
-        mNegativeMatters(aNegativeMatters),
+        mSettleNotBetter(aSettleNotBetter),
         mBestProduct(aBestProduct) {}
 
-  bool settledBy(float aWorst) const {
+  CTripleOutcome outcomeOf(float aWorst) const {
     const float e = affinityExponent(aWorst, mSptDist, mLastStep);
-    // The affinity rounds to 0 (its product is 0, never above the best).
-    if (e < kZeroAffinityExponent) return true;
-    if (mNegativeMatters && !(e <= kNegativeExponent)) return false;
+    // The affinity rounds to 0.
+    if (e < kZeroAffinityExponent) return CTripleOutcome::kZero;
+    if (e <= kNegativeExponent) return CTripleOutcome::kNegative;
+    if (!mSettleNotBetter) return CTripleOutcome::kOpen;
     // exp(e) <= (best / length) (1 - margin): the affinity and its product, each rounded to
     // float, stay at or below the best product.
     if (!mHaveProductExponent) {
       mProductExponent = std::log(static_cast<double>(mBestProduct) / mLength) - kProductMargin;
       mHaveProductExponent = true;
     }
-    return static_cast<double>(e) <= mProductExponent;
+    return static_cast<double>(e) <= mProductExponent ? CTripleOutcome::kNotBetter
+                                                      : CTripleOutcome::kOpen;
   }
 
  private:
   float mSptDist;
   int mLastStep;
   int mLength;
-  bool mNegativeMatters;
+  bool mSettleNotBetter;
   float mBestProduct;
   mutable bool mHaveProductExponent = false;
   mutable double mProductExponent = 0.0;
@@ -229,12 +243,13 @@ CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) : mTracks(aTracks
   }
 }
 
-float CEdgeWeigher::tripleAffinity(int A, int B, int C, int aStart, int aLength, float sptDist,
-                                   bool aNegativeMatters, float aBestProduct) const {
+CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int aLength,
+                                            float sptDist, bool aSettle, bool aSettleNotBetter,
+                                            float aBestProduct, float& w) const {
   const CSampling aSampling(aLength);
   const int tstep = aSampling.mLastStep;
   const int tmpStep = aSampling.mStride;
-  const CSettling aSettling(sptDist, tstep, aLength, aNegativeMatters, aBestProduct);
+  const CSettling aSettling(sptDist, tstep, aLength, aSettleNotBetter, aBestProduct);
   const int aEnd = aStart + aLength;
   float maxDist = 0.0f;
   for (int aPass = 0; aPass < aSampling.mPasses; aPass++) {
@@ -266,21 +281,26 @@ float CEdgeWeigher::tripleAffinity(int A, int B, int C, int aStart, int aLength,
       };
       // The affinity only falls as the worst error grows: once a part of the errors settles
       // the outcome, the rest need not be evaluated.
+      CTripleOutcome aOutcome = CTripleOutcome::kOpen;
       auto aSettled = [&](F4 aPartial) {
+        if (!aSettle) return false;
         const float m = aWorst(aPartial);
-        return m > maxDist && aSettling.settledBy(m);
+        if (!(m > maxDist)) return false;
+        aOutcome = aSettling.outcomeOf(m);
+        return aOutcome != CTripleOutcome::kOpen;
       };
       F4 tmpDist = aLanes.error1();
-      if (aSettled(tmpDist)) return 0.0f;
+      if (aSettled(tmpDist)) return aOutcome;
       // std::max(tmpDist, error), both never NaN.
       tmpDist = lanes::maxKeepSecondOnNan(aLanes.error2(), tmpDist);
-      if (aSettled(tmpDist)) return 0.0f;
+      if (aSettled(tmpDist)) return aOutcome;
       tmpDist = lanes::maxKeepSecondOnNan(aLanes.error3(), tmpDist);
-      if (aSettled(tmpDist)) return 0.0f;
+      if (aSettled(tmpDist)) return aOutcome;
       maxDist = aWorst(tmpDist);
     }
   }
-  return affinityOfError(maxDist, sptDist, tstep);
+  w = affinityOfError(maxDist, sptDist, tstep);
+  return CTripleOutcome::kExact;
 }
 
 float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* aTriples) const {
@@ -290,14 +310,22 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
   const int aEnd = std::min(mEnd[node1], mEnd[node2]);
   if (aEnd - aStart < 1) return 0.0f;
   const float sptDist = computeEuclidDistance(mTracks[node1], mTracks[node2]);
+  // Per thread, reused: the members, the triples of exact affinity and the negative triples
+  // whose exact affinity was left open, each in member order.
   thread_local std::vector<int> aMembers;
+  thread_local std::vector<CKnownTriple> aKnown;
+  thread_local std::vector<CKnownTriple> aOpen;
   aMembers.clear();
+  aKnown.clear();
+  aOpen.clear();
   forEachMember(mTracks, node1, node2, aRandom, [&](int c) {
     aMembers.push_back(c);
     return true;
   });
   const int n = static_cast<int>(aMembers.size());
   const double aVetoCount = kNegativeShare * n;
+  // The best product over the triples of exact affinity: a lower bound of the best product
+  // over all triples so far, since an open negative triple might have raised it.
   float maxLength = 0.0f, maxWeight = 0.0f;
   int negCounter = 0;
   for (int p0 = 0; p0 < n; p0 += kWidth) {
@@ -324,28 +352,75 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
     lanes::store(aFirstScaled, aLanes.scaled(aLanes.error1()));
 
     for (int j = 0; j < aBatch; j++) {
-      const int c = aMembers[static_cast<size_t>(p0 + j)];
+      const int aIndex = p0 + j;
+      const int c = aMembers[static_cast<size_t>(aIndex)];
       const int L = aLength[j];
-      float w = 0.0f;
+      bool aNegative = true;
       if (L >= 1) {
         // Negative or not matters only while the veto is in reach.
-        const bool aVetoInReach = negCounter + (n - p0 - j) > aVetoCount;
+        const bool aVetoInReach = negCounter + (n - aIndex) > aVetoCount;
         const float aBestProduct = maxLength * maxWeight;
         const float aLengthF = static_cast<float>(L);
         // An affinity is at most 1: this triple cannot beat the best product.
         if (!aVetoInReach && aLengthF <= aBestProduct) continue;
         if (aTriples != nullptr) ++*aTriples;
-        const CSettling aSettling(sptDist, CSampling(L).mLastStep, L, aVetoInReach, aBestProduct);
-        // A settled triple counts as an affinity of 0: negative, and no better than the best.
-        if (!(aFirstScaled[j] > 0.0f && aSettling.settledBy(aFirstScaled[j])))
-          w = tripleAffinity(node1, node2, c, aTripleStart[j], L, sptDist, aVetoInReach,
-                             aBestProduct);
-        if (aLengthF * w > aBestProduct) {
-          maxLength = aLengthF;
-          maxWeight = w;
+        CTripleOutcome aOutcome = CTripleOutcome::kOpen;
+        if (aFirstScaled[j] > 0.0f)
+          aOutcome = CSettling(sptDist, CSampling(L).mLastStep, L, !aVetoInReach, aBestProduct)
+                         .outcomeOf(aFirstScaled[j]);
+        float w = 0.0f;
+        if (aOutcome == CTripleOutcome::kOpen)
+          aOutcome = evaluateTriple(node1, node2, c, aTripleStart[j], L, sptDist, true,
+                                    !aVetoInReach, aBestProduct, w);
+        switch (aOutcome) {
+          case CTripleOutcome::kNotBetter:
+            continue;
+          case CTripleOutcome::kNegative:
+            aOpen.push_back({aIndex, c, aTripleStart[j], L, 0.0f});
+            break;
+          case CTripleOutcome::kExact:
+            aNegative = static_cast<double>(w) < kNegativeAffinity;
+            aKnown.push_back({aIndex, c, aTripleStart[j], L, w});
+            if (aLengthF * w > aBestProduct) {
+              maxLength = aLengthF;
+              maxWeight = w;
+            }
+            break;
+          default:  // kZero: an affinity of 0 never raises the best product.
+            break;
         }
       }
-      if (static_cast<double>(w) < kNegativeAffinity && ++negCounter > aVetoCount) return 0.0f;
+      if (aNegative && ++negCounter > aVetoCount) return 0.0f;
+    }
+  }
+  if (aOpen.empty()) return maxWeight;
+
+  // Not vetoed: an open negative triple decides the weight only if its product can reach the
+  // best one. Those that can are evaluated exactly, and the best triple is found again over
+  // all triples of exact affinity in member order.
+  bool aReopened = false;
+  const float aBestProduct = maxLength * maxWeight;
+  for (CKnownTriple& t : aOpen) {
+    if (static_cast<float>(t.mLength) * kNegativeBound < aBestProduct) {
+      t.mLength = 0;
+      continue;
+    }
+    evaluateTriple(node1, node2, t.mMember, t.mStart, t.mLength, sptDist, false, false, 0.0f,
+                   t.mWeight);
+    aReopened = true;
+  }
+  if (!aReopened) return maxWeight;
+  maxLength = maxWeight = 0.0f;
+  size_t k = 0, o = 0;
+  while (k < aKnown.size() || o < aOpen.size()) {
+    const bool aTakeOpen =
+        k == aKnown.size() || (o < aOpen.size() && aOpen[o].mIndex < aKnown[k].mIndex);
+    const CKnownTriple& t = aTakeOpen ? aOpen[o++] : aKnown[k++];
+    if (t.mLength < 1) continue;
+    const float aLengthF = static_cast<float>(t.mLength);
+    if (aLengthF * t.mWeight > maxLength * maxWeight) {
+      maxLength = aLengthF;
+      maxWeight = t.mWeight;
     }
   }
   return maxWeight;

@@ -6,10 +6,11 @@
 //
 // - A pair that shares no frame-to-frame step has only empty triples: weight 0 at once.
 // - Once more than nine tenths of the triples are known to be negative, the edge is vetoed.
+// - A triple stops as soon as it is known to be negative. Its exact affinity matters only if
+//   the edge is not vetoed and its product can reach the best one; only then is it evaluated
+//   in full, at the end, and the best triple found again in member order.
 // - Once the veto is out of reach, a triple whose common length cannot beat the best product
 //   is skipped, and a triple stops as soon as its affinity is known not to beat it.
-// - While the veto is in reach, a triple stops as soon as it is known to be negative and not
-//   to beat the best product.
 // Work runs four lanes at a time, each lane doing the same single- and double-precision
 // operations in the same order as the plain evaluation: the first error of the first sample of
 // four third members at once (most triples of most edges are settled by it), and the samples of
@@ -19,6 +20,12 @@
 #include <vector>
 
 #include "tracking/CTrack.h"
+
+// What the evaluation of a triple settled: its exact affinity; an affinity of 0; an affinity
+// below 1e-5 left open (negative, and needed only if the edge turns out not vetoed); an
+// affinity that cannot beat the best product (asked for only once the veto is out of reach);
+// or nothing yet.
+enum class CTripleOutcome { kExact, kZero, kNegative, kNotBetter, kOpen };
 
 class CEdgeWeigher {
  public:
@@ -33,11 +40,13 @@ class CEdgeWeigher {
   float weigh(int node1, int node2, const int* aRandom, long long* aTriples = nullptr) const;
 
  private:
-  // Affinity of the triple A, B, C over the window aStart ... aStart + aLength (aLength >= 1),
-  // or 0 once it is known to lie below 1e-5 (if aNegativeMatters) with aLength times it not
-  // above aBestProduct: the decisions the caller takes from 0 are then those of the affinity.
-  float tripleAffinity(int A, int B, int C, int aStart, int aLength, float sptDist,
-                       bool aNegativeMatters, float aBestProduct) const;
+  // Evaluates the triple A, B, C over the window aStart ... aStart + aLength (aLength >= 1).
+  // With aSettle it stops as soon as the outcome is settled (kNotBetter only with
+  // aSettleNotBetter, against aBestProduct); otherwise, and whenever it reaches the end, it
+  // gives kExact with the affinity in w.
+  CTripleOutcome evaluateTriple(int A, int B, int C, int aStart, int aLength, float sptDist,
+                                bool aSettle, bool aSettleNotBetter, float aBestProduct,
+                                float& w) const;
   // Point of track T at frame f: x, y, running flow variation, 0.
   const float* point(int T, int f) const { return mPoints.data() + kPointSize * (mOrigin[T] + f); }
 

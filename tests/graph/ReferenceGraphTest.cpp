@@ -12,6 +12,7 @@
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
 #include "tests/graph/ReferenceGraph.h"
+#include "tests/graph/SyntheticTracks.h"
 #include "tracking/CTrack.h"
 
 namespace {
@@ -177,4 +178,83 @@ TEST(ReferenceGraph, SameGraphWhereTheFlowHardlyVaries) {
 // Longer windows, sampled every third frame, and spans of time without a common step.
 TEST(ReferenceGraph, SameGraphOverThreeSpansOfTime) {
   expectSameAsReference(threeSpans(), kLongFrames);
+}
+
+// Edge weights of random triples against the reference, with noise from a twentieth of a pixel
+// to several pixels so that many affinities lie near 1e-5: triples settled early, edges vetoed
+// or not.
+TEST(ReferenceGraph, SameEdgeWeightsOnRandomTriples) {
+  constexpr int kTracks = 60, kSpan = 30, kEdges = 4000;
+  const float kNoise[] = {0.05f, 0.3f, 1.0f, 2.0f, 4.0f};
+  std::vector<CTrack> aTracks;
+  for (int i = 0; i < kTracks; i++) {
+    CTrack t;
+    t.mox = rand() % kWidth;
+    t.moy = rand() % kHeight;
+    t.mSetupTime = rand() % 12;
+    const int aSteps = 1 + rand() % (kSpan - t.mSetupTime);
+    const float aNoise = kNoise[rand() % 5];
+    float aSum = 0.0f;
+    for (int k = 1; k <= aSteps; k++) {
+      auto aJitter = [&]() { return aNoise * static_cast<float>(rand() % 201 - 100) * 0.01f; };
+      t.mx.push_back(static_cast<float>(t.mox) + 0.8f * static_cast<float>(k) + aJitter());
+      t.my.push_back(static_cast<float>(t.moy) - 0.3f * static_cast<float>(k) + aJitter());
+      aSum += 0.05f + 0.01f * static_cast<float>(rand() % 30);
+      t.mFlowVar.push_back(aSum);
+    }
+    aTracks.push_back(t);
+  }
+  for (CTrack& t : aTracks)
+    for (int j = 0; j < kTrackNeighborCount; j++) t.mNearestNeighbors(j) = rand() % kTracks;
+  int aPositive = 0, aZero = 0;
+  for (int e = 0; e < kEdges; e++) {
+    const int node1 = rand() % kTracks, node2 = (node1 + 1 + rand() % (kTracks - 1)) % kTracks;
+    int aRandom[30];
+    for (int& r : aRandom) r = rand() % kTracks;
+    int aNext = 0;
+    const float aExpected =
+        reference::weighEdge(aTracks, node1, node2, [&]() { return aRandom[aNext++]; });
+    ASSERT_EQ(edgeWeight(aTracks, node1, node2, aRandom), aExpected) << e;
+    (aExpected > 0.0f ? aPositive : aZero)++;
+  }
+  EXPECT_GT(aPositive, kEdges / 20);
+  EXPECT_GT(aZero, kEdges / 20);
+}
+
+// An edge that is not vetoed although 48 of its 54 triples are negative, whose weight comes from
+// the first negative triple: over 8 steps its product beats that of the 6 non-negative triples
+// of a single step. The program leaves negative triples open until the veto is decided and must
+// then go back to them.
+TEST(ReferenceGraph, WeightFromANegativeTripleOfAnEdgeThatIsNotVetoed) {
+  std::vector<CTrack> aTracks;
+  aTracks.push_back(synthetic::translating(10, 10, 0, 8, 1, 0));
+  aTracks.push_back(synthetic::translating(40, 10, 0, 8, 1, 0));
+  // A third member whose last position is off by the smallest whole number of hundredths of
+  // a pixel that brings its affinity below aLimit.
+  auto aMemberBelow = [&](int aStart, int aSteps, float aLimit) {
+    const float aSptDist = computeEuclidDistance(aTracks[0], aTracks[1]);
+    for (int aOff = 0;; aOff++) {
+      CTrack t = synthetic::translating(25, 30, aStart, aSteps, 1, 0);
+      t.my.back() += 0.01f * static_cast<float>(aOff);
+      int aLength = 0;
+      const float w = computeDistance(aTracks[0], aTracks[1], t, aSptDist, &aLength);
+      if (w < aLimit) return std::make_pair(t, w);
+    }
+  };
+  const auto [aShort, aShortWeight] = aMemberBelow(7, 1, 3e-5f);
+  const auto [aLong, aLongWeight] = aMemberBelow(0, 8, 5e-6f);
+  ASSERT_GE(aShortWeight, 1e-5f);
+  ASSERT_GT(8.0f * aLongWeight, aShortWeight);
+  aTracks.push_back(aShort);  // 2
+  aTracks.push_back(aLong);   // 3
+  int aRandom[30];
+  int aSlot = 0;
+  auto next = [&]() { return aSlot++ % 9 == 0 ? 2 : 3; };  // 6 short members of 54
+  for (int aNode : {0, 1})
+    for (int j = 0; j < 12; j++) aTracks[aNode].mNearestNeighbors(j) = next();
+  for (int& r : aRandom) r = next();
+  int aNext = 0;
+  const float aExpected = reference::weighEdge(aTracks, 0, 1, [&]() { return aRandom[aNext++]; });
+  EXPECT_EQ(aExpected, aLongWeight);
+  EXPECT_EQ(edgeWeight(aTracks, 0, 1, aRandom), aExpected);
 }
