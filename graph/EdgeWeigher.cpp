@@ -143,7 +143,10 @@ class CSettling {
         mBestProduct(aBestProduct) {}
 
   CTripleOutcome outcomeOf(float aWorst) const {
-    const float e = affinityExponent(aWorst, mSptDist, mLastStep);
+    return outcomeOfExponent(affinityExponent(aWorst, mSptDist, mLastStep));
+  }
+  // The same from the bound's exponent.
+  CTripleOutcome outcomeOfExponent(float e) const {
     // The affinity rounds to 0.
     if (e < kZeroAffinityExponent) return CTripleOutcome::kZero;
     if (e <= kNegativeExponent) return CTripleOutcome::kNegative;
@@ -332,7 +335,8 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
     // The first error of the first sample of the next four triples, before their turn: most
     // triples are settled by it alone. Lanes of empty windows repeat a real one.
     const int aBatch = std::min(kWidth, n - p0);
-    int aTripleStart[kWidth], aLength[kWidth], aGap[kWidth];
+    int aTripleStart[kWidth], aLength[kWidth], aGap[kWidth], aLastStep[kWidth];
+    alignas(16) float aLastStepF[kWidth];
     const float* pa[kWidth];
     const float* pb[kWidth];
     const float* pc[kWidth];
@@ -342,14 +346,23 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
       aLength[j] = std::min(aEnd, mEnd[c]) - aTripleStart[j];
       const bool aEmpty = aLength[j] < 1;
       const int aFrom = aEmpty ? aStart : aTripleStart[j];
-      aGap[j] = aEmpty ? 1 : CSampling(aLength[j]).mFirstStep;
+      const CSampling aSampling(aEmpty ? 1 : aLength[j]);
+      aGap[j] = aSampling.mFirstStep;
+      aLastStep[j] = aSampling.mLastStep;
+      aLastStepF[j] = static_cast<float>(aLastStep[j]);
       pa[j] = point(node1, aFrom);
       pb[j] = point(node2, aFrom);
       pc[j] = aEmpty ? point(node2, aFrom) : point(c, aFrom);
     }
     const CSampleLanes aLanes(pa, pb, pc, aGap);
-    alignas(16) float aFirstScaled[kWidth];
-    lanes::store(aFirstScaled, aLanes.scaled(aLanes.error1()));
+    // The scaled first errors and the exponents of the affinities they bound (affinityExponent
+    // in every lane).
+    alignas(16) float aFirstScaled[kWidth], aFirstExponent[kWidth];
+    const F4 aFirst = aLanes.scaled(aLanes.error1());
+    lanes::store(aFirstScaled, aFirst);
+    lanes::store(aFirstExponent, ((aFirst * lanes::splat(sptDist)) *
+                                  lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
+                                     lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
 
     for (int j = 0; j < aBatch; j++) {
       const int aIndex = p0 + j;
@@ -366,8 +379,8 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
         if (aTriples != nullptr) ++*aTriples;
         CTripleOutcome aOutcome = CTripleOutcome::kOpen;
         if (aFirstScaled[j] > 0.0f)
-          aOutcome = CSettling(sptDist, CSampling(L).mLastStep, L, !aVetoInReach, aBestProduct)
-                         .outcomeOf(aFirstScaled[j]);
+          aOutcome = CSettling(sptDist, aLastStep[j], L, !aVetoInReach, aBestProduct)
+                         .outcomeOfExponent(aFirstExponent[j]);
         float w = 0.0f;
         if (aOutcome == CTripleOutcome::kOpen)
           aOutcome = evaluateTriple(node1, node2, c, aTripleStart[j], L, sptDist, true,
