@@ -18,6 +18,10 @@ float TOL_COVERED_PERCENTAGE = 0.93f;
 
 namespace {
 
+// Edges weighed in one parallel loop (at least, unless the stage ends first), and edges a
+// worker thread takes at a time.
+constexpr size_t kBatchEdges = 1 << 14;
+constexpr int kEdgeChunk = 8;
 // Initial value of a coverage cell no selected trajectory has reached.
 constexpr float kUncovered = 1e20f;
 
@@ -132,6 +136,11 @@ class CMarker {
   std::vector<char> mNeighborsMarked;
 };
 
+// An edge to weigh; its random members are kept beside the list of jobs.
+struct CEdgeJob {
+  int mNode1, mNode2;
+};
+
 void addEdge(CGraph& aEdges, int node1, int node2, float w) {
   if (w == 0.0f) return;
   aEdges[node1].emplace_back(node2, w);
@@ -194,13 +203,33 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   }
   CCoverage aCovered(mSequenceLength + 1, mXSize, mYSize, std::max(mStep, 1));
 
-  std::vector<float> weightVec;
+  // The edges of consecutive k1 are weighed together, in one parallel loop per batch of at
+  // least kBatchEdges edges: their draws come first, in the order of a one-thread run (for each
+  // k1 loop A, then loop B), and nothing an edge's weighing reads changes within a stage.
+  std::vector<CEdgeJob> aJobs;
   std::vector<int> aRandom;
+  std::vector<float> weightVec;
   long long aTriples = 0;
   const CEdgeWeigher aWeigher(aTracks);
   // The stages' draws continue rand's sequence, and rand goes on after them.
   CLibcRandom aRand;
   CMarker aMarker(aTracks);
+  auto aWeighBatch = [&]() {
+    const int aCount = static_cast<int>(aJobs.size());
+    weightVec.assign(aJobs.size(), 0.0f);
+#pragma omp parallel for schedule(dynamic, kEdgeChunk) reduction(+ : aTriples)
+    for (int e = 0; e < aCount; e++)
+      weightVec[e] = aWeigher.weigh(aJobs[e].mNode1, aJobs[e].mNode2,
+                                    aRandom.data() + static_cast<size_t>(e) * R, &aTriples);
+    for (int e = 0; e < aCount; e++) {
+      aMarker.endNode(aJobs[e].mNode1);
+      aMarker.endNode(aJobs[e].mNode2);
+      addEdge(aEdges, aJobs[e].mNode1, aJobs[e].mNode2, weightVec[e]);
+    }
+    gStats.mEdgesWeighed += aCount;
+    aJobs.clear();
+    aRandom.clear();
+  };
 
   // Step 4: selection stages.
   do {
@@ -212,61 +241,38 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
       const CRemainder aByStop(aStop);
       for (unsigned k1 = 0; k1 + 2 < aStop; k1++) {
         const int node1 = aList[k1].mIndex;
-        // Loop A: against the later candidates of this stage. The random members are drawn
-        // here, in iteration order, so every thread count sees the same ones.
-        const int aCountA = static_cast<int>(aStop - k1 - 1);
-        aRandom.assign(static_cast<size_t>(aCountA) * R, -1);
-        for (int it = 0; it < aCountA; it++) {
-          const unsigned k2 = k1 + 1 + it;
+        // Loop A: against the later candidates of this stage.
+        for (unsigned k2 = k1 + 1; k2 < aStop; k2++) {
+          aJobs.push_back({node1, aList[k2].mIndex});
           for (int r = 0; r < R; r++) {
             unsigned d;
             do d = aByStop.of(static_cast<std::uint32_t>(aRand.next()));
             while (d == k1 || d == k2);
-            aRandom[static_cast<size_t>(it) * R + r] = aList[d].mIndex;
+            aRandom.push_back(aList[d].mIndex);
             aMarker.member(aList[d].mIndex);
           }
         }
-        weightVec.assign(aCountA, 0.0f);
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
-        for (int it = 0; it < aCountA; it++)
-          weightVec[it] = aWeigher.weigh(node1, aList[k1 + 1 + it].mIndex,
-                                         aRandom.data() + static_cast<size_t>(it) * R, &aTriples);
-        aMarker.endNode(node1);
-        for (int it = 0; it < aCountA; it++) {
-          const int node2 = aList[k1 + 1 + it].mIndex;
-          aMarker.endNode(node2);
-          addEdge(aEdges, node1, node2, weightVec[it]);
-        }
-        gStats.mEdgesWeighed += aCountA;
-
-        // Loop B: against the trajectories selected in earlier stages.
+        // Loop B: against the trajectories selected in earlier stages. With a single earlier
+        // selection every draw would hit the excluded slot: no random members then.
         const int aCountB = static_cast<int>(aAssigned.size());
-        aRandom.assign(static_cast<size_t>(aCountB) * R, -1);
-        // With a single earlier selection every draw would hit the excluded slot: no random
-        // members then.
-        if (aCountB >= 2) {
-          const CRemainder aByCount(static_cast<std::uint32_t>(aCountB));
-          for (int i = 0; i < aCountB; i++)
-            for (int r = 0; r < R; r++) {
-              int d;
-              do d = static_cast<int>(aByCount.of(static_cast<std::uint32_t>(aRand.next())));
-              while (d == i || aAssigned[d] == node1);
-              aRandom[static_cast<size_t>(i) * R + r] = aAssigned[d];
-              aMarker.member(aAssigned[d]);
-            }
-        }
-        weightVec.assign(aCountB, 0.0f);
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
-        for (int i = 0; i < aCountB; i++)
-          weightVec[i] = aWeigher.weigh(node1, aAssigned[i],
-                                        aRandom.data() + static_cast<size_t>(i) * R, &aTriples);
+        const CRemainder aByCount(static_cast<std::uint32_t>(std::max(aCountB, 1)));
         for (int i = 0; i < aCountB; i++) {
-          const int node2 = aAssigned[i];
-          aMarker.endNode(node2);
-          addEdge(aEdges, node1, node2, weightVec[i]);
+          aJobs.push_back({node1, aAssigned[i]});
+          for (int r = 0; r < R; r++) {
+            if (aCountB < 2) {
+              aRandom.push_back(-1);
+              continue;
+            }
+            int d;
+            do d = static_cast<int>(aByCount.of(static_cast<std::uint32_t>(aRand.next())));
+            while (d == i || aAssigned[d] == node1);
+            aRandom.push_back(aAssigned[d]);
+            aMarker.member(aAssigned[d]);
+          }
         }
-        gStats.mEdgesWeighed += aCountB;
+        if (aJobs.size() >= kBatchEdges) aWeighBatch();
       }
+      aWeighBatch();
     }
     // Selection of this stage's candidates and their coverage.
     for (unsigned k1 = 0; k1 < aStop; k1++) {
