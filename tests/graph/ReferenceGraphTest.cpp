@@ -65,8 +65,8 @@ std::vector<CTrack> threeSpans() {
   std::vector<CTrack> aTracks;
   const float cx = 0.5f * kWidth, cy = 0.5f * kHeight;
   int i = 0;
-  for (int y0 = 12; y0 < 88; y0 += 6)
-    for (int x0 = 12; x0 < 120; x0 += 8, i++) {
+  for (int y0 = 12; y0 < 88; y0 += 8)
+    for (int x0 = 12; x0 < 120; x0 += 10, i++) {
       CTrack t;
       t.mox = x0;
       t.moy = y0;
