@@ -167,9 +167,68 @@ void smoothRegion(const CNeighborArrays& aNeighbors, const float* u, float* S, i
   for (int n = 0; n < N; n++) S[n] -= u[n];
 }
 
+// Regions smoothed side by side, one per lane.
+constexpr int kRegionLanes = 4;
+
+// The twenty Gauss-Seidel sweeps of kRegionLanes regions' smoothed memberships S, updated in
+// place, with their hard memberships u, then S - u. Entry (n, l) of S and u is at
+// kRegionLanes n + l. Every lane does the operations of the plain sweep of its region in the
+// same order (the neighbour weights psi in double, their sums in list order); only the
+// regions run side by side, so that each region's chain of sums no longer waits on itself.
+void smoothRegions(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
+  const float negOmega = 1.0f - kOmega;
+  const int* aStart = aNeighbors.mStart.data();
+  const int* aNode = aNeighbors.mNode.data();
+  const float* aWeight = aNeighbors.mWeight.data();
+  for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
+    for (int n = 0; n < N; n++) {
+      float* Sn = S + kRegionLanes * n;
+      const float* un = u + kRegionLanes * n;
+#if defined(__SSE2__)
+      const __m128 s = _mm_loadu_ps(Sn);
+      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
+      __m128 num = _mm_setzero_ps(), sum = _mm_setzero_ps();
+      for (int r = aStart[n]; r < aStart[n + 1]; r++) {
+        const __m128 sj = _mm_loadu_ps(S + kRegionLanes * aNode[r]);
+        const __m128 diff = _mm_sub_ps(sj, s);
+        const __m128 aSquare = _mm_mul_ps(diff, diff);
+        const __m128d w = _mm_set1_pd(static_cast<double>(aWeight[r]));
+        const __m128d aLow =
+            _mm_div_pd(w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(aSquare), aEpsilon)));
+        const __m128d aHigh = _mm_div_pd(
+            w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(aSquare, aSquare)), aEpsilon)));
+        const __m128 psi = _mm_movelh_ps(_mm_cvtpd_ps(aLow), _mm_cvtpd_ps(aHigh));
+        num = _mm_add_ps(num, psi);
+        sum = _mm_add_ps(sum, _mm_mul_ps(psi, sj));
+      }
+      const __m128 aData = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kInvNu), _mm_loadu_ps(un)), sum);
+      const __m128 aNew = _mm_add_ps(
+          _mm_mul_ps(_mm_set1_ps(negOmega), s),
+          _mm_div_ps(_mm_mul_ps(_mm_set1_ps(kOmega), aData), _mm_add_ps(num, _mm_set1_ps(kInvNu))));
+      _mm_storeu_ps(Sn, aNew);
+#else
+      for (int l = 0; l < kRegionLanes; l++) {
+        const float s = Sn[l];
+        float num = 0.0f, sum = 0.0f;
+        for (int r = aStart[n]; r < aStart[n + 1]; r++) {
+          const float sj = S[kRegionLanes * aNode[r] + l];
+          const float diff = sj - s;
+          const float psi =
+              static_cast<float>(static_cast<double>(aWeight[r]) /
+                                 std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
+          num += psi;
+          sum += psi * sj;
+        }
+        Sn[l] = negOmega * s + kOmega * (kInvNu * un[l] + sum) / (num + kInvNu);
+      }
+#endif
+    }
+  for (int i = 0; i < kRegionLanes * N; i++) S[i] -= u[i];
+}
+
 // Variational smoothing of the soft memberships u = aWork (N x K), starting from the hard
 // labels; leaves the soft means in aSum/aNum/aMean. The regions' sweeps are independent of
-// each other and run on the worker threads.
+// each other: they run kRegionLanes at a time, the groups on the worker threads.
 void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<float>* aMean,
                        float* aNum, CVector<int>& aLabels, CVector<int>& aLength,
                        const CNeighborArrays& aNeighbors, int K, CMatrix<float>& aWork) {
@@ -178,10 +237,33 @@ void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<floa
   for (int k = 0; k < K; k++)
     for (int n = 0; n < N; n++) aWork(n, k) = aLabels(n) == k ? 1.0f : 0.0f;
   CMatrix<float> aSmoothed(N, K), aValue(N, K);
+  // Whole groups of kRegionLanes regions, interleaved by node; the regions left over are
+  // smoothed one by one.
+  const int aGroups = K / kRegionLanes;
+  const int aGrouped = aGroups * kRegionLanes;
+  const size_t aGroupSize = static_cast<size_t>(kRegionLanes) * N;
+  std::vector<float> aGroupU(aGroups * aGroupSize), aGroupS(aGroups * aGroupSize);
   for (int aIteration = 0; aIteration < kSmoothingIterations; aIteration++) {
     aSmoothed = aWork;
+    for (int k = 0; k < aGrouped; k++) {
+      float* u = aGroupU.data() + (k / kRegionLanes) * aGroupSize + k % kRegionLanes;
+      for (int n = 0; n < N; n++) u[kRegionLanes * n] = aWork(n, k);
+    }
+    aGroupS = aGroupU;
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int k = 0; k < K; k++) smoothRegion(aNeighbors, &aWork(0, k), &aSmoothed(0, k), N);
+    for (int aItem = 0; aItem < aGroups + K - aGrouped; aItem++) {
+      if (aItem < aGroups) {
+        smoothRegions(aNeighbors, aGroupU.data() + aItem * aGroupSize,
+                      aGroupS.data() + aItem * aGroupSize, N);
+      } else {
+        const int k = aGrouped + aItem - aGroups;
+        smoothRegion(aNeighbors, &aWork(0, k), &aSmoothed(0, k), N);
+      }
+    }
+    for (int k = 0; k < aGrouped; k++) {
+      const float* S = aGroupS.data() + (k / kRegionLanes) * aGroupSize + k % kRegionLanes;
+      for (int n = 0; n < N; n++) aSmoothed(n, k) = S[kRegionLanes * n];
+    }
     for (int n = 0; n < N; n++)
       for (int k = 0; k < K; k++)
         aValue(n, k) = -kDataScale * squaredDistance(aData[n], aMean[k], aDim) + aSmoothed(n, k);
