@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <queue>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // 2^-31 maps rand() onto [0, 1).
@@ -15,6 +19,8 @@ constexpr int kMaxRandomDraws = 1000;
 constexpr int kMaxIterations = 10;
 constexpr int kRandomStarts = 10;
 constexpr unsigned kMaxHierarchicalInits = 20;
+// Means whose distances to a point are formed side by side.
+constexpr int kMeanLanes = 4;
 // States the hierarchical queue accepts unconditionally.
 constexpr size_t kQueueCapacity = 40;
 
@@ -132,16 +138,47 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
   const int N = aLength.size();
   const int aDim = dimensionOf(aData, N);
   for (int k = 0; k < K; k++) setMean(aMean[k], aSum[k], aNum[k]);
+  // The means by component, kMeanLanes of them side by side: entry (i, k) at i * aStride + k.
+  // A point's distances to kMeanLanes means are formed together, each exactly as
+  // squaredDistance forms it (components in order).
+  const int aStride = (K + kMeanLanes - 1) / kMeanLanes * kMeanLanes;
+  std::vector<float> aByComponent(static_cast<size_t>(aStride) * aDim, 0.0f);
+  auto aCopyMean = [&](int k) {
+    for (int i = 0; i < aDim; i++) aByComponent[static_cast<size_t>(i) * aStride + k] = aMean[k](i);
+  };
+  for (int k = 0; k < K; k++) aCopyMean(k);
+  std::vector<float> aDistances(static_cast<size_t>(aStride));
   int aSweeps = 0;
   int aChanges;
   do {
     aChanges = 0;
     for (int n = 0; n < N; n++) {
       const CVector<float>& x = aData[n];
+      for (int k0 = 0; k0 < aStride; k0 += kMeanLanes) {
+#if defined(__SSE2__)
+        __m128 aDist = _mm_setzero_ps();
+        for (int i = 0; i < aDim; i++) {
+          const __m128 diff =
+              _mm_sub_ps(_mm_set1_ps(x(i)),
+                         _mm_loadu_ps(&aByComponent[static_cast<size_t>(i) * aStride + k0]));
+          aDist = _mm_add_ps(aDist, _mm_mul_ps(diff, diff));
+        }
+        _mm_storeu_ps(&aDistances[static_cast<size_t>(k0)], aDist);
+#else
+        for (int k = k0; k < k0 + kMeanLanes; k++) {
+          float aDist = 0.0f;
+          for (int i = 0; i < aDim; i++) {
+            const float diff = x(i) - aByComponent[static_cast<size_t>(i) * aStride + k];
+            aDist += diff * diff;
+          }
+          aDistances[static_cast<size_t>(k)] = aDist;
+        }
+#endif
+      }
       float aBest = kFarAway;
       int aNew = 0;
       for (int k = 0; k < K; k++) {
-        float aDist = squaredDistance(x, aMean[k], aDim);
+        const float aDist = aDistances[static_cast<size_t>(k)];
         if (aDist < aBest) {
           aBest = aDist;
           aNew = k;
@@ -158,6 +195,8 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
       // A point of weight 0 joining an empty cluster leaves its count at 0; the mean then
       // stays the (zero) sum instead of becoming 0 * infinity = NaN.
       setMean(aMean[aNew], aSum[aNew], aNum[aNew]);
+      aCopyMean(aOld);
+      aCopyMean(aNew);
       aLabels(n) = aNew;
       aChanges++;
     }
