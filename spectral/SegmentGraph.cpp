@@ -264,12 +264,9 @@ void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<floa
       const float* S = aGroupS.data() + (k / kRegionLanes) * aGroupSize + k % kRegionLanes;
       for (int n = 0; n < N; n++) aSmoothed(n, k) = S[kRegionLanes * n];
     }
-    // Nodes (and below regions) are independent of each other here.
-#pragma omp parallel for schedule(static)
     for (int n = 0; n < N; n++)
       for (int k = 0; k < K; k++)
         aValue(n, k) = -kDataScale * squaredDistance(aData[n], aMean[k], aDim) + aSmoothed(n, k);
-#pragma omp parallel for schedule(static)
     for (int n = 0; n < N; n++)
       for (int k = 0; k < K; k++) {
         float m = aValue(n, k) - kOwnLabelMargin;
@@ -282,7 +279,6 @@ void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<floa
       if (std::isnan(u)) u = 0.0f;
       aWork(i) = std::min(1.0f, std::max(0.0f, u));
     }
-#pragma omp parallel for schedule(dynamic, 1)
     for (int k = 0; k < K; k++) {
       aSum[k].setSize(aDim);
       aSum[k].fill(0.0f);
