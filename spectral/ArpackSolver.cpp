@@ -38,8 +38,10 @@ void dseupd_(int* rvec, const char* howmny, int* select, double* d, double* z, i
 // on several elements at once and, for large products, on the worker threads.
 namespace {
 
-// Products of at least this many matrix elements are shared among the worker threads.
-constexpr long long kParallelElements = 1 << 16;
+// Products of at least this many matrix elements (a millisecond or more of work) are shared
+// among the worker threads; smaller ones would mostly wait for the threads to meet, above all
+// on a busy machine.
+constexpr long long kParallelElements = 1 << 20;
 // Columns whose contributions are added to a row block in one pass (their order kept).
 constexpr int kColumnBlock = 4;
 

@@ -28,8 +28,9 @@ constexpr float kDegreeOffset = 0.001f;
 constexpr double kSmallestEigenvalue = 1e-6;
 
 constexpr int kLanczosIterationsPerNode = 3;
-// Products over at least this many entries (rows and edges) run on the worker threads.
-constexpr long long kParallelProduct = 1 << 16;
+// Products over at least this many entries (rows and edges; a millisecond or more of work) run
+// on the worker threads.
+constexpr long long kParallelProduct = 1 << 20;
 
 void logLine(const std::string& aLine) {
   if (!aLine.empty()) mStatus << aLine << std::endl;

@@ -260,27 +260,29 @@ TEST(ArpackSolver, DgemvEqualsTheBlasLibraryBitForBit) {
     }
   };
   int aCases = 0;
+  auto aCompare = [&](const char* aTrans, int m, int n, double alpha, double beta, int inc) {
+    const int lda = m + 3;
+    const int aLenX = aTrans[0] == 'N' ? n : m, aLenY = aTrans[0] == 'N' ? m : n;
+    std::vector<double> a(static_cast<size_t>(lda) * n), x(aLenX * 2), y(aLenY * 2);
+    for (size_t k = 0; k < a.size(); k++) a[k] = aValue(static_cast<int>(k) + 5);
+    for (size_t k = 0; k < x.size(); k++) x[k] = aValue(static_cast<int>(k) + 11);
+    for (size_t k = 0; k < y.size(); k++) y[k] = aValue(static_cast<int>(k));
+    std::vector<double> yReference = y;
+    aReference(aTrans, &m, &n, &alpha, a.data(), &lda, x.data(), &inc, &beta, yReference.data(),
+               &inc, 1);
+    aOwn(aTrans, &m, &n, &alpha, a.data(), &lda, x.data(), &inc, &beta, y.data(), &inc, 1);
+    ASSERT_EQ(std::memcmp(y.data(), yReference.data(), y.size() * sizeof(double)), 0)
+        << aTrans << " " << m << " x " << n << " alpha " << alpha << " beta " << beta
+        << " increment " << inc;
+    aCases++;
+  };
   for (const char* aTrans : {"N", "T"})
     for (int m : {1, 7, 300})
       for (int n : {1, 6, 301})
         for (double alpha : {1.0, -1.0, 0.0, 0.37})
           for (double beta : {1.0, 0.0, -0.5})
-            for (int inc : {1, 2, -1}) {
-              const int lda = m + 3;
-              const int aLenX = aTrans[0] == 'N' ? n : m, aLenY = aTrans[0] == 'N' ? m : n;
-              std::vector<double> a(static_cast<size_t>(lda) * n), x(aLenX * 2), y(aLenY * 2);
-              for (size_t k = 0; k < a.size(); k++) a[k] = aValue(static_cast<int>(k) + 5);
-              for (size_t k = 0; k < x.size(); k++) x[k] = aValue(static_cast<int>(k) + 11);
-              for (size_t k = 0; k < y.size(); k++) y[k] = aValue(static_cast<int>(k));
-              std::vector<double> yReference = y;
-              aReference(aTrans, &m, &n, &alpha, a.data(), &lda, x.data(), &inc, &beta,
-                         yReference.data(), &inc, 1);
-              aOwn(aTrans, &m, &n, &alpha, a.data(), &lda, x.data(), &inc, &beta, y.data(), &inc,
-                   1);
-              ASSERT_EQ(std::memcmp(y.data(), yReference.data(), y.size() * sizeof(double)), 0)
-                  << aTrans << " " << m << " x " << n << " alpha " << alpha << " beta " << beta
-                  << " increment " << inc;
-              aCases++;
-            }
-  EXPECT_EQ(aCases, 2 * 3 * 3 * 4 * 3 * 3);
+            for (int inc : {1, 2, -1}) aCompare(aTrans, m, n, alpha, beta, inc);
+  // Products large enough for the worker threads.
+  for (const char* aTrans : {"N", "T"}) aCompare(aTrans, 1030, 1021, 0.37, -0.5, 1);
+  EXPECT_EQ(aCases, 2 * 3 * 3 * 4 * 3 * 3 + 2);
 }
