@@ -1,8 +1,11 @@
 // buildHOGraph on generated trajectories: a few rigid motions over a 640 x 480 picture, grid
 // step 8, 20 frames. Reports wall time, triples per second, stored edges and peak memory.
+// BM_GraphAndSplit also splits the graph (embedding and segmentation) and reports the seconds
+// of both, for the growth of the two with the number of trajectories.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +13,8 @@
 
 #include "graph/HOGraph.h"
 #include "settings/RunSettings.h"
+#include "spectral/CGraph.h"
+#include "spectral/SplitTracks.h"
 
 namespace {
 
@@ -74,7 +79,47 @@ void BM_BuildHOGraph(benchmark::State& aState) {
   aState.counters["peakMiB"] = static_cast<double>(aUsage.ru_maxrss) / 1024.0;
 }
 
+double now() {
+  timeval aTime;
+  gettimeofday(&aTime, nullptr);
+  return aTime.tv_sec + aTime.tv_usec / 1e6;
+}
+
+void BM_GraphAndSplit(benchmark::State& aState) {
+  mXSize = kWidth;
+  mYSize = kHeight;
+  mSequenceLength = kFrames;
+  mStep = 8;
+  const std::vector<CTrack> aInput = generate(static_cast<int>(aState.range(0)));
+  double aGraphSeconds = 0, aSplitSeconds = 0;
+  int aRegions = 0;
+  for (auto _ : aState) {
+    mTracks = aInput;
+    CVector<bool> aValid(static_cast<int>(mTracks.size()), true);
+    srand(1);
+    const double t0 = now();
+    buildHOGraph(mTracks, aValid, mGraph);
+    const double t1 = now();
+    aRegions = 1;
+    splitTracks(0, mTracks, aRegions);
+    aGraphSeconds = t1 - t0;
+    aSplitSeconds = now() - t1;
+  }
+  aState.counters["graph_s"] = aGraphSeconds;
+  aState.counters["split_s"] = aSplitSeconds;
+  aState.counters["regions"] = aRegions;
+}
+
 }  // namespace
+
+BENCHMARK(BM_GraphAndSplit)
+    ->Arg(2000)
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 BENCHMARK(BM_BuildHOGraph)
     ->Args({2000, 1})

@@ -7,6 +7,10 @@
 //   bench_pipeline SEQ.bmf FIRST COUNT STEP
 //                                       runs over an existing sequence; flows already in its
 //                                       result folder are read, not computed
+//   bench_pipeline SEQ.bmf FIRST COUNT STEP --write-cache
+//                                       the same, and writes the run's trajectories as the
+//                                       track cache once they exist, so that later runs time
+//                                       the graph and the split without flow and tracking
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -26,6 +30,7 @@
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
 #include "tracking/CTrack.h"
+#include "tracking/TrackFiles.h"
 
 #ifdef _OPENMP
 #include <omp.h>
@@ -68,13 +73,14 @@ struct CStage {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 1 && argc != 5) {
-    std::fprintf(stderr, "usage: bench_pipeline [SEQUENCE.bmf FIRST COUNT STEP]\n");
+  const bool aWriteCache = argc == 6 && std::string(argv[5]) == "--write-cache";
+  if (argc != 1 && argc != 5 && !aWriteCache) {
+    std::fprintf(stderr, "usage: bench_pipeline [SEQUENCE.bmf FIRST COUNT STEP [--write-cache]]\n");
     return 2;
   }
   std::string aTempDir;
   std::vector<std::string> aArguments = {"quorvik"};
-  if (argc == 5) {
+  if (argc >= 5) {
     aArguments.insert(aArguments.end(), argv + 1, argv + 5);
   } else {
     char aTemplate[] = "/tmp/quorvik-bench-pipeline-XXXXXX";
@@ -119,6 +125,8 @@ int main(int argc, char** argv) {
   aHooks.mPhaseDone = [&](const std::string& aPhase) {
     const double aSeconds = now() - aPhaseStart;
     if (aPhase == "tracks") {
+      // Written before the clustering labels the trajectories, as the tracker left them.
+      if (aWriteCache) writeTrackToFile(mTracks);
       aStages.push_back({"flow", aFlowSeconds, peakMiB()});
       aStages.push_back({"tracking", aSeconds - aFlowSeconds, peakMiB()});
     } else if (aPhase == "clustering") {

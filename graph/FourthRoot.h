@@ -11,8 +11,14 @@
 // sqrt(sqrt(x)) is within 2 double ulps of the exact root and pow within 1, so both round to
 // the same float unless they lie within a few double ulps of a point halfway between two
 // floats; there (about one case in 10^7) pow itself decides.
+inline float fourthRootToFloatFrom(double x, double aRoot);
+
 inline float fourthRootToFloat(double x) {
-  const double aRoot = std::sqrt(std::sqrt(x));
+  return fourthRootToFloatFrom(x, std::sqrt(std::sqrt(x)));
+}
+
+// The same with aRoot = sqrt(sqrt(x)) already taken (several at once, for instance).
+inline float fourthRootToFloatFrom(double x, double aRoot) {
   // Zero, infinity, NaN and roots far from the float range (where floats lose mantissa bits)
   // are left to pow.
   if (!(aRoot >= 1e-30 && aRoot <= 1e30)) return static_cast<float>(std::pow(x, 0.25));

@@ -1,8 +1,12 @@
 #include "graph/HOGraph.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
+#include "graph/EdgeWeigher.h"
+#include "graph/LibcRandom.h"
 #include "graph/TrackDistances.h"
 #include "settings/RunSettings.h"
 #include "tracking/DistanceTransform.h"
@@ -14,10 +18,10 @@ float TOL_COVERED_PERCENTAGE = 0.93f;
 
 namespace {
 
-// Affinity below which a triple counts as negative.
-constexpr double kNegativeAffinity = 1e-5;
-// Share of negative triples above which an edge's weight is 0.
-constexpr double kNegativeShare = 0.9;
+// Edges weighed in one parallel loop (at least, unless the stage ends first), and edges a
+// worker thread takes at a time.
+constexpr size_t kBatchEdges = 1 << 14;
+constexpr int kEdgeChunk = 8;
 // Initial value of a coverage cell no selected trajectory has reached.
 constexpr float kUncovered = 1e20f;
 
@@ -41,37 +45,101 @@ struct CCoverage {
   }
 };
 
+// Margins of a track's bounding box: its first position may enter a mean truncated toward zero
+// (up to one pixel off), and float sums of positions are off by far less than the rest.
+constexpr float kTruncationMargin = 1.0f;
+constexpr double kRoundingMargin = 0.5;
+constexpr double kRelativeRoundingMargin = 1e-3;
+// The squared distance of two means is formed in float from their differences.
+constexpr double kSquareRounding = 1e-5;
+
+// The box that holds every mean position of a track over any window, whatever the rounding.
+struct CBox {
+  double mMinX = 0.0, mMaxX = 0.0, mMinY = 0.0, mMaxY = 0.0;
+  CBox() = default;
+  explicit CBox(const CTrack& t) {
+    float x0 = static_cast<float>(t.mox), x1 = x0, y0 = static_cast<float>(t.moy), y1 = y0;
+    for (size_t k = 0; k < t.mx.size(); k++) {
+      x0 = std::min(x0, t.mx[k]);
+      x1 = std::max(x1, t.mx[k]);
+      y0 = std::min(y0, t.my[k]);
+      y1 = std::max(y1, t.my[k]);
+    }
+    const double aScale =
+        std::max(std::max(std::fabs(x0), std::fabs(x1)), std::max(std::fabs(y0), std::fabs(y1)));
+    const double aMargin = kTruncationMargin + kRoundingMargin + kRelativeRoundingMargin * aScale;
+    mMinX = x0 - aMargin;
+    mMaxX = x1 + aMargin;
+    mMinY = y0 - aMargin;
+    mMaxY = y1 + aMargin;
+  }
+  // A lower bound of the squared distance, as computed in float, between any mean of this
+  // track and any of aOther's (0 where the boxes overlap).
+  double squaredGap(const CBox& aOther) const {
+    const double dx = std::max(0.0, std::max(aOther.mMinX - mMaxX, mMinX - aOther.mMaxX));
+    const double dy = std::max(0.0, std::max(aOther.mMinY - mMaxY, mMinY - aOther.mMaxY));
+    return (dx * dx + dy * dy) * (1.0 - kSquareRounding);
+  }
+};
+
+// Squared length of the last neighbour offset, as the neighbour search compares it.
+inline double lastSquaredLength(const CTrack& t) {
+  const int k = t.mNearestNeighbors.size() - 1;
+  const float dx = t.mNearestNeighborsDX(k), dy = t.mNearestNeighborsDY(k);
+  return static_cast<double>(dx * dx + dy * dy);
+}
+
 inline bool isTrack(int aIndex, int aTrackCount) {
   return aIndex >= 0 && aIndex < aTrackCount;
 }
 
-// Calls aVisit(member) for every third member of the edge node1-node2 in sampling order: the
-// first SAMPLE_NN_COUNT neighbour slots of node1 (without node2), those of node2 (without
-// node1), then the random members. Empty slots are skipped. Stops when aVisit returns false.
-template <class F>
-void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
-                   F aVisit) {
-  const int aCount = static_cast<int>(aTracks.size());
-  for (int aSide = 0; aSide < 2; aSide++) {
-    const CTrack& aTrack = aTracks[aSide == 0 ? node1 : node2];
-    const int aOther = aSide == 0 ? node2 : node1;
+// Remainders by a fixed divisor d > 0 through two multiplications instead of a division,
+// exact for every 32-bit dividend (Lemire, Kaser and Kurz, "Faster remainder by direct
+// computation", 2019).
+class CRemainder {
+ public:
+  explicit CRemainder(std::uint32_t d) : mDivisor(d), mFactor(~std::uint64_t{0} / d + 1) {}
+  std::uint32_t of(std::uint32_t a) const {
+    const std::uint64_t aLow = mFactor * a;
+    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(aLow) * mDivisor) >> 64);
+  }
+
+ private:
+  std::uint64_t mDivisor;
+  std::uint64_t mFactor;
+};
+
+// Marks the trajectories of an edge's triples as taking part (mLabel 0). An edge's third
+// members are its random members and the first SAMPLE_NN_COUNT neighbours of both end nodes
+// (without the other end node, which is marked anyway); labels only ever go to 0 here, so a
+// node's neighbours need marking once.
+class CMarker {
+ public:
+  explicit CMarker(std::vector<CTrack>& aTracks)
+      : mTracks(aTracks), mNeighborsMarked(aTracks.size(), 0) {}
+  void endNode(int aNode) {
+    mTracks[aNode].mLabel = 0;
+    if (mNeighborsMarked[aNode]) return;
+    mNeighborsMarked[aNode] = 1;
+    const CTrack& aTrack = mTracks[aNode];
+    const int aCount = static_cast<int>(mTracks.size());
     const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
     for (int j = 0; j < aUsed; j++) {
       const int c = aTrack.mNearestNeighbors(j);
-      if (c != aOther && isTrack(c, aCount) && !aVisit(c)) return;
+      if (isTrack(c, aCount)) mTracks[c].mLabel = 0;
     }
   }
-  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
-    if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
-}
+  void member(int aNode) { mTracks[aNode].mLabel = 0; }
 
-// Marks every trajectory of the edge's triples as taking part (mLabel 0).
-void markMembers(std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom) {
-  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
-    aTracks[c].mLabel = 0;
-    return true;
-  });
-}
+ private:
+  std::vector<CTrack>& mTracks;
+  std::vector<char> mNeighborsMarked;
+};
+
+// An edge to weigh; its random members are kept beside the list of jobs.
+struct CEdgeJob {
+  int mNode1, mNode2;
+};
 
 void addEdge(CGraph& aEdges, int node1, int node2, float w) {
   if (w == 0.0f) return;
@@ -87,33 +155,7 @@ const CHOGraphStats& lastHOGraphStats() {
 
 float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
                  long long* aTriples) {
-  const CTrack& A = aTracks[node1];
-  const CTrack& B = aTracks[node2];
-  const float sptDist = computeEuclidDistance(A, B);
-  int n = 0;
-  forEachMember(aTracks, node1, node2, aRandom, [&](int) { return ++n > 0; });
-  // Once more than nine tenths of all the edge's triples are known to be negative the weight is
-  // 0 whatever the others give, so the rest need not be evaluated.
-  const double aVetoCount = kNegativeShare * n;
-  float maxLength = 0.0f, maxWeight = 0.0f;
-  int negCounter = 0;
-  int commonLength = 0;
-  bool aVetoed = false;
-  forEachMember(aTracks, node1, node2, aRandom, [&](int c) {
-    if (aTriples != nullptr) ++*aTriples;
-    const float w = computeDistanceBounded(A, B, aTracks[c], sptDist, &commonLength,
-                                           kNegativeAffinity, maxLength * maxWeight);
-    if (static_cast<double>(w) < kNegativeAffinity && ++negCounter > aVetoCount) {
-      aVetoed = true;
-      return false;
-    }
-    if (static_cast<float>(commonLength) * w > maxLength * maxWeight) {
-      maxLength = static_cast<float>(commonLength);
-      maxWeight = w;
-    }
-    return true;
-  });
-  return aVetoed ? 0.0f : maxWeight;
+  return CEdgeWeigher(aTracks).weigh(node1, node2, aRandom, aTriples);
 }
 
 void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges) {
@@ -121,11 +163,27 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   const int aTrackCount = static_cast<int>(aTracks.size());
   const int R = std::max(SAMPLE_RAND_COUNT, 0);
 
-  // Step 1: nearest neighbours over all valid pairs.
+  // Step 1: nearest neighbours over all valid pairs, in pair order. A pair whose mean
+  // positions are surely farther apart than both lists' last entries changes neither list and
+  // is passed over.
+  std::vector<CBox> aBoxes(static_cast<size_t>(aTrackCount));
+  for (int i = 0; i < aTrackCount; i++)
+    if (aValidTracks(i)) aBoxes[i] = CBox(aTracks[i]);
   for (int i = 0; i < aTrackCount; i++) {
     if (!aValidTracks(i)) continue;
-    for (int j = i + 1; j < aTrackCount; j++)
-      if (aValidTracks(j)) computeNearestNeighbors(aTracks[i], aTracks[j], i, j);
+    CTrack& A = aTracks[i];
+    const CBox& aBox = aBoxes[i];
+    const int aLast = A.mNearestNeighbors.size() - 1;
+    for (int j = i + 1; j < aTrackCount; j++) {
+      if (!aValidTracks(j)) continue;
+      CTrack& B = aTracks[j];
+      if (std::min(A.endTime(), B.endTime()) - std::max(A.mSetupTime, B.mSetupTime) < 1) continue;
+      const double aFloor = aBox.squaredGap(aBoxes[j]);
+      if (aFloor > 0.0 && aLast >= 0 && aLast == B.mNearestNeighbors.size() - 1 &&
+          aFloor > lastSquaredLength(A) && aFloor > lastSquaredLength(B))
+        continue;
+      computeNearestNeighbors(A, B, i, j);
+    }
   }
 
   // Step 2: one empty list per trajectory.
@@ -145,9 +203,33 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   }
   CCoverage aCovered(mSequenceLength + 1, mXSize, mYSize, std::max(mStep, 1));
 
-  std::vector<float> weightVec;
+  // The edges of consecutive k1 are weighed together, in one parallel loop per batch of at
+  // least kBatchEdges edges: their draws come first, in the order of a one-thread run (for each
+  // k1 loop A, then loop B), and nothing an edge's weighing reads changes within a stage.
+  std::vector<CEdgeJob> aJobs;
   std::vector<int> aRandom;
+  std::vector<float> weightVec;
   long long aTriples = 0;
+  const CEdgeWeigher aWeigher(aTracks);
+  // The stages' draws continue rand's sequence, and rand goes on after them.
+  CLibcRandom aRand;
+  CMarker aMarker(aTracks);
+  auto aWeighBatch = [&]() {
+    const int aCount = static_cast<int>(aJobs.size());
+    weightVec.assign(aJobs.size(), 0.0f);
+#pragma omp parallel for schedule(dynamic, kEdgeChunk) reduction(+ : aTriples)
+    for (int e = 0; e < aCount; e++)
+      weightVec[e] = aWeigher.weigh(aJobs[e].mNode1, aJobs[e].mNode2,
+                                    aRandom.data() + static_cast<size_t>(e) * R, &aTriples);
+    for (int e = 0; e < aCount; e++) {
+      aMarker.endNode(aJobs[e].mNode1);
+      aMarker.endNode(aJobs[e].mNode2);
+      addEdge(aEdges, aJobs[e].mNode1, aJobs[e].mNode2, weightVec[e]);
+    }
+    gStats.mEdgesWeighed += aCount;
+    aJobs.clear();
+    aRandom.clear();
+  };
 
   // Step 4: selection stages.
   do {
@@ -156,62 +238,41 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
     // Fewer than four candidates: no stage can select anything any more.
     if (aStop == 0) break;
     if (aStop > 2) {
+      const CRemainder aByStop(aStop);
       for (unsigned k1 = 0; k1 + 2 < aStop; k1++) {
         const int node1 = aList[k1].mIndex;
-        // Loop A: against the later candidates of this stage. The random members are drawn
-        // here, in iteration order, so every thread count sees the same ones.
-        const int aCountA = static_cast<int>(aStop - k1 - 1);
-        aRandom.assign(static_cast<size_t>(aCountA) * R, -1);
-        for (int it = 0; it < aCountA; it++) {
-          const unsigned k2 = k1 + 1 + it;
+        // Loop A: against the later candidates of this stage.
+        for (unsigned k2 = k1 + 1; k2 < aStop; k2++) {
+          aJobs.push_back({node1, aList[k2].mIndex});
           for (int r = 0; r < R; r++) {
             unsigned d;
-            do d = static_cast<unsigned>(std::rand()) % aStop;
+            do d = aByStop.of(static_cast<std::uint32_t>(aRand.next()));
             while (d == k1 || d == k2);
-            aRandom[static_cast<size_t>(it) * R + r] = aList[d].mIndex;
+            aRandom.push_back(aList[d].mIndex);
+            aMarker.member(aList[d].mIndex);
           }
         }
-        weightVec.assign(aCountA, 0.0f);
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
-        for (int it = 0; it < aCountA; it++)
-          weightVec[it] = edgeWeight(aTracks, node1, aList[k1 + 1 + it].mIndex,
-                                     aRandom.data() + static_cast<size_t>(it) * R, &aTriples);
-        aTracks[node1].mLabel = 0;
-        for (int it = 0; it < aCountA; it++) {
-          const int node2 = aList[k1 + 1 + it].mIndex;
-          aTracks[node2].mLabel = 0;
-          markMembers(aTracks, node1, node2, aRandom.data() + static_cast<size_t>(it) * R);
-          addEdge(aEdges, node1, node2, weightVec[it]);
-        }
-        gStats.mEdgesWeighed += aCountA;
-
-        // Loop B: against the trajectories selected in earlier stages.
+        // Loop B: against the trajectories selected in earlier stages. With a single earlier
+        // selection every draw would hit the excluded slot: no random members then.
         const int aCountB = static_cast<int>(aAssigned.size());
-        aRandom.assign(static_cast<size_t>(aCountB) * R, -1);
-        // With a single earlier selection every draw would hit the excluded slot: no random
-        // members then.
-        if (aCountB >= 2) {
-          for (int i = 0; i < aCountB; i++)
-            for (int r = 0; r < R; r++) {
-              int d;
-              do d = std::rand() % aCountB;
-              while (d == i || aAssigned[d] == node1);
-              aRandom[static_cast<size_t>(i) * R + r] = aAssigned[d];
-            }
-        }
-        weightVec.assign(aCountB, 0.0f);
-#pragma omp parallel for schedule(dynamic, 1) reduction(+ : aTriples)
-        for (int i = 0; i < aCountB; i++)
-          weightVec[i] = edgeWeight(aTracks, node1, aAssigned[i],
-                                    aRandom.data() + static_cast<size_t>(i) * R, &aTriples);
+        const CRemainder aByCount(static_cast<std::uint32_t>(std::max(aCountB, 1)));
         for (int i = 0; i < aCountB; i++) {
-          const int node2 = aAssigned[i];
-          aTracks[node2].mLabel = 0;
-          markMembers(aTracks, node1, node2, aRandom.data() + static_cast<size_t>(i) * R);
-          addEdge(aEdges, node1, node2, weightVec[i]);
+          aJobs.push_back({node1, aAssigned[i]});
+          for (int r = 0; r < R; r++) {
+            if (aCountB < 2) {
+              aRandom.push_back(-1);
+              continue;
+            }
+            int d;
+            do d = static_cast<int>(aByCount.of(static_cast<std::uint32_t>(aRand.next())));
+            while (d == i || aAssigned[d] == node1);
+            aRandom.push_back(aAssigned[d]);
+            aMarker.member(aAssigned[d]);
+          }
         }
-        gStats.mEdgesWeighed += aCountB;
+        if (aJobs.size() >= kBatchEdges) aWeighBatch();
       }
+      aWeighBatch();
     }
     // Selection of this stage's candidates and their coverage.
     for (unsigned k1 = 0; k1 < aStop; k1++) {

@@ -20,22 +20,22 @@ extern float TOL_COVERED_PERCENTAGE;  // share of all track points the graph's t
 // and mLabel = -1 with aValidTracks false on every trajectory left out. aValidTracks has one
 // entry per trajectory; every mLabel is -1 on entry. Reads mSequenceLength, mStep, mXSize,
 // mYSize and the sampling constants. Edges of weight 0 are not stored: they add nothing to
-// any degree or product of the embedding. The random third members are drawn with rand() on
-// the calling thread in the order of a one-thread run, so the graph does not depend on the
-// number of worker threads.
+// any degree or product of the embedding. The random third members are the numbers rand()
+// would give, drawn on the calling thread in the order of a one-thread run (CLibcRandom), so
+// the graph does not depend on the number of worker threads; rand continues after them.
 void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges);
 
 // Weight of the edge node1-node2 from the triples with its third members: the first
 // SAMPLE_NN_COUNT neighbour slots of node1 (without node2) and of node2 (without node1), then
 // the SAMPLE_RAND_COUNT entries of aRandom (-1: no member). It is the affinity of the triple with
 // the largest product of common length and affinity (the earlier one on ties), or 0 when more
-// than nine tenths of the triples have an affinity below 1e-5. aTriples (optional) is raised by
-// the number of triples evaluated.
+// than nine tenths of the triples have an affinity below 1e-5 (CEdgeWeigher). aTriples
+// (optional) is raised by the number of triples that took any work.
 float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
                  long long* aTriples = nullptr);
 
-// Figures of the last buildHOGraph call (for benchmarks): triples evaluated in full or up to
-// the point where their outcome was settled, edges weighed.
+// Figures of the last buildHOGraph call (for benchmarks): triples that took any work (in full
+// or up to the point where their outcome was settled), edges weighed.
 struct CHOGraphStats {
   long long mTriples = 0;
   long long mEdgesWeighed = 0;

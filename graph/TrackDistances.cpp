@@ -13,8 +13,6 @@ int FRAME_STEP = 3;
 namespace {
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
-// exp(-110) is about 1.7e-48, less than half the smallest float (1.4e-45).
-constexpr float kZeroExponent = -110.0f;
 
 using CPoint = CTrackPoint;
 
@@ -123,20 +121,8 @@ float simTransError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoin
                          length(y1, z1));
 }
 
-// Affinity of the accumulated worst error; aStep is the frame gap of the last pass.
-inline float affinity(float maxDist, float sptDist, int aStep) {
-  const float aExponent = ((maxDist * sptDist) * static_cast<float>(FRAME_SAMPLE)) /
-                          static_cast<float>(aStep) * (-ADJACENCY_WEIGHT);
-  // Below this exponent the exponential rounds to float 0; the library's underflow path is slow.
-  if (aExponent < kZeroExponent) return 0.0f;
-  const float aWeight = static_cast<float>(std::exp(static_cast<double>(aExponent)));
-  // Infinite errors at zero distance give 0 * infinity: such a triple is degenerate.
-  return std::isnan(aWeight) ? 0.0f : aWeight;
-}
-
 float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                     int* commLength, bool aBounded, double aNegativeThreshold,
-                     float aBestProduct) {
+                     int* commLength) {
   const CWindow w = commonWindow(A, B, C);
   if (w.aLength < 1) return 0.0f;
   *commLength = w.aLength;
@@ -157,7 +143,6 @@ float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sp
     aFirstStep = 1;
     aPasses = 2;
   }
-  const float aLengthF = static_cast<float>(w.aLength);
   const int aEnd = w.aStart + w.aLength;
   float maxDist = 0.0f;
   for (int aPass = 0; aPass < aPasses; aPass++) {
@@ -172,30 +157,16 @@ float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sp
       const float aInvVar = flowVariationWeight(flowvar);
       const float lAB1 = length(a1, b1), lAC1 = length(a1, c1), lBC1 = length(b1, c1);
       const float lBC2 = length(b2, c2);
-      // The sample's error is the largest of three predictions, and the affinity only falls as
-      // it grows (every float step is monotone): once a part of it settles the outcome, the
-      // current value bounds the final one from above and the rest need not be evaluated.
-      auto aSettled = [&](float aPartial, float& aBound) {
-        const float aScaled = aInvVar * aPartial;
-        if (!aBounded || !(aScaled > maxDist)) return false;
-        aBound = affinity(aScaled, sptDist, tstep);
-        return static_cast<double>(aBound) < aNegativeThreshold &&
-               aLengthF * aBound <= aBestProduct;
-      };
-      float aBound = 0.0f;
       float tmpDist = predictionError(b1, b2, c1, c2, a1, a2, lBC1, lBC2, lAB1, lAC1);
-      if (aSettled(tmpDist, aBound)) return aBound;
       tmpDist = std::max(tmpDist,
                          predictionError(a1, a2, c1, c2, b1, b2, lAC1, length(a2, c2), lAB1, lBC1));
-      if (aSettled(tmpDist, aBound)) return aBound;
       tmpDist = std::max(tmpDist,
                          predictionError(a1, a2, b1, b2, c1, c2, lAB1, length(a2, b2), lAC1, lBC1));
-      if (aSettled(tmpDist, aBound)) return aBound;
       const float aScaled = aInvVar * tmpDist;
       if (aScaled > maxDist) maxDist = aScaled;
     }
   }
-  return affinity(maxDist, sptDist, tstep);
+  return affinityOfError(maxDist, sptDist, tstep);
 }
 
 }  // namespace
@@ -226,10 +197,5 @@ float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y
 
 float computeDistance(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
                       int* commLength) {
-  return tripleAffinity(A, B, C, sptDist, commLength, false, 0.0, 0.0f);
-}
-
-float computeDistanceBounded(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                             int* commLength, double aNegativeThreshold, float aBestProduct) {
-  return tripleAffinity(A, B, C, sptDist, commLength, true, aNegativeThreshold, aBestProduct);
+  return tripleAffinity(A, B, C, sptDist, commLength);
 }

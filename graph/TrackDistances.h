@@ -28,6 +28,27 @@ inline float flowVariationWeight(float aFlowVar) {
   return std::isfinite(aWeight) ? aWeight : 1.0f / (kZeroVariationStandIn * kZeroVariationStandIn);
 }
 
+// Exponents below this give an exponential that rounds to float 0 (exp(-110) is about 1.7e-48,
+// less than half the smallest float); the library's underflow path is slow.
+constexpr float kZeroAffinityExponent = -110.0f;
+
+// Exponent of the affinity of a triple whose largest weighted similarity error is maxDist,
+// scaled by sptDist; aStep is the frame gap of the last pass over the window. It never rises
+// as maxDist grows.
+inline float affinityExponent(float maxDist, float sptDist, int aStep) {
+  return ((maxDist * sptDist) * static_cast<float>(FRAME_SAMPLE)) / static_cast<float>(aStep) *
+         (-ADJACENCY_WEIGHT);
+}
+
+// The affinity exp(affinityExponent): 0 where the error is infinite at zero distance (a
+// degenerate triple).
+inline float affinityOfError(float maxDist, float sptDist, int aStep) {
+  const float aExponent = affinityExponent(maxDist, sptDist, aStep);
+  if (aExponent < kZeroAffinityExponent) return 0.0f;
+  const float aWeight = static_cast<float>(std::exp(static_cast<double>(aExponent)));
+  return std::isnan(aWeight) ? 0.0f : aWeight;
+}
+
 // Distance between the mean positions of A and B over their common window; 0 when they share
 // no frame-to-frame step. The first position of the window enters truncated to integers.
 float computeEuclidDistance(const CTrack& A, const CTrack& B);
@@ -49,11 +70,3 @@ float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y
 // *commLength receives the window's step count. Never NaN: degenerate triples give 0.
 float computeDistance(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
                       int* commLength);
-
-// computeDistance for the graph construction: may stop early once the affinity is known to be
-// below aNegativeThreshold and the product of common length and affinity cannot exceed
-// aBestProduct. The value returned then is an upper bound of the true affinity that is below
-// the threshold and whose product does not exceed aBestProduct, so every decision the caller
-// takes from it is the one the exact affinity gives.
-float computeDistanceBounded(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                             int* commLength, double aNegativeThreshold, float aBestProduct);

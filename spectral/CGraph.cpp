@@ -28,6 +28,9 @@ constexpr float kDegreeOffset = 0.001f;
 constexpr double kSmallestEigenvalue = 1e-6;
 
 constexpr int kLanczosIterationsPerNode = 3;
+// Products over at least this many entries (rows and edges; a millisecond or more of work) run
+// on the worker threads.
+constexpr long long kParallelProduct = 1 << 20;
 
 void logLine(const std::string& aLine) {
   if (!aLine.empty()) mStatus << aLine << std::endl;
@@ -89,7 +92,10 @@ void ncut(CGraph& aGraph, CVector<bool>& aValidNodes, CMatrix<float>& eigVecs,
   const int* start = aStart.data();
   const int* column = aColumn.data();
   const float* coeff = aCoeff.data();
-  CMatVec aProduct = [n, start, column, coeff](const double* x, double* y) {
+  // Rows are independent, each summed in its own order, so they are shared among the threads.
+  const bool aParallel = static_cast<long long>(aColumn.size()) + n >= kParallelProduct;
+  CMatVec aProduct = [n, start, column, coeff, aParallel](const double* x, double* y) {
+#pragma omp parallel for schedule(static) if (aParallel)
     for (int i = 0; i < n; i++) {
       double acc = x[i];
       for (int e = start[i]; e < start[i + 1]; e++)

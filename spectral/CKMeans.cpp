@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <queue>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // 2^-31 maps rand() onto [0, 1).
@@ -15,6 +19,8 @@ constexpr int kMaxRandomDraws = 1000;
 constexpr int kMaxIterations = 10;
 constexpr int kRandomStarts = 10;
 constexpr unsigned kMaxHierarchicalInits = 20;
+// Means whose distances to a point are formed side by side.
+constexpr int kMeanLanes = 4;
 // States the hierarchical queue accepts unconditionally.
 constexpr size_t kQueueCapacity = 40;
 
@@ -132,16 +138,47 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
   const int N = aLength.size();
   const int aDim = dimensionOf(aData, N);
   for (int k = 0; k < K; k++) setMean(aMean[k], aSum[k], aNum[k]);
+  // The means by component, kMeanLanes of them side by side: entry (i, k) at i * aStride + k.
+  // A point's distances to kMeanLanes means are formed together, each exactly as
+  // squaredDistance forms it (components in order).
+  const int aStride = (K + kMeanLanes - 1) / kMeanLanes * kMeanLanes;
+  std::vector<float> aByComponent(static_cast<size_t>(aStride) * aDim, 0.0f);
+  auto aCopyMean = [&](int k) {
+    for (int i = 0; i < aDim; i++) aByComponent[static_cast<size_t>(i) * aStride + k] = aMean[k](i);
+  };
+  for (int k = 0; k < K; k++) aCopyMean(k);
+  std::vector<float> aDistances(static_cast<size_t>(aStride));
   int aSweeps = 0;
   int aChanges;
   do {
     aChanges = 0;
     for (int n = 0; n < N; n++) {
       const CVector<float>& x = aData[n];
+      for (int k0 = 0; k0 < aStride; k0 += kMeanLanes) {
+#if defined(__SSE2__)
+        __m128 aDist = _mm_setzero_ps();
+        for (int i = 0; i < aDim; i++) {
+          const __m128 diff =
+              _mm_sub_ps(_mm_set1_ps(x(i)),
+                         _mm_loadu_ps(&aByComponent[static_cast<size_t>(i) * aStride + k0]));
+          aDist = _mm_add_ps(aDist, _mm_mul_ps(diff, diff));
+        }
+        _mm_storeu_ps(&aDistances[static_cast<size_t>(k0)], aDist);
+#else
+        for (int k = k0; k < k0 + kMeanLanes; k++) {
+          float aDist = 0.0f;
+          for (int i = 0; i < aDim; i++) {
+            const float diff = x(i) - aByComponent[static_cast<size_t>(i) * aStride + k];
+            aDist += diff * diff;
+          }
+          aDistances[static_cast<size_t>(k)] = aDist;
+        }
+#endif
+      }
       float aBest = kFarAway;
       int aNew = 0;
       for (int k = 0; k < K; k++) {
-        float aDist = squaredDistance(x, aMean[k], aDim);
+        const float aDist = aDistances[static_cast<size_t>(k)];
         if (aDist < aBest) {
           aBest = aDist;
           aNew = k;
@@ -158,6 +195,8 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
       // A point of weight 0 joining an empty cluster leaves its count at 0; the mean then
       // stays the (zero) sum instead of becoming 0 * infinity = NaN.
       setMean(aMean[aNew], aSum[aNew], aNum[aNew]);
+      aCopyMean(aOld);
+      aCopyMean(aNew);
       aLabels(n) = aNew;
       aChanges++;
     }
@@ -244,39 +283,79 @@ void kmeansHierarchicalInit(CVector<float>* aData, CVector<int>& aLength,
   }
 }
 
+namespace {
+
+// One start of the driver: its labels and statistics, optimised on their own.
+struct CStart {
+  CVector<int> mLabels;
+  std::vector<CVector<float>> mSum, mMean;
+  std::vector<float> mNum;
+  float mEnergy = 0.0f;
+  explicit CStart(int K)
+      : mSum(static_cast<size_t>(K)), mMean(static_cast<size_t>(K)), mNum(static_cast<size_t>(K)) {}
+};
+
+// Optimises every start (independent of each other, on the worker threads) and returns the
+// index of the first one of lowest energy below aBestEnergy, or -1.
+int bestOfStarts(CVector<float>* aData, CVector<int>& aLength, int K, std::vector<CStart>& aStarts,
+                 float& aBestEnergy) {
+  const int aCount = static_cast<int>(aStarts.size());
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int s = 0; s < aCount; s++) {
+    CStart& aStart = aStarts[static_cast<size_t>(s)];
+    kmeansOptimize(aData, aStart.mMean.data(), aStart.mSum.data(), aStart.mNum.data(),
+                   aStart.mLabels, aLength, K, kMaxIterations);
+    aStart.mEnergy = computeEnergy(aData, aStart.mMean.data(), aStart.mLabels, aLength);
+  }
+  int aBest = -1;
+  for (int s = 0; s < aCount; s++)
+    if (aStarts[static_cast<size_t>(s)].mEnergy < aBestEnergy) {
+      aBestEnergy = aStarts[static_cast<size_t>(s)].mEnergy;
+      aBest = s;
+    }
+  return aBest;
+}
+
+}  // namespace
+
 void kmeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<int>& aLabels,
             CVector<int>& aLength, int K) {
-  std::vector<CVector<float>> aSum(static_cast<size_t>(K));
   float aBestEnergy = kFarAway;
   CVector<int> aBestLabels;
-  for (int aStart = 0; aStart < kRandomStarts; aStart++) {
-    if (!kmeansRandomInit(aData, aSum.data(), aNum, aLabels, aLength, K)) break;
-    kmeansOptimize(aData, aMean, aSum.data(), aNum, aLabels, aLength, K, kMaxIterations);
-    float E = computeEnergy(aData, aMean, aLabels, aLength);
-    if (E < aBestEnergy) {
-      aBestEnergy = E;
-      aBestLabels = aLabels;
+  // The random starts draw their labels one after the other, as the sequence of rand has them;
+  // only their optimisations, which draw nothing, run side by side.
+  std::vector<CStart> aStarts;
+  for (int s = 0; s < kRandomStarts; s++) {
+    aStarts.emplace_back(K);
+    CStart& aStart = aStarts.back();
+    if (!kmeansRandomInit(aData, aStart.mSum.data(), aStart.mNum.data(), aStart.mLabels, aLength,
+                          K)) {
+      aStarts.pop_back();
+      break;
     }
   }
+  int aBest = bestOfStarts(aData, aLength, K, aStarts, aBestEnergy);
+  if (aBest >= 0) aBestLabels = aStarts[static_cast<size_t>(aBest)].mLabels;
   if (K > 2) {
     std::vector<CState> aInits;
     kmeansHierarchicalInit(aData, aLength, aInits, K, kMaxHierarchicalInits);
+    aStarts.clear();
     for (CState& aInit : aInits) {
-      aLabels = aInit.mLabels;
-      kmeansRecomputeStatistics(aData, aSum.data(), aNum, aLabels, aLength, K);
-      kmeansOptimize(aData, aMean, aSum.data(), aNum, aLabels, aLength, K, kMaxIterations);
-      float E = computeEnergy(aData, aMean, aLabels, aLength);
-      if (E < aBestEnergy) {
-        aBestEnergy = E;
-        aBestLabels = aLabels;
-      }
+      aStarts.emplace_back(K);
+      CStart& aStart = aStarts.back();
+      aStart.mLabels = aInit.mLabels;
+      kmeansRecomputeStatistics(aData, aStart.mSum.data(), aStart.mNum.data(), aStart.mLabels,
+                                aLength, K);
     }
+    aBest = bestOfStarts(aData, aLength, K, aStarts, aBestEnergy);
+    if (aBest >= 0) aBestLabels = aStarts[static_cast<size_t>(aBest)].mLabels;
   }
   // Without any start (too few weighted points) every point goes to cluster 0.
   if (aBestLabels.size() != aLength.size()) {
     aBestLabels.setSize(aLength.size());
     aBestLabels.fill(0);
   }
+  std::vector<CVector<float>> aSum(static_cast<size_t>(K));
   aLabels = aBestLabels;
   kmeansRecomputeStatistics(aData, aSum.data(), aNum, aLabels, aLength, K);
   for (int k = 0; k < K; k++) setMean(aMean[k], aSum[k], aNum[k]);

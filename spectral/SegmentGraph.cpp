@@ -4,6 +4,10 @@
 #include <cmath>
 #include <queue>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "spectral/CKMeans.h"
 #include "tracking/TrackRecords.h"
 
@@ -100,39 +104,165 @@ void mergeRegions(CVector<float>* aData, CVector<float>* aSum, CVector<float>* a
   }
 }
 
+// The neighbour lists and pair weights as flat arrays: node n's entries are aStart[n] ...
+// aStart[n + 1] - 1 of aNode and aWeight, in list order.
+struct CNeighborArrays {
+  std::vector<int> mStart, mNode;
+  std::vector<float> mWeight;
+  CNeighborArrays(CVector<std::vector<float>>& g, CVector<std::vector<int>>& idx) {
+    const int N = idx.size();
+    mStart.assign(static_cast<size_t>(N) + 1, 0);
+    for (int n = 0; n < N; n++) {
+      mNode.insert(mNode.end(), idx(n).begin(), idx(n).end());
+      mWeight.insert(mWeight.end(), g(n).begin(), g(n).end());
+      mStart[static_cast<size_t>(n) + 1] = static_cast<int>(mNode.size());
+    }
+  }
+};
+
+// The twenty Gauss-Seidel sweeps of one region's smoothed membership S (N entries, updated in
+// place) with its hard membership u, then S - u. The weights psi of a node's neighbours depend
+// only on values fixed during that node's update, so they are formed two at a time (each
+// exactly as alone); their sums keep the list order.
+void smoothRegion(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
+  const float negOmega = 1.0f - kOmega;
+  const int* aStart = aNeighbors.mStart.data();
+  const int* aNode = aNeighbors.mNode.data();
+  const float* aWeight = aNeighbors.mWeight.data();
+  for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
+    for (int n = 0; n < N; n++) {
+      const float s = S[n];
+      float num = 0.0f, sum = 0.0f;
+      int r = aStart[n];
+      const int aEnd = aStart[n + 1];
+#if defined(__SSE2__)
+      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
+      for (; r + 2 <= aEnd; r += 2) {
+        const float sj0 = S[aNode[r]], sj1 = S[aNode[r + 1]];
+        const float d0 = sj0 - s, d1 = sj1 - s;
+        const __m128d aSquares =
+            _mm_set_pd(static_cast<double>(d1 * d1), static_cast<double>(d0 * d0));
+        const __m128d aWeights =
+            _mm_set_pd(static_cast<double>(aWeight[r + 1]), static_cast<double>(aWeight[r]));
+        const __m128d aPsi = _mm_div_pd(aWeights, _mm_sqrt_pd(_mm_add_pd(aSquares, aEpsilon)));
+        alignas(16) float psi[4];
+        _mm_store_ps(psi, _mm_cvtpd_ps(aPsi));
+        num += psi[0];
+        sum += psi[0] * sj0;
+        num += psi[1];
+        sum += psi[1] * sj1;
+      }
+#endif
+      for (; r < aEnd; r++) {
+        const float sj = S[aNode[r]];
+        const float diff = sj - s;
+        const float psi =
+            static_cast<float>(static_cast<double>(aWeight[r]) /
+                               std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
+        num += psi;
+        sum += psi * sj;
+      }
+      S[n] = negOmega * s + kOmega * (kInvNu * u[n] + sum) / (num + kInvNu);
+    }
+  for (int n = 0; n < N; n++) S[n] -= u[n];
+}
+
+// Regions smoothed side by side, one per lane.
+constexpr int kRegionLanes = 4;
+
+// The twenty Gauss-Seidel sweeps of kRegionLanes regions' smoothed memberships S, updated in
+// place, with their hard memberships u, then S - u. Entry (n, l) of S and u is at
+// kRegionLanes n + l. Every lane does the operations of the plain sweep of its region in the
+// same order (the neighbour weights psi in double, their sums in list order); only the
+// regions run side by side, so that each region's chain of sums no longer waits on itself.
+void smoothRegions(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
+  const float negOmega = 1.0f - kOmega;
+  const int* aStart = aNeighbors.mStart.data();
+  const int* aNode = aNeighbors.mNode.data();
+  const float* aWeight = aNeighbors.mWeight.data();
+  for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
+    for (int n = 0; n < N; n++) {
+      float* Sn = S + kRegionLanes * n;
+      const float* un = u + kRegionLanes * n;
+#if defined(__SSE2__)
+      const __m128 s = _mm_loadu_ps(Sn);
+      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
+      __m128 num = _mm_setzero_ps(), sum = _mm_setzero_ps();
+      for (int r = aStart[n]; r < aStart[n + 1]; r++) {
+        const __m128 sj = _mm_loadu_ps(S + kRegionLanes * aNode[r]);
+        const __m128 diff = _mm_sub_ps(sj, s);
+        const __m128 aSquare = _mm_mul_ps(diff, diff);
+        const __m128d w = _mm_set1_pd(static_cast<double>(aWeight[r]));
+        const __m128d aLow =
+            _mm_div_pd(w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(aSquare), aEpsilon)));
+        const __m128d aHigh = _mm_div_pd(
+            w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(aSquare, aSquare)), aEpsilon)));
+        const __m128 psi = _mm_movelh_ps(_mm_cvtpd_ps(aLow), _mm_cvtpd_ps(aHigh));
+        num = _mm_add_ps(num, psi);
+        sum = _mm_add_ps(sum, _mm_mul_ps(psi, sj));
+      }
+      const __m128 aData = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kInvNu), _mm_loadu_ps(un)), sum);
+      const __m128 aNew = _mm_add_ps(
+          _mm_mul_ps(_mm_set1_ps(negOmega), s),
+          _mm_div_ps(_mm_mul_ps(_mm_set1_ps(kOmega), aData), _mm_add_ps(num, _mm_set1_ps(kInvNu))));
+      _mm_storeu_ps(Sn, aNew);
+#else
+      for (int l = 0; l < kRegionLanes; l++) {
+        const float s = Sn[l];
+        float num = 0.0f, sum = 0.0f;
+        for (int r = aStart[n]; r < aStart[n + 1]; r++) {
+          const float sj = S[kRegionLanes * aNode[r] + l];
+          const float diff = sj - s;
+          const float psi =
+              static_cast<float>(static_cast<double>(aWeight[r]) /
+                                 std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
+          num += psi;
+          sum += psi * sj;
+        }
+        Sn[l] = negOmega * s + kOmega * (kInvNu * un[l] + sum) / (num + kInvNu);
+      }
+#endif
+    }
+  for (int i = 0; i < kRegionLanes * N; i++) S[i] -= u[i];
+}
+
 // Variational smoothing of the soft memberships u = aWork (N x K), starting from the hard
-// labels; leaves the soft means in aSum/aNum/aMean.
+// labels; leaves the soft means in aSum/aNum/aMean. The regions' sweeps are independent of
+// each other: they run kRegionLanes at a time, the groups on the worker threads.
 void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<float>* aMean,
                        float* aNum, CVector<int>& aLabels, CVector<int>& aLength,
-                       CVector<std::vector<float>>& g, CVector<std::vector<int>>& idx, int K,
-                       CMatrix<float>& aWork) {
+                       const CNeighborArrays& aNeighbors, int K, CMatrix<float>& aWork) {
   const int N = aLength.size();
   const int aDim = aData[0].size();
-  const float negOmega = 1.0f - kOmega;
   for (int k = 0; k < K; k++)
     for (int n = 0; n < N; n++) aWork(n, k) = aLabels(n) == k ? 1.0f : 0.0f;
   CMatrix<float> aSmoothed(N, K), aValue(N, K);
+  // Whole groups of kRegionLanes regions, interleaved by node; the regions left over are
+  // smoothed one by one.
+  const int aGroups = K / kRegionLanes;
+  const int aGrouped = aGroups * kRegionLanes;
+  const size_t aGroupSize = static_cast<size_t>(kRegionLanes) * N;
+  std::vector<float> aGroupU(aGroups * aGroupSize), aGroupS(aGroups * aGroupSize);
   for (int aIteration = 0; aIteration < kSmoothingIterations; aIteration++) {
     aSmoothed = aWork;
-    for (int k = 0; k < K; k++) {
-      for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
-        for (int n = 0; n < N; n++) {
-          const std::vector<int>& aNeighbors = idx(n);
-          const std::vector<float>& aWeights = g(n);
-          const float s = aSmoothed(n, k);
-          float num = 0.0f, sum = 0.0f;
-          for (size_t r = 0; r < aNeighbors.size(); r++) {
-            const float sj = aSmoothed(aNeighbors[r], k);
-            const float diff = sj - s;
-            const float psi =
-                static_cast<float>(static_cast<double>(aWeights[r]) /
-                                   std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
-            num += psi;
-            sum += psi * sj;
-          }
-          aSmoothed(n, k) = negOmega * s + kOmega * (kInvNu * aWork(n, k) + sum) / (num + kInvNu);
-        }
-      for (int n = 0; n < N; n++) aSmoothed(n, k) -= aWork(n, k);
+    for (int k = 0; k < aGrouped; k++) {
+      float* u = aGroupU.data() + (k / kRegionLanes) * aGroupSize + k % kRegionLanes;
+      for (int n = 0; n < N; n++) u[kRegionLanes * n] = aWork(n, k);
+    }
+    aGroupS = aGroupU;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int aItem = 0; aItem < aGroups + K - aGrouped; aItem++) {
+      if (aItem < aGroups) {
+        smoothRegions(aNeighbors, aGroupU.data() + aItem * aGroupSize,
+                      aGroupS.data() + aItem * aGroupSize, N);
+      } else {
+        const int k = aGrouped + aItem - aGroups;
+        smoothRegion(aNeighbors, &aWork(0, k), &aSmoothed(0, k), N);
+      }
+    }
+    for (int k = 0; k < aGrouped; k++) {
+      const float* S = aGroupS.data() + (k / kRegionLanes) * aGroupSize + k % kRegionLanes;
+      for (int n = 0; n < N; n++) aSmoothed(n, k) = S[kRegionLanes * n];
     }
     for (int n = 0; n < N; n++)
       for (int k = 0; k < K; k++)
@@ -233,6 +363,8 @@ void segmentGraphMultiRegion(CMatrix<float>& aFeatures, CVector<float>& aWeights
       if (aMax > 0.0f) g(n)[r] /= aMax;
     }
 
+  const CNeighborArrays aNeighbors(g, idx);
+
   // 3. The one-region solution is the reference.
   int aLengthSum = 0;
   int aWeightedNodes = 0;
@@ -262,8 +394,8 @@ void segmentGraphMultiRegion(CMatrix<float>& aFeatures, CVector<float>& aWeights
     CVector<int> aLabels;
     kmeans(aData, aMean.data(), aNum.data(), aLabels, aLength, K);
     mergeRegions(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, g, idx, K);
-    smoothMemberships(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, g, idx, K,
-                      aWork);
+    smoothMemberships(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, aNeighbors,
+                      K, aWork);
     for (int n = 0; n < N; n++) {
       int aBest = 0;
       for (int k = 1; k < K; k++)

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "graph/FourthRoot.h"
+#include "graph/Lanes.h"
 
 namespace {
 
@@ -55,4 +56,34 @@ TEST(FourthRoot, EqualsPowNearHalfwayPointsAndForSpecialValues) {
   for (double x : {0.0, 1.0, 16.0, 1e-300, 1e300, std::numeric_limits<double>::infinity()})
     EXPECT_TRUE(sameBits(fourthRootToFloat(x), powRoot(x))) << x;
   EXPECT_TRUE(std::isnan(fourthRootToFloat(std::nan(""))));
+}
+
+// The four-lane root of the triple affinities gives the scalar root in every lane, whichever
+// lanes go to pow.
+TEST(FourthRoot, FourLanesEqualTheScalarRoot) {
+  auto expectLanes = [](const float* x) {
+    alignas(16) float aOut[lanes::kWidth];
+    lanes::store(aOut, lanes::fourthRootToFloat(lanes::load(x)));
+    for (int j = 0; j < lanes::kWidth; j++) {
+      const float aExpected = powRoot(static_cast<double>(x[j]));
+      if (std::isnan(aExpected))
+        EXPECT_TRUE(std::isnan(aOut[j])) << x[j];
+      else
+        ASSERT_TRUE(sameBits(aOut[j], aExpected)) << x[j];
+    }
+  };
+  float x[lanes::kWidth];
+  int aLane = 0;
+  for (std::uint32_t aBits = 1; aBits < 0x7f800000u; aBits += 211) {
+    std::memcpy(&x[aLane], &aBits, sizeof(float));
+    if (++aLane == lanes::kWidth) {
+      expectLanes(x);
+      aLane = 0;
+    }
+  }
+  const float aInf = std::numeric_limits<float>::infinity();
+  const float aSpecial[][lanes::kWidth] = {{0.0f, -0.0f, 1.0f, aInf},
+                                           {1e-45f, 2.0f, std::nanf(""), -3.0f},
+                                           {16.0f, 1e-40f, 3e38f, 0.5f}};
+  for (const auto& aRow : aSpecial) expectLanes(aRow);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graph/HOGraph.h"
+#include "graph/LibcRandom.h"
 #include "graph/TrackDistances.h"
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
@@ -193,4 +194,24 @@ TEST(HOGraph, GraphAndSplittingSeparateTwoRigidMotions) {
   EXPECT_NE(aMajority[0], aMajority[1]);
   mTracks.clear();
   mGraph.clear();
+}
+
+// The graph's draws come from CLibcRandom: the same numbers as rand, and rand goes on after them
+// as if it had made them all.
+TEST(LibcRandom, ContinuesAndHandsBackTheSequenceOfRand) {
+  constexpr int kSkipped = 77, kDrawn = 5000;
+  srand(5);
+  for (int i = 0; i < kSkipped; i++) rand();
+  std::vector<int> aExpected(kDrawn + 1);
+  for (int& r : aExpected) r = rand();
+  srand(5);
+  for (int i = 0; i < kSkipped; i++) rand();
+  {
+    CLibcRandom aRandom;
+#ifdef __GLIBC__
+    EXPECT_TRUE(aRandom.generatesItself());
+#endif
+    for (int i = 0; i < kDrawn; i++) ASSERT_EQ(aRandom.next(), aExpected[i]) << i;
+  }
+  EXPECT_EQ(rand(), aExpected[kDrawn]);
 }

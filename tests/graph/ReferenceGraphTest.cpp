@@ -12,6 +12,7 @@
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
 #include "tests/graph/ReferenceGraph.h"
+#include "tests/graph/SyntheticTracks.h"
 #include "tracking/CTrack.h"
 
 namespace {
@@ -55,10 +56,58 @@ std::vector<CTrack> staggeredTracks(float aWobble, F aFlowVarStep) {
   return aTracks;
 }
 
-void expectSameAsReference(const std::vector<CTrack>& aInput) {
+// Grid trajectories over kLongFrames frames in three spans of time: frames 0 to 19, frames 20
+// to 39 (no step in common with the first span) and frames 6 to 33 with starts and ends spread
+// over it, so that windows run from 1 to 27 steps (long ones sampled every third frame); two
+// rigid motions as in staggeredTracks, with a wobble of a few hundredths of a pixel.
+constexpr int kLongFrames = 40;
+std::vector<CTrack> threeSpans() {
+  std::vector<CTrack> aTracks;
+  const float cx = 0.5f * kWidth, cy = 0.5f * kHeight;
+  int i = 0;
+  for (int y0 = 12; y0 < 88; y0 += 8)
+    for (int x0 = 12; x0 < 120; x0 += 10, i++) {
+      CTrack t;
+      t.mox = x0;
+      t.moy = y0;
+      int aLast;
+      switch (i % 3) {
+        case 0:
+          t.mSetupTime = (i / 3) % 4;
+          aLast = 19;
+          break;
+        case 1:
+          t.mSetupTime = 20 + (i / 3) % 3;
+          aLast = 39;
+          break;
+        default:
+          t.mSetupTime = 6 + (i * 7) % 9;
+          aLast = std::min(33, t.mSetupTime + 1 + (i * 5) % 27);
+      }
+      float aSum = 0.0f;
+      for (int f = t.mSetupTime + 1; f <= aLast; f++) {
+        const float aShift = 0.02f * static_cast<float>((i * 3 + f * 5) % 7 - 3);
+        if (x0 < kWidth / 2) {
+          const float a = 0.005f * static_cast<float>(f);
+          const float dx = static_cast<float>(x0) - cx, dy = static_cast<float>(y0) - cy;
+          t.mx.push_back(cx + std::cos(a) * dx - std::sin(a) * dy + aShift);
+          t.my.push_back(cy + std::sin(a) * dx + std::cos(a) * dy);
+        } else {
+          t.mx.push_back(static_cast<float>(x0) - 0.5f * static_cast<float>(f) + aShift);
+          t.my.push_back(static_cast<float>(y0) + 0.3f * static_cast<float>(f));
+        }
+        aSum += 0.2f + 0.01f * static_cast<float>((i + f) % 9);
+        t.mFlowVar.push_back(aSum);
+      }
+      aTracks.push_back(t);
+    }
+  return aTracks;
+}
+
+void expectSameAsReference(const std::vector<CTrack>& aInput, int aFrames = kFrames) {
   mXSize = kWidth;
   mYSize = kHeight;
-  mSequenceLength = kFrames;
+  mSequenceLength = aFrames;
   mStep = 8;
   const int N = static_cast<int>(aInput.size());
 
@@ -83,7 +132,6 @@ void expectSameAsReference(const std::vector<CTrack>& aInput) {
   // The sets must exercise both weighed and vetoed edges.
   EXPECT_GT(aEdges, 2000u);
   EXPECT_GT(aZeroEdges, 100u);
-
 
   for (int aThreads : {1, 2}) {
     SCOPED_TRACE(aThreads);
@@ -125,4 +173,88 @@ TEST(ReferenceGraph, SameGraphWhereTheFlowHardlyVaries) {
   expectSameAsReference(staggeredTracks(0.001f, [](int i, int k) {
     return (i + k) % 5 == 0 ? 0.0f : 0.01f * static_cast<float>((i * k) % 9);
   }));
+}
+
+// Longer windows, sampled every third frame, and spans of time without a common step.
+TEST(ReferenceGraph, SameGraphOverThreeSpansOfTime) {
+  expectSameAsReference(threeSpans(), kLongFrames);
+}
+
+// Edge weights of random triples against the reference, with noise from a twentieth of a pixel
+// to several pixels so that many affinities lie near 1e-5: triples settled early, edges vetoed
+// or not.
+TEST(ReferenceGraph, SameEdgeWeightsOnRandomTriples) {
+  constexpr int kTracks = 60, kSpan = 30, kEdges = 4000;
+  const float kNoise[] = {0.05f, 0.3f, 1.0f, 2.0f, 4.0f};
+  std::vector<CTrack> aTracks;
+  for (int i = 0; i < kTracks; i++) {
+    CTrack t;
+    t.mox = rand() % kWidth;
+    t.moy = rand() % kHeight;
+    t.mSetupTime = rand() % 12;
+    const int aSteps = 1 + rand() % (kSpan - t.mSetupTime);
+    const float aNoise = kNoise[rand() % 5];
+    float aSum = 0.0f;
+    for (int k = 1; k <= aSteps; k++) {
+      auto aJitter = [&]() { return aNoise * static_cast<float>(rand() % 201 - 100) * 0.01f; };
+      t.mx.push_back(static_cast<float>(t.mox) + 0.8f * static_cast<float>(k) + aJitter());
+      t.my.push_back(static_cast<float>(t.moy) - 0.3f * static_cast<float>(k) + aJitter());
+      aSum += 0.05f + 0.01f * static_cast<float>(rand() % 30);
+      t.mFlowVar.push_back(aSum);
+    }
+    aTracks.push_back(t);
+  }
+  for (CTrack& t : aTracks)
+    for (int j = 0; j < kTrackNeighborCount; j++) t.mNearestNeighbors(j) = rand() % kTracks;
+  int aPositive = 0, aZero = 0;
+  for (int e = 0; e < kEdges; e++) {
+    const int node1 = rand() % kTracks, node2 = (node1 + 1 + rand() % (kTracks - 1)) % kTracks;
+    int aRandom[30];
+    for (int& r : aRandom) r = rand() % kTracks;
+    int aNext = 0;
+    const float aExpected =
+        reference::weighEdge(aTracks, node1, node2, [&]() { return aRandom[aNext++]; });
+    ASSERT_EQ(edgeWeight(aTracks, node1, node2, aRandom), aExpected) << e;
+    (aExpected > 0.0f ? aPositive : aZero)++;
+  }
+  EXPECT_GT(aPositive, kEdges / 20);
+  EXPECT_GT(aZero, kEdges / 20);
+}
+
+// An edge that is not vetoed although 48 of its 54 triples are negative, whose weight comes from
+// the first negative triple: over 8 steps its product beats that of the 6 non-negative triples
+// of a single step. The program leaves negative triples open until the veto is decided and must
+// then go back to them.
+TEST(ReferenceGraph, WeightFromANegativeTripleOfAnEdgeThatIsNotVetoed) {
+  std::vector<CTrack> aTracks;
+  aTracks.push_back(synthetic::translating(10, 10, 0, 8, 1, 0));
+  aTracks.push_back(synthetic::translating(40, 10, 0, 8, 1, 0));
+  // A third member whose last position is off by the smallest whole number of hundredths of
+  // a pixel that brings its affinity below aLimit.
+  auto aMemberBelow = [&](int aStart, int aSteps, float aLimit) {
+    const float aSptDist = computeEuclidDistance(aTracks[0], aTracks[1]);
+    for (int aOff = 0;; aOff++) {
+      CTrack t = synthetic::translating(25, 30, aStart, aSteps, 1, 0);
+      t.my.back() += 0.01f * static_cast<float>(aOff);
+      int aLength = 0;
+      const float w = computeDistance(aTracks[0], aTracks[1], t, aSptDist, &aLength);
+      if (w < aLimit) return std::make_pair(t, w);
+    }
+  };
+  const auto [aShort, aShortWeight] = aMemberBelow(7, 1, 3e-5f);
+  const auto [aLong, aLongWeight] = aMemberBelow(0, 8, 5e-6f);
+  ASSERT_GE(aShortWeight, 1e-5f);
+  ASSERT_GT(8.0f * aLongWeight, aShortWeight);
+  aTracks.push_back(aShort);  // 2
+  aTracks.push_back(aLong);   // 3
+  int aRandom[30];
+  int aSlot = 0;
+  auto next = [&]() { return aSlot++ % 9 == 0 ? 2 : 3; };  // 6 short members of 54
+  for (int aNode : {0, 1})
+    for (int j = 0; j < 12; j++) aTracks[aNode].mNearestNeighbors(j) = next();
+  for (int& r : aRandom) r = next();
+  int aNext = 0;
+  const float aExpected = reference::weighEdge(aTracks, 0, 1, [&]() { return aRandom[aNext++]; });
+  EXPECT_EQ(aExpected, aLongWeight);
+  EXPECT_EQ(edgeWeight(aTracks, 0, 1, aRandom), aExpected);
 }

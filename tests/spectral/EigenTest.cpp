@@ -1,8 +1,10 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -229,4 +231,58 @@ TEST(ArpackSolver, RejectedProblemIsReportedNotUsed) {
   EXPECT_EQ(arpackProblem("N-Cut", 100, aPartial),
             "N-Cut: only 7 of 100 eigenvectors converged after 40 restarts.");
   EXPECT_EQ(arpackProblem("N-Cut", 7, CArpackStats{0, 0, 7, 3, 50}), "");
+}
+
+// ARPACK's matrix-vector products go through the program's dgemv; it must give the library's
+// results bit for bit, for both forms, every alpha and beta case, odd sizes (the paths that
+// take two or four elements at once have remainders), products large enough for the worker
+// threads, other increments, and signed zeros and infinities.
+TEST(ArpackSolver, DgemvEqualsTheBlasLibraryBitForBit) {
+  using CDgemv =
+      void (*)(const char*, const int*, const int*, const double*, const double*, const int*,
+               const double*, const int*, const double*, double*, const int*, size_t);
+  void* aLibrary = dlopen("libblas.so.3", RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(aLibrary, nullptr);
+  const auto aReference = reinterpret_cast<CDgemv>(dlsym(aLibrary, "dgemv_"));
+  const auto aOwn = reinterpret_cast<CDgemv>(dlsym(RTLD_DEFAULT, "dgemv_"));
+  ASSERT_NE(aReference, nullptr);
+  ASSERT_NE(aOwn, aReference);
+  auto aValue = [](int k) {
+    switch (k % 23) {
+      case 0:
+        return 0.0;
+      case 1:
+        return -0.0;
+      case 2:
+        return k % 2 ? HUGE_VAL : -HUGE_VAL;
+      default:
+        return (rand() % 20001 - 10000) * 1.37e-3;
+    }
+  };
+  int aCases = 0;
+  auto aCompare = [&](const char* aTrans, int m, int n, double alpha, double beta, int inc) {
+    const int lda = m + 3;
+    const int aLenX = aTrans[0] == 'N' ? n : m, aLenY = aTrans[0] == 'N' ? m : n;
+    std::vector<double> a(static_cast<size_t>(lda) * n), x(aLenX * 2), y(aLenY * 2);
+    for (size_t k = 0; k < a.size(); k++) a[k] = aValue(static_cast<int>(k) + 5);
+    for (size_t k = 0; k < x.size(); k++) x[k] = aValue(static_cast<int>(k) + 11);
+    for (size_t k = 0; k < y.size(); k++) y[k] = aValue(static_cast<int>(k));
+    std::vector<double> yReference = y;
+    aReference(aTrans, &m, &n, &alpha, a.data(), &lda, x.data(), &inc, &beta, yReference.data(),
+               &inc, 1);
+    aOwn(aTrans, &m, &n, &alpha, a.data(), &lda, x.data(), &inc, &beta, y.data(), &inc, 1);
+    ASSERT_EQ(std::memcmp(y.data(), yReference.data(), y.size() * sizeof(double)), 0)
+        << aTrans << " " << m << " x " << n << " alpha " << alpha << " beta " << beta
+        << " increment " << inc;
+    aCases++;
+  };
+  for (const char* aTrans : {"N", "T"})
+    for (int m : {1, 7, 300})
+      for (int n : {1, 6, 301})
+        for (double alpha : {1.0, -1.0, 0.0, 0.37})
+          for (double beta : {1.0, 0.0, -0.5})
+            for (int inc : {1, 2, -1}) aCompare(aTrans, m, n, alpha, beta, inc);
+  // Products large enough for the worker threads.
+  for (const char* aTrans : {"N", "T"}) aCompare(aTrans, 1030, 1021, 0.37, -0.5, 1);
+  EXPECT_EQ(aCases, 2 * 3 * 3 * 4 * 3 * 3 + 2);
 }

@@ -1,0 +1,440 @@
+#include "graph/EdgeWeigher.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "graph/FourthRoot.h"
+#include "graph/HOGraph.h"
+#include "graph/Lanes.h"
+#include "graph/TrackDistances.h"
+
+namespace {
+
+using lanes::F4;
+using lanes::kWidth;
+
+// Affinity below which a triple counts as negative.
+constexpr double kNegativeAffinity = 1e-5;
+// Share of negative triples above which an edge's weight is 0.
+constexpr double kNegativeShare = 0.9;
+constexpr float kInfinity = HUGE_VALF;
+// Exponents at or below this give an affinity below kNegativeAffinity, with a margin far beyond
+// the rounding of exp and of the float conversion (log(1e-5) is -11.5129): at most
+// kNegativeBound.
+constexpr float kNegativeExponent = -11.52f;
+constexpr float kNegativeBound = 1e-5f;
+// Relative margin of the exponent below which a triple's product cannot exceed the best one.
+constexpr double kProductMargin = 1e-6;
+// Weight of an error where the flow variation gives none that is finite.
+constexpr float kStandInWeight = 1.0f / (kZeroVariationStandIn * kZeroVariationStandIn);
+
+inline bool isTrack(int aIndex, int aTrackCount) {
+  return aIndex >= 0 && aIndex < aTrackCount;
+}
+
+// Calls aVisit(member) for every third member of the edge node1-node2 in sampling order (see
+// CEdgeWeigher::weigh); empty slots are skipped. Stops when aVisit returns false.
+template <class F>
+void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
+                   F aVisit) {
+  const int aCount = static_cast<int>(aTracks.size());
+  for (int aSide = 0; aSide < 2; aSide++) {
+    const CTrack& aTrack = aTracks[aSide == 0 ? node1 : node2];
+    const int aOther = aSide == 0 ? node2 : node1;
+    const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
+    for (int j = 0; j < aUsed; j++) {
+      const int c = aTrack.mNearestNeighbors(j);
+      if (c != aOther && isTrack(c, aCount) && !aVisit(c)) return;
+    }
+  }
+  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
+    if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
+}
+
+// A triple of an edge: its place among the members, third member, window and affinity.
+struct CKnownTriple {
+  int mIndex;
+  int mMember;
+  int mStart;
+  int mLength;
+  float mWeight;
+};
+
+// A point per lane.
+struct CPoints {
+  F4 x, y;
+};
+
+// The sampling of a window of aLength steps (aLength >= 1): on long windows every FRAME_STEP-th
+// frame with gap FRAME_SAMPLE; on middle ones the first four frames with gap aLength - 3; on
+// short ones every step with gap 1, then the whole window once. The affinity divides by the
+// gap of the last pass.
+struct CSampling {
+  int mFirstStep, mLastStep, mStride, mPasses;
+  explicit CSampling(int aLength) {
+    if (aLength >= FRAME_SAMPLE + 3) {
+      mFirstStep = mLastStep = FRAME_SAMPLE;
+      mStride = FRAME_STEP;
+      mPasses = 1;
+    } else if (aLength >= 4) {
+      mFirstStep = mLastStep = aLength - 3;
+      mStride = 1;
+      mPasses = 1;
+    } else {
+      mFirstStep = 1;
+      mLastStep = aLength;
+      mStride = 1;
+      mPasses = 2;
+    }
+  }
+};
+
+inline F4 length(const CPoints& p, const CPoints& q) {
+  const F4 dx = q.x - p.x, dy = q.y - p.y;
+  return lanes::sqrt(dx * dx + dy * dy);
+}
+
+// The similarity-transform error of the plain evaluation (TrackDistances.cpp, predictionError)
+// in every lane: the transform carrying x-y from the first frame to the second predicts z2
+// from z1; v1_l, v2_l, w1_l, u1_l are the lengths of x1-y1, x2-y2, x1-z1 and y1-z1.
+inline F4 predictionError(const CPoints& x1, const CPoints& x2, const CPoints& y1,
+                          const CPoints& y2, const CPoints& z1, const CPoints& z2, F4 v1_l, F4 v2_l,
+                          F4 w1_l, F4 u1_l) {
+  const F4 aZero = lanes::splat(0.0f);
+  const F4 aOne = lanes::splat(1.0f);
+  const F4 aHalf = lanes::splat(0.5f);
+  // A segment of length 0 or a third point on an end of the segment: no finite error.
+  const F4 aDegenerate = lanes::equal(v1_l, aZero) | lanes::equal(v2_l, aZero) |
+                         lanes::equal(w1_l, aZero) | lanes::equal(u1_l, aZero);
+  const F4 v1x = y1.x - x1.x, v1y = y1.y - x1.y;
+  const F4 v2x = y2.x - x2.x, v2y = y2.y - x2.y;
+  const F4 s = (v1x * v2x + v1y * v2y) / (v2_l * v1_l);
+  // max(0, 1 - s^2) with 0 where that is not a number, as std::max(0.0f, ...) gives.
+  F4 salpha = lanes::sqrt(lanes::maxKeepSecondOnNan(aOne - s * s, aZero));
+  salpha = lanes::select(lanes::less(v1x * v2y - v1y * v2x, aZero), lanes::negate(salpha), salpha);
+  const F4 ratio = v2_l / v1_l;
+  const F4 r00 = ratio * s, r01 = ratio * lanes::negate(salpha);
+  const F4 r10 = ratio * salpha, r11 = ratio * s;
+  const F4 mx = x1.x + y1.x, my = x1.y + y1.y;
+  const F4 tx = aHalf * ((x2.x + y2.x) - (r00 * mx + r01 * my));
+  const F4 ty = aHalf * ((x2.y + y2.y) - (r10 * mx + r11 * my));
+  const F4 zzx = (r00 * z1.x + r01 * z1.y) + tx;
+  const F4 zzy = (r10 * z1.x + r11 * z1.y) + ty;
+  const F4 aRecipSum = aOne / w1_l + aOne / u1_l;
+  const F4 aBase = lanes::halfProductInDouble(v1_l, aRecipSum);
+  const F4 ex = zzx - z2.x, ey = zzy - z2.y;
+  const F4 aError = (ex * ex + ey * ey) * lanes::fourthRootToFloat(aBase);
+  const F4 aInf = lanes::splat(kInfinity);
+  return lanes::select(aDegenerate | lanes::unordered(aError, aError), aInf, aError);
+}
+
+// What a lower bound of a triple's worst weighted error settles. The bound's exponent is
+// compared with limits taken with margins, so that no exponential is needed; a case inside the
+// margins is left open.
+class CSettling {
+ public:
+  // aSettleNotBetter: the veto is out of reach, so a triple known not to beat aBestProduct is
+  // settled whether negative or not.
+  CSettling(float sptDist, int aLastStep, int aLength, bool aSettleNotBetter, float aBestProduct)
+      : mSptDist(sptDist),
+        mLastStep(aLastStep),
+        mLength(aLength),
+        mSettleNotBetter(aSettleNotBetter),
+        mBestProduct(aBestProduct) {}
+
+  CTripleOutcome outcomeOf(float aWorst) const {
+    return outcomeOfExponent(affinityExponent(aWorst, mSptDist, mLastStep));
+  }
+  // The same from the bound's exponent.
+  CTripleOutcome outcomeOfExponent(float e) const {
+    // The affinity rounds to 0.
+    if (e < kZeroAffinityExponent) return CTripleOutcome::kZero;
+    if (e <= kNegativeExponent) return CTripleOutcome::kNegative;
+    if (!mSettleNotBetter) return CTripleOutcome::kOpen;
+    // exp(e) <= (best / length) (1 - margin): the affinity and its product, each rounded to
+    // float, stay at or below the best product.
+    if (!mHaveProductExponent) {
+      mProductExponent = std::log(static_cast<double>(mBestProduct) / mLength) - kProductMargin;
+      mHaveProductExponent = true;
+    }
+    return static_cast<double>(e) <= mProductExponent ? CTripleOutcome::kNotBetter
+                                                      : CTripleOutcome::kOpen;
+  }
+
+ private:
+  float mSptDist;
+  int mLastStep;
+  int mLength;
+  bool mSettleNotBetter;
+  float mBestProduct;
+  mutable bool mHaveProductExponent = false;
+  mutable double mProductExponent = 0.0;
+};
+
+// One sample of a triple per lane: the points of A, B and C at the sample's two frames (each
+// point x, y, running flow variation, 0), the weight of its errors and the lengths its three
+// errors share. Lanes may belong to different triples.
+class CSampleLanes {
+ public:
+  // aA[j], aB[j], aC[j]: the points at the first frame of lane j's sample, aGap[j] its gap.
+  CSampleLanes(const float* const* aA, const float* const* aB, const float* const* aC,
+               const int* aGap) {
+    gather(aA, aGap, a1, a2, fa);
+    gather(aB, aGap, b1, b2, fb);
+    gather(aC, aGap, c1, c2, fc);
+    // std::min(std::min(fa, fb), fc), not-a-number cases included.
+    const F4 flowvar = lanes::minKeepSecondOnNan(fc, lanes::minKeepSecondOnNan(fb, fa));
+    // flowVariationWeight: 1 / flowvar^2 where that is finite.
+    const F4 aWeight = lanes::splat(1.0f) / (flowvar * flowvar);
+    const F4 aFinite = lanes::equal(aWeight - aWeight, lanes::splat(0.0f));
+    mInvVar = lanes::select(aFinite, aWeight, lanes::splat(kStandInWeight));
+    lAB1 = length(a1, b1);
+    lAC1 = length(a1, c1);
+    lBC1 = length(b1, c1);
+  }
+  // The three similarity errors of the plain evaluation, in its order.
+  F4 error1() const {
+    return predictionError(b1, b2, c1, c2, a1, a2, lBC1, length(b2, c2), lAB1, lAC1);
+  }
+  F4 error2() const {
+    return predictionError(a1, a2, c1, c2, b1, b2, lAC1, length(a2, c2), lAB1, lBC1);
+  }
+  F4 error3() const {
+    return predictionError(a1, a2, b1, b2, c1, c2, lAB1, length(a2, b2), lAC1, lBC1);
+  }
+  // An error weighed by the flow variation.
+  F4 scaled(F4 aError) const { return mInvVar * aError; }
+
+ private:
+  static void gather(const float* const* p, const int* aGap, CPoints& aFirst, CPoints& aSecond,
+                     F4& aVariation) {
+    constexpr int kStride = 4;
+    F4 r0 = lanes::load(p[0]), r1 = lanes::load(p[1]), r2 = lanes::load(p[2]),
+       r3 = lanes::load(p[3]);
+    lanes::transpose(r0, r1, r2, r3);
+    F4 s0 = lanes::load(p[0] + kStride * aGap[0]), s1 = lanes::load(p[1] + kStride * aGap[1]),
+       s2 = lanes::load(p[2] + kStride * aGap[2]), s3 = lanes::load(p[3] + kStride * aGap[3]);
+    lanes::transpose(s0, s1, s2, s3);
+    aFirst = {r0, r1};
+    aSecond = {s0, s1};
+    aVariation = s2 - r2;
+  }
+
+  CPoints a1, a2, b1, b2, c1, c2;
+  F4 fa, fb, fc, mInvVar, lAB1, lAC1, lBC1;
+};
+
+}  // namespace
+
+CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) : mTracks(aTracks) {
+  const size_t n = aTracks.size();
+  mSetup.resize(n);
+  mEnd.resize(n);
+  mOrigin.resize(n);
+  size_t aPoints = 0;
+  for (const CTrack& t : aTracks) aPoints += t.mx.size() + 1;
+  mPoints.reserve(kPointSize * aPoints);
+  for (size_t i = 0; i < n; i++) {
+    const CTrack& t = aTracks[i];
+    mSetup[i] = t.mSetupTime;
+    mEnd[i] = t.endTime();
+    mOrigin[i] = static_cast<int>(mPoints.size() / kPointSize) - t.mSetupTime;
+    mPoints.insert(mPoints.end(),
+                   {static_cast<float>(t.mox), static_cast<float>(t.moy), 0.0f, 0.0f});
+    for (size_t k = 0; k < t.mx.size(); k++)
+      mPoints.insert(mPoints.end(), {t.mx[k], t.my[k], t.mFlowVar[k], 0.0f});
+  }
+}
+
+CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int aLength,
+                                            float sptDist, bool aSettle, bool aSettleNotBetter,
+                                            float aBestProduct, float& w) const {
+  const CSampling aSampling(aLength);
+  const int tstep = aSampling.mLastStep;
+  const int tmpStep = aSampling.mStride;
+  const CSettling aSettling(sptDist, tstep, aLength, aSettleNotBetter, aBestProduct);
+  const int aEnd = aStart + aLength;
+  float maxDist = 0.0f;
+  for (int aPass = 0; aPass < aSampling.mPasses; aPass++) {
+    const int aStep = aPass == 0 ? aSampling.mFirstStep : tstep;
+    for (int t0 = aStart; t0 + aStep <= aEnd; t0 += kWidth * tmpStep) {
+      // Lanes beyond the last sample repeat the first one and are left out of the maximum.
+      const int aActive = std::min(kWidth, (aEnd - aStep - t0) / tmpStep + 1);
+      const float* pa[kWidth];
+      const float* pb[kWidth];
+      const float* pc[kWidth];
+      int aGap[kWidth];
+      for (int j = 0; j < kWidth; j++) {
+        const int t = j < aActive ? t0 + j * tmpStep : t0;
+        pa[j] = point(A, t);
+        pb[j] = point(B, t);
+        pc[j] = point(C, t);
+        aGap[j] = aStep;
+      }
+      const CSampleLanes aLanes(pa, pb, pc, aGap);
+
+      // The worst scaled error over the active lanes and the window so far.
+      alignas(16) float aScaled[kWidth];
+      auto aWorst = [&](F4 aPartial) {
+        lanes::store(aScaled, aLanes.scaled(aPartial));
+        float m = maxDist;
+        for (int j = 0; j < aActive; j++)
+          if (aScaled[j] > m) m = aScaled[j];
+        return m;
+      };
+      // The affinity only falls as the worst error grows: once a part of the errors settles
+      // the outcome, the rest need not be evaluated.
+      CTripleOutcome aOutcome = CTripleOutcome::kOpen;
+      auto aSettled = [&](F4 aPartial) {
+        if (!aSettle) return false;
+        const float m = aWorst(aPartial);
+        if (!(m > maxDist)) return false;
+        aOutcome = aSettling.outcomeOf(m);
+        return aOutcome != CTripleOutcome::kOpen;
+      };
+      F4 tmpDist = aLanes.error1();
+      if (aSettled(tmpDist)) return aOutcome;
+      // std::max(tmpDist, error), both never NaN.
+      tmpDist = lanes::maxKeepSecondOnNan(aLanes.error2(), tmpDist);
+      if (aSettled(tmpDist)) return aOutcome;
+      tmpDist = lanes::maxKeepSecondOnNan(aLanes.error3(), tmpDist);
+      if (aSettled(tmpDist)) return aOutcome;
+      maxDist = aWorst(tmpDist);
+    }
+  }
+  w = affinityOfError(maxDist, sptDist, tstep);
+  return CTripleOutcome::kExact;
+}
+
+float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* aTriples) const {
+  // Every triple's window lies inside the pair's: a pair without a common step has only empty
+  // triples, all negative, and so weight 0 (also when it has no third member at all).
+  const int aStart = std::max(mSetup[node1], mSetup[node2]);
+  const int aEnd = std::min(mEnd[node1], mEnd[node2]);
+  if (aEnd - aStart < 1) return 0.0f;
+  const float sptDist = computeEuclidDistance(mTracks[node1], mTracks[node2]);
+  // Per thread, reused: the members, the triples of exact affinity and the negative triples
+  // whose exact affinity was left open, each in member order.
+  thread_local std::vector<int> aMembers;
+  thread_local std::vector<CKnownTriple> aKnown;
+  thread_local std::vector<CKnownTriple> aOpen;
+  aMembers.clear();
+  aKnown.clear();
+  aOpen.clear();
+  forEachMember(mTracks, node1, node2, aRandom, [&](int c) {
+    aMembers.push_back(c);
+    return true;
+  });
+  const int n = static_cast<int>(aMembers.size());
+  const double aVetoCount = kNegativeShare * n;
+  // The best product over the triples of exact affinity: a lower bound of the best product
+  // over all triples so far, since an open negative triple might have raised it.
+  float maxLength = 0.0f, maxWeight = 0.0f;
+  int negCounter = 0;
+  for (int p0 = 0; p0 < n; p0 += kWidth) {
+    // The first error of the first sample of the next four triples, before their turn: most
+    // triples are settled by it alone. Lanes of empty windows repeat a real one.
+    const int aBatch = std::min(kWidth, n - p0);
+    int aTripleStart[kWidth], aLength[kWidth], aGap[kWidth], aLastStep[kWidth];
+    alignas(16) float aLastStepF[kWidth];
+    const float* pa[kWidth];
+    const float* pb[kWidth];
+    const float* pc[kWidth];
+    for (int j = 0; j < kWidth; j++) {
+      const int c = aMembers[static_cast<size_t>(p0 + std::min(j, aBatch - 1))];
+      aTripleStart[j] = std::max(aStart, mSetup[c]);
+      aLength[j] = std::min(aEnd, mEnd[c]) - aTripleStart[j];
+      const bool aEmpty = aLength[j] < 1;
+      const int aFrom = aEmpty ? aStart : aTripleStart[j];
+      const CSampling aSampling(aEmpty ? 1 : aLength[j]);
+      aGap[j] = aSampling.mFirstStep;
+      aLastStep[j] = aSampling.mLastStep;
+      aLastStepF[j] = static_cast<float>(aLastStep[j]);
+      pa[j] = point(node1, aFrom);
+      pb[j] = point(node2, aFrom);
+      pc[j] = aEmpty ? point(node2, aFrom) : point(c, aFrom);
+    }
+    const CSampleLanes aLanes(pa, pb, pc, aGap);
+    // The scaled first errors and the exponents of the affinities they bound (affinityExponent
+    // in every lane).
+    alignas(16) float aFirstScaled[kWidth], aFirstExponent[kWidth];
+    const F4 aFirst = aLanes.scaled(aLanes.error1());
+    lanes::store(aFirstScaled, aFirst);
+    lanes::store(aFirstExponent, ((aFirst * lanes::splat(sptDist)) *
+                                  lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
+                                     lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
+
+    for (int j = 0; j < aBatch; j++) {
+      const int aIndex = p0 + j;
+      const int c = aMembers[static_cast<size_t>(aIndex)];
+      const int L = aLength[j];
+      bool aNegative = true;
+      if (L >= 1) {
+        // Negative or not matters only while the veto is in reach.
+        const bool aVetoInReach = negCounter + (n - aIndex) > aVetoCount;
+        const float aBestProduct = maxLength * maxWeight;
+        const float aLengthF = static_cast<float>(L);
+        // An affinity is at most 1: this triple cannot beat the best product.
+        if (!aVetoInReach && aLengthF <= aBestProduct) continue;
+        if (aTriples != nullptr) ++*aTriples;
+        CTripleOutcome aOutcome = CTripleOutcome::kOpen;
+        if (aFirstScaled[j] > 0.0f)
+          aOutcome = CSettling(sptDist, aLastStep[j], L, !aVetoInReach, aBestProduct)
+                         .outcomeOfExponent(aFirstExponent[j]);
+        float w = 0.0f;
+        if (aOutcome == CTripleOutcome::kOpen)
+          aOutcome = evaluateTriple(node1, node2, c, aTripleStart[j], L, sptDist, true,
+                                    !aVetoInReach, aBestProduct, w);
+        switch (aOutcome) {
+          case CTripleOutcome::kNotBetter:
+            continue;
+          case CTripleOutcome::kNegative:
+            aOpen.push_back({aIndex, c, aTripleStart[j], L, 0.0f});
+            break;
+          case CTripleOutcome::kExact:
+            aNegative = static_cast<double>(w) < kNegativeAffinity;
+            aKnown.push_back({aIndex, c, aTripleStart[j], L, w});
+            if (aLengthF * w > aBestProduct) {
+              maxLength = aLengthF;
+              maxWeight = w;
+            }
+            break;
+          default:  // kZero: an affinity of 0 never raises the best product.
+            break;
+        }
+      }
+      if (aNegative && ++negCounter > aVetoCount) return 0.0f;
+    }
+  }
+  if (aOpen.empty()) return maxWeight;
+
+  // Not vetoed: an open negative triple decides the weight only if its product can reach the
+  // best one. Those that can are evaluated exactly, and the best triple is found again over
+  // all triples of exact affinity in member order.
+  bool aReopened = false;
+  const float aBestProduct = maxLength * maxWeight;
+  for (CKnownTriple& t : aOpen) {
+    if (static_cast<float>(t.mLength) * kNegativeBound < aBestProduct) {
+      t.mLength = 0;
+      continue;
+    }
+    evaluateTriple(node1, node2, t.mMember, t.mStart, t.mLength, sptDist, false, false, 0.0f,
+                   t.mWeight);
+    aReopened = true;
+  }
+  if (!aReopened) return maxWeight;
+  maxLength = maxWeight = 0.0f;
+  size_t k = 0, o = 0;
+  while (k < aKnown.size() || o < aOpen.size()) {
+    const bool aTakeOpen =
+        k == aKnown.size() || (o < aOpen.size() && aOpen[o].mIndex < aKnown[k].mIndex);
+    const CKnownTriple& t = aTakeOpen ? aOpen[o++] : aKnown[k++];
+    if (t.mLength < 1) continue;
+    const float aLengthF = static_cast<float>(t.mLength);
+    if (aLengthF * t.mWeight > maxLength * maxWeight) {
+      maxLength = aLengthF;
+      maxWeight = t.mWeight;
+    }
+  }
+  return maxWeight;
+}

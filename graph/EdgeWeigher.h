@@ -1,0 +1,61 @@
+// The edge weighing of the higher-order graph on flat copies of the trajectories. The weight of
+// an edge node1-node2 is the affinity of its best triple (largest product of common length and
+// affinity, the earlier one on ties) over its third members, or 0 when more than nine tenths of
+// the triples have an affinity below 1e-5: bit for bit what computeDistance gives triple by
+// triple, with the work cut wherever the outcome is already decided.
+//
+// - A pair that shares no frame-to-frame step has only empty triples: weight 0 at once.
+// - Once more than nine tenths of the triples are known to be negative, the edge is vetoed.
+// - A triple stops as soon as it is known to be negative. Its exact affinity matters only if
+//   the edge is not vetoed and its product can reach the best one; only then is it evaluated
+//   in full, at the end, and the best triple found again in member order.
+// - Once the veto is out of reach, a triple whose common length cannot beat the best product
+//   is skipped, and a triple stops as soon as its affinity is known not to beat it.
+// Work runs four lanes at a time, each lane doing the same single- and double-precision
+// operations in the same order as the plain evaluation: the first error of the first sample of
+// four third members at once (most triples of most edges are settled by it), and the samples of
+// a triple that needs more four at a time.
+#pragma once
+
+#include <vector>
+
+#include "tracking/CTrack.h"
+
+// What the evaluation of a triple settled: its exact affinity; an affinity of 0; an affinity
+// below 1e-5 left open (negative, and needed only if the edge turns out not vetoed); an
+// affinity that cannot beat the best product (asked for only once the veto is out of reach);
+// or nothing yet.
+enum class CTripleOutcome { kExact, kZero, kNegative, kNotBetter, kOpen };
+
+class CEdgeWeigher {
+ public:
+  // Copies the positions and flow variations of aTracks; neighbour lists are read from aTracks
+  // itself, which must outlive the weigher and keep its neighbour lists.
+  explicit CEdgeWeigher(const std::vector<CTrack>& aTracks);
+
+  // Weight of the edge node1-node2 with its third members: the first SAMPLE_NN_COUNT neighbour
+  // slots of node1 (without node2) and of node2 (without node1), then the SAMPLE_RAND_COUNT
+  // entries of aRandom (-1: no member). aTriples, if given, is raised by the number of triples
+  // that took any work. Safe to call from several threads at once.
+  float weigh(int node1, int node2, const int* aRandom, long long* aTriples = nullptr) const;
+
+ private:
+  // Evaluates the triple A, B, C over the window aStart ... aStart + aLength (aLength >= 1).
+  // With aSettle it stops as soon as the outcome is settled (kNotBetter only with
+  // aSettleNotBetter, against aBestProduct); otherwise, and whenever it reaches the end, it
+  // gives kExact with the affinity in w.
+  CTripleOutcome evaluateTriple(int A, int B, int C, int aStart, int aLength, float sptDist,
+                                bool aSettle, bool aSettleNotBetter, float aBestProduct,
+                                float& w) const;
+  // Point of track T at frame f: x, y, running flow variation, 0.
+  const float* point(int T, int f) const { return mPoints.data() + kPointSize * (mOrigin[T] + f); }
+
+  static constexpr int kPointSize = 4;
+
+  const std::vector<CTrack>& mTracks;
+  // Track i covers frames mSetup[i] ... mEnd[i]; its point at frame f is point mOrigin[i] + f
+  // of mPoints. The running flow variation is preceded by 0 at the start point, so that the
+  // variation from frame f to f + s is the difference of the two points' entries.
+  std::vector<int> mSetup, mEnd, mOrigin;
+  std::vector<float> mPoints;
+};
