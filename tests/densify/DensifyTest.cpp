@@ -143,7 +143,7 @@ TEST(DenseRegions, RegionBorderFollowsAMotionBoundary) {
 
 // Region 0 covers the border on the left, region 2 on the right moves otherwise (a background
 // in parallax) but reaches far along the border, region 1 moves in the middle, region 3 is a
-// single trajectory: only region 1 is a moving object.
+// single step of one trajectory: only region 1 is a moving object.
 TEST(MovingRegions, ObjectsAreTheRegionsThatNeitherReachTheBorderNorMoveWithTheBackground) {
   const int W = 200, H = 120;
   std::vector<CTrack> aTracks;
@@ -154,7 +154,7 @@ TEST(MovingRegions, ObjectsAreTheRegionsThatNeitherReachTheBorderNorMoveWithTheB
     }
   for (int y = 50; y < 70; y += 4)
     for (int x = 90; x < 110; x += 4) aTracks.push_back(moving(x, y, 5, -3.0f, 1.0f, 1));
-  aTracks.push_back(moving(100, 20, 5, 4.0f, 4.0f, 3));
+  aTracks.push_back(moving(100, 20, 1, 4.0f, 4.0f, 3));
   const std::vector<bool> aMoving = movingRegions(aTracks, 4, W, H);
   ASSERT_EQ(aMoving.size(), 4u);
   EXPECT_FALSE(aMoving[0]);
