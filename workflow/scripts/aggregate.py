@@ -196,14 +196,17 @@ def plot_png(title, rows, published):
                            if row["status"] == "scored" and number(row["J"]) is not None})]
     series += sorted(published.items())
     width = 0.8 / len(series)
-    figure, axes = pyplot.subplots(figsize=(max(6.0, 1.0 + 0.9 * len(names)), 4.5), dpi=100)
+    # The legend stands right of the bars, where it hides none of them.
+    figure, axes = pyplot.subplots(figsize=(max(6.0, 1.0 + 0.9 * len(names)) + 3.0, 4.5), dpi=100)
     for index, (label, values) in enumerate(series):
         xs = [i + (index - (len(series) - 1) / 2) * width for i, n in enumerate(names)
               if n in values]
         ys = [values[n] for n in names if n in values]
         mean = f" (mean {sum(ys) / len(ys):.3f})" if ys else ""
         bars = axes.bar(xs, ys, width, label=label + mean)
-        axes.bar_label(bars, fmt="%.2f", fontsize=7, padding=1)
+        # Numbers on our own bars only: on every bar of many series they overlap.
+        if index == 0:
+            axes.bar_label(bars, fmt="%.2f", fontsize=7, padding=1)
     for i, row in enumerate(rows):
         if row["status"] != "scored":
             axes.text(i, 0.02, row["status"], rotation=90, ha="center", va="bottom", fontsize=8)
@@ -213,7 +216,7 @@ def plot_png(title, rows, published):
     axes.set_ylim(0, 1)
     axes.set_ylabel("J (region similarity)")
     axes.set_title(title)
-    axes.legend(loc="upper right", fontsize=8)
+    axes.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), fontsize=8)
     figure.tight_layout()
     stream = io.BytesIO()
     figure.savefig(stream, format="png", metadata={"Software": None})
