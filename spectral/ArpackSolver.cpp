@@ -79,6 +79,19 @@ void addColumns(int aRow0, int aRow1, int n, double alpha, const double* a, long
   }
 }
 
+// The calling thread's share [aBegin, aEnd) of 0 ... aCount - 1, cut on multiples of aGranule
+// (the lanes a block of the kernels takes at once); empty for threads beyond the work.
+void threadRange(int aCount, int aGranule, int& aBegin, int& aEnd) {
+  int aThreads = 1, aThread = 0;
+#ifdef _OPENMP
+  aThreads = omp_get_num_threads();
+  aThread = omp_get_thread_num();
+#endif
+  const int aShare = ((aCount + aGranule - 1) / aGranule + aThreads - 1) / aThreads * aGranule;
+  aBegin = std::min(aCount, aThread * aShare);
+  aEnd = std::min(aCount, aBegin + aShare);
+}
+
 // y(j) += alpha (A(., j) . x) for columns aCol0 ... aCol1 - 1, each sum over the rows in order.
 void dotColumns(int aCol0, int aCol1, int m, double alpha, const double* a, long long lda,
                 const double* x, double* y) {
@@ -163,26 +176,16 @@ extern "C" void dgemv_(const char* trans, const int* m, const int* n, const doub
     if (aNoTrans) {
 #pragma omp parallel if (aParallel)
       {
-        int aThreads = 1, aThread = 0;
-#ifdef _OPENMP
-        aThreads = omp_get_num_threads();
-        aThread = omp_get_thread_num();
-#endif
         // Row ranges on even boundaries, so that pairs of rows stay together.
-        const int aRows = ((M + 1) / 2 + aThreads - 1) / aThreads * 2;
-        const int aRow0 = std::min(M, aThread * aRows), aRow1 = std::min(M, aRow0 + aRows);
+        int aRow0, aRow1;
+        threadRange(M, 2, aRow0, aRow1);
         addColumns(aRow0, aRow1, N, aAlpha, a, LDA, x, y);
       }
     } else {
 #pragma omp parallel if (aParallel)
       {
-        int aThreads = 1, aThread = 0;
-#ifdef _OPENMP
-        aThreads = omp_get_num_threads();
-        aThread = omp_get_thread_num();
-#endif
-        const int aCols = ((N + 3) / 4 + aThreads - 1) / aThreads * 4;
-        const int aCol0 = std::min(N, aThread * aCols), aCol1 = std::min(N, aCol0 + aCols);
+        int aCol0, aCol1;
+        threadRange(N, 4, aCol0, aCol1);
         dotColumns(aCol0, aCol1, M, aAlpha, a, LDA, x, y);
       }
     }
