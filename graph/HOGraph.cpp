@@ -109,16 +109,17 @@ class CRemainder {
   std::uint64_t mFactor;
 };
 
-// Marks the trajectories of an edge's triples as taking part (mLabel 0). An edge's third
-// members are its random members and the first SAMPLE_NN_COUNT neighbours of both end nodes
-// (without the other end node, which is marked anyway); labels only ever go to 0 here, so a
-// node's neighbours need marking once.
+// Marks the trajectories of an edge's triples as taking part (mLabel 0 in the end). An edge's
+// third members are its random members and the first SAMPLE_NN_COUNT neighbours of both end
+// nodes (without the other end node, which is marked anyway); marks are only ever set, so a
+// node's neighbours need marking once. Marks go to a byte per trajectory, which stays in the
+// caches, and reach the labels at the end: nothing reads a label while the graph is built.
 class CMarker {
  public:
   explicit CMarker(std::vector<CTrack>& aTracks)
-      : mTracks(aTracks), mNeighborsMarked(aTracks.size(), 0) {}
+      : mTracks(aTracks), mMarked(aTracks.size(), 0), mNeighborsMarked(aTracks.size(), 0) {}
   void endNode(int aNode) {
-    mTracks[aNode].mLabel = 0;
+    mMarked[aNode] = 1;
     if (mNeighborsMarked[aNode]) return;
     mNeighborsMarked[aNode] = 1;
     const CTrack& aTrack = mTracks[aNode];
@@ -126,19 +127,99 @@ class CMarker {
     const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
     for (int j = 0; j < aUsed; j++) {
       const int c = aTrack.mNearestNeighbors(j);
-      if (isTrack(c, aCount)) mTracks[c].mLabel = 0;
+      if (isTrack(c, aCount)) mMarked[c] = 1;
     }
   }
-  void member(int aNode) { mTracks[aNode].mLabel = 0; }
+  void member(int aNode) { mMarked[aNode] = 1; }
+  // Sets mLabel 0 on every marked trajectory.
+  void label() const {
+    for (size_t i = 0; i < mTracks.size(); i++)
+      if (mMarked[i]) mTracks[i].mLabel = 0;
+  }
 
  private:
   std::vector<CTrack>& mTracks;
+  std::vector<char> mMarked;
   std::vector<char> mNeighborsMarked;
 };
 
-// An edge to weigh; its random members are kept beside the list of jobs.
+// An edge to weigh.
 struct CEdgeJob {
   int mNode1, mNode2;
+};
+
+// Edges to weigh with their random members (R per edge, in edge order) and their weights.
+struct CEdgeBatch {
+  std::vector<CEdgeJob> mJobs;
+  std::vector<int> mRandom;
+  std::vector<float> mWeights;
+};
+
+// The edges of one selection stage and their random members, drawn in stage order: for each
+// k1, loop A against the later candidates of the stage, then loop B against the trajectories
+// selected in earlier stages.
+class CStageDraws {
+ public:
+  CStageDraws(const std::vector<CTrackItem>& aList, unsigned aStop,
+              const std::vector<int>& aAssigned, int R, CLibcRandom& aRand, CMarker& aMarker)
+      : mList(aList),
+        mStop(aStop),
+        mAssigned(aAssigned),
+        mR(R),
+        mRand(aRand),
+        mMarker(aMarker),
+        mByStop(std::max(aStop, 1u)),
+        mByCount(static_cast<std::uint32_t>(std::max<size_t>(aAssigned.size(), 1))) {}
+
+  // Replaces aBatch's edges by those of the next k1 until it holds at least kBatchEdges
+  // edges or the stage has none left.
+  void fill(CEdgeBatch& aBatch) {
+    aBatch.mJobs.clear();
+    aBatch.mRandom.clear();
+    while (mK1 + 2 < mStop && aBatch.mJobs.size() < kBatchEdges) drawK1(aBatch, mK1++);
+  }
+
+ private:
+  void drawK1(CEdgeBatch& aBatch, unsigned k1) {
+    const int node1 = mList[k1].mIndex;
+    for (unsigned k2 = k1 + 1; k2 < mStop; k2++) {
+      aBatch.mJobs.push_back({node1, mList[k2].mIndex});
+      for (int r = 0; r < mR; r++) {
+        unsigned d;
+        do d = mByStop.of(static_cast<std::uint32_t>(mRand.next()));
+        while (d == k1 || d == k2);
+        aBatch.mRandom.push_back(mList[d].mIndex);
+        mMarker.member(mList[d].mIndex);
+      }
+    }
+    // With a single earlier selection every draw would hit the excluded slot: no random
+    // members then.
+    const int aCountB = static_cast<int>(mAssigned.size());
+    for (int i = 0; i < aCountB; i++) {
+      aBatch.mJobs.push_back({node1, mAssigned[i]});
+      for (int r = 0; r < mR; r++) {
+        if (aCountB < 2) {
+          aBatch.mRandom.push_back(-1);
+          continue;
+        }
+        int d;
+        do d = static_cast<int>(mByCount.of(static_cast<std::uint32_t>(mRand.next())));
+        while (d == i || mAssigned[d] == node1);
+        aBatch.mRandom.push_back(mAssigned[d]);
+        mMarker.member(mAssigned[d]);
+      }
+    }
+  }
+
+  const std::vector<CTrackItem>& mList;
+  const unsigned mStop;
+  const std::vector<int>& mAssigned;
+  const int mR;
+  CLibcRandom& mRand;
+  CMarker& mMarker;
+  const CRemainder mByStop;
+  const CRemainder mByCount;
+  unsigned mK1 = 0;
 };
 
 void addEdge(CGraph& aEdges, int node1, int node2, float w) {
@@ -204,31 +285,24 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   CCoverage aCovered(mSequenceLength + 1, mXSize, mYSize, std::max(mStep, 1));
 
   // The edges of consecutive k1 are weighed together, in one parallel loop per batch of at
-  // least kBatchEdges edges: their draws come first, in the order of a one-thread run (for each
-  // k1 loop A, then loop B), and nothing an edge's weighing reads changes within a stage.
-  std::vector<CEdgeJob> aJobs;
-  std::vector<int> aRandom;
-  std::vector<float> weightVec;
+  // least kBatchEdges edges: their draws come in the order of a one-thread run (for each k1
+  // loop A, then loop B), and nothing an edge's weighing reads changes within a stage. While
+  // the team weighs a batch, one of its threads enters the edges of the batch before and
+  // draws those of the batch after.
+  CEdgeBatch aBatches[3];
   long long aTriples = 0;
   const CEdgeWeigher aWeigher(aTracks);
   // The stages' draws continue rand's sequence, and rand goes on after them.
   CLibcRandom aRand;
   CMarker aMarker(aTracks);
-  auto aWeighBatch = [&]() {
-    const int aCount = static_cast<int>(aJobs.size());
-    weightVec.assign(aJobs.size(), 0.0f);
-#pragma omp parallel for schedule(dynamic, kEdgeChunk) reduction(+ : aTriples)
-    for (int e = 0; e < aCount; e++)
-      weightVec[e] = aWeigher.weigh(aJobs[e].mNode1, aJobs[e].mNode2,
-                                    aRandom.data() + static_cast<size_t>(e) * R, &aTriples);
+  auto aEnter = [&](const CEdgeBatch& aBatch) {
+    const int aCount = static_cast<int>(aBatch.mJobs.size());
     for (int e = 0; e < aCount; e++) {
-      aMarker.endNode(aJobs[e].mNode1);
-      aMarker.endNode(aJobs[e].mNode2);
-      addEdge(aEdges, aJobs[e].mNode1, aJobs[e].mNode2, weightVec[e]);
+      aMarker.endNode(aBatch.mJobs[e].mNode1);
+      aMarker.endNode(aBatch.mJobs[e].mNode2);
+      addEdge(aEdges, aBatch.mJobs[e].mNode1, aBatch.mJobs[e].mNode2, aBatch.mWeights[e]);
     }
     gStats.mEdgesWeighed += aCount;
-    aJobs.clear();
-    aRandom.clear();
   };
 
   // Step 4: selection stages.
@@ -237,43 +311,32 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
     const unsigned aStop = static_cast<unsigned>(aList.size()) / 4;
     // Fewer than four candidates: no stage can select anything any more.
     if (aStop == 0) break;
-    if (aStop > 2) {
-      const CRemainder aByStop(aStop);
-      for (unsigned k1 = 0; k1 + 2 < aStop; k1++) {
-        const int node1 = aList[k1].mIndex;
-        // Loop A: against the later candidates of this stage.
-        for (unsigned k2 = k1 + 1; k2 < aStop; k2++) {
-          aJobs.push_back({node1, aList[k2].mIndex});
-          for (int r = 0; r < R; r++) {
-            unsigned d;
-            do d = aByStop.of(static_cast<std::uint32_t>(aRand.next()));
-            while (d == k1 || d == k2);
-            aRandom.push_back(aList[d].mIndex);
-            aMarker.member(aList[d].mIndex);
-          }
+    CStageDraws aDraws(aList, aStop, aAssigned, R, aRand, aMarker);
+    int aCurrent = 0;
+    aDraws.fill(aBatches[0]);
+    const CEdgeBatch* aPrevious = nullptr;
+    while (!aBatches[aCurrent].mJobs.empty()) {
+      CEdgeBatch& aBatch = aBatches[aCurrent];
+      CEdgeBatch& aNext = aBatches[(aCurrent + 1) % 3];
+      const int aCount = static_cast<int>(aBatch.mJobs.size());
+      aBatch.mWeights.assign(aBatch.mJobs.size(), 0.0f);
+#pragma omp parallel
+      {
+#pragma omp single nowait
+        {
+          if (aPrevious != nullptr) aEnter(*aPrevious);
+          aDraws.fill(aNext);
         }
-        // Loop B: against the trajectories selected in earlier stages. With a single earlier
-        // selection every draw would hit the excluded slot: no random members then.
-        const int aCountB = static_cast<int>(aAssigned.size());
-        const CRemainder aByCount(static_cast<std::uint32_t>(std::max(aCountB, 1)));
-        for (int i = 0; i < aCountB; i++) {
-          aJobs.push_back({node1, aAssigned[i]});
-          for (int r = 0; r < R; r++) {
-            if (aCountB < 2) {
-              aRandom.push_back(-1);
-              continue;
-            }
-            int d;
-            do d = static_cast<int>(aByCount.of(static_cast<std::uint32_t>(aRand.next())));
-            while (d == i || aAssigned[d] == node1);
-            aRandom.push_back(aAssigned[d]);
-            aMarker.member(aAssigned[d]);
-          }
-        }
-        if (aJobs.size() >= kBatchEdges) aWeighBatch();
+#pragma omp for schedule(dynamic, kEdgeChunk) reduction(+ : aTriples) nowait
+        for (int e = 0; e < aCount; e++)
+          aBatch.mWeights[e] =
+              aWeigher.weigh(aBatch.mJobs[e].mNode1, aBatch.mJobs[e].mNode2,
+                             aBatch.mRandom.data() + static_cast<size_t>(e) * R, &aTriples);
       }
-      aWeighBatch();
+      aPrevious = &aBatch;
+      aCurrent = (aCurrent + 1) % 3;
     }
+    if (aPrevious != nullptr) aEnter(*aPrevious);
     // Selection of this stage's candidates and their coverage.
     for (unsigned k1 = 0; k1 < aStop; k1++) {
       const CTrack& aTrack = aTracks[aList[k1].mIndex];
@@ -304,6 +367,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   } while (TOL_COVERED_PERCENTAGE * static_cast<float>(aTotalLength) >
            static_cast<float>(aCoveredLength));
 
+  aMarker.label();
   // Step 5: the remaining candidates take no part.
   for (const CTrackItem& aItem : aList) {
     aTracks[aItem.mIndex].mLabel = -1;
