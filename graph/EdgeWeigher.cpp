@@ -25,30 +25,13 @@ constexpr float kNegativeExponent = -11.52f;
 constexpr float kNegativeBound = 1e-5f;
 // Relative margin of the exponent below which a triple's product cannot exceed the best one.
 constexpr double kProductMargin = 1e-6;
+// Batches of four third members whose points are fetched ahead.
+constexpr int kPrefetchBatches = 2;
 // Weight of an error where the flow variation gives none that is finite.
 constexpr float kStandInWeight = 1.0f / (kZeroVariationStandIn * kZeroVariationStandIn);
 
 inline bool isTrack(int aIndex, int aTrackCount) {
   return aIndex >= 0 && aIndex < aTrackCount;
-}
-
-// Calls aVisit(member) for every third member of the edge node1-node2 in sampling order (see
-// CEdgeWeigher::weigh); empty slots are skipped. Stops when aVisit returns false.
-template <class F>
-void forEachMember(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
-                   F aVisit) {
-  const int aCount = static_cast<int>(aTracks.size());
-  for (int aSide = 0; aSide < 2; aSide++) {
-    const CTrack& aTrack = aTracks[aSide == 0 ? node1 : node2];
-    const int aOther = aSide == 0 ? node2 : node1;
-    const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
-    for (int j = 0; j < aUsed; j++) {
-      const int c = aTrack.mNearestNeighbors(j);
-      if (c != aOther && isTrack(c, aCount) && !aVisit(c)) return;
-    }
-  }
-  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
-    if (aRandom[r] >= 0 && !aVisit(aRandom[r])) return;
 }
 
 // A triple of an edge: its place among the members, third member, window and affinity.
@@ -226,8 +209,19 @@ class CSampleLanes {
 
 }  // namespace
 
-CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) : mTracks(aTracks) {
+CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) {
   const size_t n = aTracks.size();
+  mNeighborSlots = std::max(SAMPLE_NN_COUNT, 0);
+  mNeighbors.assign(n * mNeighborSlots, -1);
+  mNeighborCount.assign(n, 0);
+  for (size_t i = 0; i < n; i++) {
+    const CTrack& t = aTracks[i];
+    const int aUsed = std::min(mNeighborSlots, t.mNearestNeighbors.size());
+    for (int j = 0; j < aUsed; j++) {
+      const int c = t.mNearestNeighbors(j);
+      if (isTrack(c, static_cast<int>(n))) mNeighbors[i * mNeighborSlots + mNeighborCount[i]++] = c;
+    }
+  }
   mSetup.resize(n);
   mEnd.resize(n);
   mOrigin.resize(n);
@@ -244,6 +238,22 @@ CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) : mTracks(aTracks
     for (size_t k = 0; k < t.mx.size(); k++)
       mPoints.insert(mPoints.end(), {t.mx[k], t.my[k], t.mFlowVar[k], 0.0f});
   }
+}
+
+float CEdgeWeigher::meanDistance(int A, int B, int aStart, int aLength) const {
+  // Lanes x and y of A, then of B: each lane sums its coordinate in the order of
+  // meanPosition (TrackDistances.cpp), the first position truncated.
+  const float* pa = point(A, aStart);
+  const float* pb = point(B, aStart);
+  F4 aSum = lanes::truncate(lanes::lowHalves(lanes::load(pa), lanes::load(pb)));
+  for (int k = 1; k <= aLength; k++)
+    aSum =
+        aSum + lanes::lowHalves(lanes::load(pa + kPointSize * k), lanes::load(pb + kPointSize * k));
+  alignas(16) float s[kWidth];
+  lanes::store(s, aSum);
+  const float aInv = 1.0f / static_cast<float>(aLength + 1);
+  const float dx = s[0] * aInv - s[2] * aInv, dy = s[1] * aInv - s[3] * aInv;
+  return std::sqrt(dx * dx + dy * dy);
 }
 
 CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int aLength,
@@ -312,7 +322,7 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
   const int aStart = std::max(mSetup[node1], mSetup[node2]);
   const int aEnd = std::min(mEnd[node1], mEnd[node2]);
   if (aEnd - aStart < 1) return 0.0f;
-  const float sptDist = computeEuclidDistance(mTracks[node1], mTracks[node2]);
+  const float sptDist = meanDistance(node1, node2, aStart, aEnd - aStart);
   // Per thread, reused: the members, the triples of exact affinity and the negative triples
   // whose exact affinity was left open, each in member order.
   thread_local std::vector<int> aMembers;
@@ -321,17 +331,39 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
   aMembers.clear();
   aKnown.clear();
   aOpen.clear();
-  forEachMember(mTracks, node1, node2, aRandom, [&](int c) {
-    aMembers.push_back(c);
-    return true;
-  });
+  // The third members in sampling order: the neighbours of node1 (without node2), those of
+  // node2 (without node1), then the random members; empty slots are skipped.
+  for (int aSide = 0; aSide < 2; aSide++) {
+    const int aNode = aSide == 0 ? node1 : node2;
+    const int aOther = aSide == 0 ? node2 : node1;
+    const int* aNeighbors = mNeighbors.data() + static_cast<size_t>(aNode) * mNeighborSlots;
+    for (int j = 0; j < mNeighborCount[aNode]; j++)
+      if (aNeighbors[j] != aOther) aMembers.push_back(aNeighbors[j]);
+  }
+  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
+    if (aRandom[r] >= 0) aMembers.push_back(aRandom[r]);
   const int n = static_cast<int>(aMembers.size());
   const double aVetoCount = kNegativeShare * n;
   // The best product over the triples of exact affinity: a lower bound of the best product
   // over all triples so far, since an open negative triple might have raised it.
   float maxLength = 0.0f, maxWeight = 0.0f;
   int negCounter = 0;
+  // The third members' points lie anywhere in mPoints, mostly outside the caches: the two
+  // points of each member's first sample are fetched a batch or two ahead of their use.
+  auto aPrefetch = [&](int p) {
+    const int aTo = std::min(p + kWidth, n);
+    for (int q = p; q < aTo; q++) {
+      const int c = aMembers[static_cast<size_t>(q)];
+      const int aFrom = std::max(aStart, mSetup[c]);
+      const int L = std::min(aEnd, mEnd[c]) - aFrom;
+      if (L < 1) continue;
+      __builtin_prefetch(point(c, aFrom));
+      __builtin_prefetch(point(c, aFrom + CSampling(L).mFirstStep));
+    }
+  };
+  for (int p = 0; p < kPrefetchBatches * kWidth; p += kWidth) aPrefetch(p);
   for (int p0 = 0; p0 < n; p0 += kWidth) {
+    aPrefetch(p0 + kPrefetchBatches * kWidth);
     // The first error of the first sample of the next four triples, before their turn: most
     // triples are settled by it alone. Lanes of empty windows repeat a real one.
     const int aBatch = std::min(kWidth, n - p0);

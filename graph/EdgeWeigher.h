@@ -29,8 +29,8 @@ enum class CTripleOutcome { kExact, kZero, kNegative, kNotBetter, kOpen };
 
 class CEdgeWeigher {
  public:
-  // Copies the positions and flow variations of aTracks; neighbour lists are read from aTracks
-  // itself, which must outlive the weigher and keep its neighbour lists.
+  // Copies the positions, flow variations and the first SAMPLE_NN_COUNT neighbour slots of
+  // aTracks; later changes to aTracks do not reach the weigher.
   explicit CEdgeWeigher(const std::vector<CTrack>& aTracks);
 
   // Weight of the edge node1-node2 with its third members: the first SAMPLE_NN_COUNT neighbour
@@ -47,15 +47,21 @@ class CEdgeWeigher {
   CTripleOutcome evaluateTriple(int A, int B, int C, int aStart, int aLength, float sptDist,
                                 bool aSettle, bool aSettleNotBetter, float aBestProduct,
                                 float& w) const;
+  // computeEuclidDistance of tracks A and B over their common window aStart ... aStart +
+  // aLength (aLength >= 1), from the flat copies.
+  float meanDistance(int A, int B, int aStart, int aLength) const;
   // Point of track T at frame f: x, y, running flow variation, 0.
   const float* point(int T, int f) const { return mPoints.data() + kPointSize * (mOrigin[T] + f); }
 
   static constexpr int kPointSize = 4;
 
-  const std::vector<CTrack>& mTracks;
   // Track i covers frames mSetup[i] ... mEnd[i]; its point at frame f is point mOrigin[i] + f
   // of mPoints. The running flow variation is preceded by 0 at the start point, so that the
   // variation from frame f to f + s is the difference of the two points' entries.
   std::vector<int> mSetup, mEnd, mOrigin;
   std::vector<float> mPoints;
+  // The neighbour slots of track i that name a track, in slot order: mNeighborCount[i]
+  // entries from mNeighbors[i * mNeighborSlots].
+  int mNeighborSlots = 0;
+  std::vector<int> mNeighbors, mNeighborCount;
 };

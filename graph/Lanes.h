@@ -34,6 +34,14 @@ inline void transpose(F4& r0, F4& r1, F4& r2, F4& r3) {
 inline F4 splat(float x) {
   return {_mm_set1_ps(x)};
 }
+// The first two lanes of a, then the first two of b.
+inline F4 lowHalves(F4 a, F4 b) {
+  return {_mm_movelh_ps(a.v, b.v)};
+}
+// Each lane truncated toward zero to an integer, as float(int(x)) (in the range of int).
+inline F4 truncate(F4 a) {
+  return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))};
+}
 inline F4 operator+(F4 a, F4 b) {
   return {_mm_add_ps(a.v, b.v)};
 }
@@ -158,6 +166,14 @@ inline void transpose(F4& r0, F4& r1, F4& r2, F4& r3) {
 }
 inline F4 splat(float x) {
   return {{x, x, x, x}};
+}
+inline F4 lowHalves(F4 a, F4 b) {
+  return {{a.v[0], a.v[1], b.v[0], b.v[1]}};
+}
+inline F4 truncate(F4 a) {
+  F4 r;
+  for (int i = 0; i < kWidth; i++) r.v[i] = static_cast<float>(static_cast<int>(a.v[i]));
+  return r;
 }
 inline F4 operator+(F4 a, F4 b) {
   return each(a, b, [](float x, float y) { return x + y; });
