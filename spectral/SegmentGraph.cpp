@@ -4,19 +4,15 @@
 #include <cmath>
 #include <queue>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "spectral/CKMeans.h"
+#include "spectral/RegionSmoothing.h"
 #include "tracking/TrackRecords.h"
 
 namespace {
 
-// Weight of the pairwise term in every energy, and its inverse as the data weight of the
-// smoothing.
+// Weight of the pairwise term in every energy (its inverse is the data weight of the
+// smoothing's sweeps).
 constexpr float kNu = 8.0f;
-constexpr float kInvNu = 0.125f;
 // Features are scaled by this before clustering.
 constexpr float kFeatureScale = 0.25f;
 // Keeps the pair weight finite for trajectories with equal features.
@@ -25,11 +21,8 @@ constexpr float kFeatureDistanceOffset = 1e-6f;
 constexpr int kMaxNoImprovement = 5;
 // Merge candidates tried per pass.
 constexpr int kMergeCandidates = 10;
-// Smoothing: outer iterations, Gauss-Seidel sweeps, over-relaxation, step, margin.
+// Smoothing: outer iterations (each a round of sweeps, RegionSmoothing.h), step, margin.
 constexpr int kSmoothingIterations = 10;
-constexpr int kSmoothingSweeps = 20;
-constexpr float kOmega = 1.85f;
-constexpr double kTvEpsilon = 1e-6;
 constexpr float kDataScale = 0.125f;
 constexpr float kOwnLabelMargin = 1000.0f;
 constexpr float kMembershipStep = 0.5f;
@@ -104,128 +97,6 @@ void mergeRegions(CVector<float>* aData, CVector<float>* aSum, CVector<float>* a
   }
 }
 
-// The neighbour lists and pair weights as flat arrays: node n's entries are aStart[n] ...
-// aStart[n + 1] - 1 of aNode and aWeight, in list order.
-struct CNeighborArrays {
-  std::vector<int> mStart, mNode;
-  std::vector<float> mWeight;
-  CNeighborArrays(CVector<std::vector<float>>& g, CVector<std::vector<int>>& idx) {
-    const int N = idx.size();
-    mStart.assign(static_cast<size_t>(N) + 1, 0);
-    for (int n = 0; n < N; n++) {
-      mNode.insert(mNode.end(), idx(n).begin(), idx(n).end());
-      mWeight.insert(mWeight.end(), g(n).begin(), g(n).end());
-      mStart[static_cast<size_t>(n) + 1] = static_cast<int>(mNode.size());
-    }
-  }
-};
-
-// The twenty Gauss-Seidel sweeps of one region's smoothed membership S (N entries, updated in
-// place) with its hard membership u, then S - u. The weights psi of a node's neighbours depend
-// only on values fixed during that node's update, so they are formed two at a time (each
-// exactly as alone); their sums keep the list order.
-void smoothRegion(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
-  const float negOmega = 1.0f - kOmega;
-  const int* aStart = aNeighbors.mStart.data();
-  const int* aNode = aNeighbors.mNode.data();
-  const float* aWeight = aNeighbors.mWeight.data();
-  for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
-    for (int n = 0; n < N; n++) {
-      const float s = S[n];
-      float num = 0.0f, sum = 0.0f;
-      int r = aStart[n];
-      const int aEnd = aStart[n + 1];
-#if defined(__SSE2__)
-      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
-      for (; r + 2 <= aEnd; r += 2) {
-        const float sj0 = S[aNode[r]], sj1 = S[aNode[r + 1]];
-        const float d0 = sj0 - s, d1 = sj1 - s;
-        const __m128d aSquares =
-            _mm_set_pd(static_cast<double>(d1 * d1), static_cast<double>(d0 * d0));
-        const __m128d aWeights =
-            _mm_set_pd(static_cast<double>(aWeight[r + 1]), static_cast<double>(aWeight[r]));
-        const __m128d aPsi = _mm_div_pd(aWeights, _mm_sqrt_pd(_mm_add_pd(aSquares, aEpsilon)));
-        alignas(16) float psi[4];
-        _mm_store_ps(psi, _mm_cvtpd_ps(aPsi));
-        num += psi[0];
-        sum += psi[0] * sj0;
-        num += psi[1];
-        sum += psi[1] * sj1;
-      }
-#endif
-      for (; r < aEnd; r++) {
-        const float sj = S[aNode[r]];
-        const float diff = sj - s;
-        const float psi =
-            static_cast<float>(static_cast<double>(aWeight[r]) /
-                               std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
-        num += psi;
-        sum += psi * sj;
-      }
-      S[n] = negOmega * s + kOmega * (kInvNu * u[n] + sum) / (num + kInvNu);
-    }
-  for (int n = 0; n < N; n++) S[n] -= u[n];
-}
-
-// Regions smoothed side by side, one per lane.
-constexpr int kRegionLanes = 4;
-
-// The twenty Gauss-Seidel sweeps of kRegionLanes regions' smoothed memberships S, updated in
-// place, with their hard memberships u, then S - u. Entry (n, l) of S and u is at
-// kRegionLanes n + l. Every lane does the operations of the plain sweep of its region in the
-// same order (the neighbour weights psi in double, their sums in list order); only the
-// regions run side by side, so that each region's chain of sums no longer waits on itself.
-void smoothRegions(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
-  const float negOmega = 1.0f - kOmega;
-  const int* aStart = aNeighbors.mStart.data();
-  const int* aNode = aNeighbors.mNode.data();
-  const float* aWeight = aNeighbors.mWeight.data();
-  for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
-    for (int n = 0; n < N; n++) {
-      float* Sn = S + kRegionLanes * n;
-      const float* un = u + kRegionLanes * n;
-#if defined(__SSE2__)
-      const __m128 s = _mm_loadu_ps(Sn);
-      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
-      __m128 num = _mm_setzero_ps(), sum = _mm_setzero_ps();
-      for (int r = aStart[n]; r < aStart[n + 1]; r++) {
-        const __m128 sj = _mm_loadu_ps(S + kRegionLanes * aNode[r]);
-        const __m128 diff = _mm_sub_ps(sj, s);
-        const __m128 aSquare = _mm_mul_ps(diff, diff);
-        const __m128d w = _mm_set1_pd(static_cast<double>(aWeight[r]));
-        const __m128d aLow =
-            _mm_div_pd(w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(aSquare), aEpsilon)));
-        const __m128d aHigh = _mm_div_pd(
-            w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(aSquare, aSquare)), aEpsilon)));
-        const __m128 psi = _mm_movelh_ps(_mm_cvtpd_ps(aLow), _mm_cvtpd_ps(aHigh));
-        num = _mm_add_ps(num, psi);
-        sum = _mm_add_ps(sum, _mm_mul_ps(psi, sj));
-      }
-      const __m128 aData = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kInvNu), _mm_loadu_ps(un)), sum);
-      const __m128 aNew = _mm_add_ps(
-          _mm_mul_ps(_mm_set1_ps(negOmega), s),
-          _mm_div_ps(_mm_mul_ps(_mm_set1_ps(kOmega), aData), _mm_add_ps(num, _mm_set1_ps(kInvNu))));
-      _mm_storeu_ps(Sn, aNew);
-#else
-      for (int l = 0; l < kRegionLanes; l++) {
-        const float s = Sn[l];
-        float num = 0.0f, sum = 0.0f;
-        for (int r = aStart[n]; r < aStart[n + 1]; r++) {
-          const float sj = S[kRegionLanes * aNode[r] + l];
-          const float diff = sj - s;
-          const float psi =
-              static_cast<float>(static_cast<double>(aWeight[r]) /
-                                 std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
-          num += psi;
-          sum += psi * sj;
-        }
-        Sn[l] = negOmega * s + kOmega * (kInvNu * un[l] + sum) / (num + kInvNu);
-      }
-#endif
-    }
-  for (int i = 0; i < kRegionLanes * N; i++) S[i] -= u[i];
-}
-
 // Variational smoothing of the soft memberships u = aWork (N x K), starting from the hard
 // labels; leaves the soft means in aSum/aNum/aMean. The regions' sweeps are independent of
 // each other: they run kRegionLanes at a time, the groups on the worker threads.
@@ -253,8 +124,8 @@ void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<floa
 #pragma omp parallel for schedule(dynamic, 1)
     for (int aItem = 0; aItem < aGroups + K - aGrouped; aItem++) {
       if (aItem < aGroups) {
-        smoothRegions(aNeighbors, aGroupU.data() + aItem * aGroupSize,
-                      aGroupS.data() + aItem * aGroupSize, N);
+        smoothRegionGroup(aNeighbors, aGroupU.data() + aItem * aGroupSize,
+                          aGroupS.data() + aItem * aGroupSize, N);
       } else {
         const int k = aGrouped + aItem - aGroups;
         smoothRegion(aNeighbors, &aWork(0, k), &aSmoothed(0, k), N);
