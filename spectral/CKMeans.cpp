@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <queue>
 
+#include "foundation/Simd.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -19,8 +21,9 @@ constexpr int kMaxRandomDraws = 1000;
 constexpr int kMaxIterations = 10;
 constexpr int kRandomStarts = 10;
 constexpr unsigned kMaxHierarchicalInits = 20;
-// Means whose distances to a point are formed side by side.
+// Means whose distances to a point are formed side by side (with AVX2 kWideMeanLanes).
 constexpr int kMeanLanes = 4;
+constexpr int kWideMeanLanes = 8;
 // States the hierarchical queue accepts unconditionally.
 constexpr size_t kQueueCapacity = 40;
 
@@ -54,6 +57,63 @@ float clusterVariance(CVector<float>* aData, CVector<int>& aLabels, CVector<int>
     if (aLabels(n) == aLabel)
       aSum += static_cast<float>(aLength(n)) * squaredDistance(aData[n], aMean, aDim);
   return aSum / aNum;
+}
+
+// The squared distances of point x (aDim components) to the aStride means stored by
+// component (entry (i, k) at i * aStride + k), aLanes means side by side, each formed exactly
+// as squaredDistance forms it (components in order). aStride is a multiple of aLanes.
+void meanDistancesBase(const float* x, int aDim, const float* aByComponent, int aStride,
+                       float* aDistances) {
+  for (int k0 = 0; k0 < aStride; k0 += kMeanLanes) {
+#if defined(__SSE2__)
+    __m128 aDist = _mm_setzero_ps();
+    for (int i = 0; i < aDim; i++) {
+      const __m128 diff = _mm_sub_ps(
+          _mm_set1_ps(x[i]), _mm_loadu_ps(aByComponent + static_cast<size_t>(i) * aStride + k0));
+      aDist = _mm_add_ps(aDist, _mm_mul_ps(diff, diff));
+    }
+    _mm_storeu_ps(aDistances + k0, aDist);
+#else
+    for (int k = k0; k < k0 + kMeanLanes; k++) {
+      float aDist = 0.0f;
+      for (int i = 0; i < aDim; i++) {
+        const float diff = x[i] - aByComponent[static_cast<size_t>(i) * aStride + k];
+        aDist += diff * diff;
+      }
+      aDistances[k] = aDist;
+    }
+#endif
+  }
+}
+
+#if QUORVIK_HAS_AVX2_TARGET
+QUORVIK_AVX2 void meanDistancesAvx2(const float* x, int aDim, const float* aByComponent,
+                                    int aStride, float* aDistances) {
+  for (int k0 = 0; k0 < aStride; k0 += kWideMeanLanes) {
+    __m256 aDist = _mm256_setzero_ps();
+    for (int i = 0; i < aDim; i++) {
+      const __m256 diff =
+          _mm256_sub_ps(_mm256_set1_ps(x[i]),
+                        _mm256_loadu_ps(aByComponent + static_cast<size_t>(i) * aStride + k0));
+      aDist = _mm256_add_ps(aDist, _mm256_mul_ps(diff, diff));
+    }
+    _mm256_storeu_ps(aDistances + k0, aDist);
+  }
+  _mm256_zeroupper();
+}
+#endif
+
+struct CMeanDistances {
+  void (*mKernel)(const float*, int, const float*, int, float*);
+  int mLanes;
+};
+
+// The kernel for K means: eight lanes pay only beyond four means.
+CMeanDistances meanDistancesKernel(int K) {
+#if QUORVIK_HAS_AVX2_TARGET
+  if (K > kMeanLanes && useAvx2()) return {meanDistancesAvx2, kWideMeanLanes};
+#endif
+  return {meanDistancesBase, kMeanLanes};
 }
 
 }  // namespace
@@ -138,10 +198,10 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
   const int N = aLength.size();
   const int aDim = dimensionOf(aData, N);
   for (int k = 0; k < K; k++) setMean(aMean[k], aSum[k], aNum[k]);
-  // The means by component, kMeanLanes of them side by side: entry (i, k) at i * aStride + k.
-  // A point's distances to kMeanLanes means are formed together, each exactly as
-  // squaredDistance forms it (components in order).
-  const int aStride = (K + kMeanLanes - 1) / kMeanLanes * kMeanLanes;
+  // The means by component, aLanes of them side by side: entry (i, k) at i * aStride + k.
+  const CMeanDistances aDistancesOf = meanDistancesKernel(K);
+  const int aLanes = aDistancesOf.mLanes;
+  const int aStride = (K + aLanes - 1) / aLanes * aLanes;
   std::vector<float> aByComponent(static_cast<size_t>(aStride) * aDim, 0.0f);
   auto aCopyMean = [&](int k) {
     for (int i = 0; i < aDim; i++) aByComponent[static_cast<size_t>(i) * aStride + k] = aMean[k](i);
@@ -154,27 +214,7 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
     aChanges = 0;
     for (int n = 0; n < N; n++) {
       const CVector<float>& x = aData[n];
-      for (int k0 = 0; k0 < aStride; k0 += kMeanLanes) {
-#if defined(__SSE2__)
-        __m128 aDist = _mm_setzero_ps();
-        for (int i = 0; i < aDim; i++) {
-          const __m128 diff =
-              _mm_sub_ps(_mm_set1_ps(x(i)),
-                         _mm_loadu_ps(&aByComponent[static_cast<size_t>(i) * aStride + k0]));
-          aDist = _mm_add_ps(aDist, _mm_mul_ps(diff, diff));
-        }
-        _mm_storeu_ps(&aDistances[static_cast<size_t>(k0)], aDist);
-#else
-        for (int k = k0; k < k0 + kMeanLanes; k++) {
-          float aDist = 0.0f;
-          for (int i = 0; i < aDim; i++) {
-            const float diff = x(i) - aByComponent[static_cast<size_t>(i) * aStride + k];
-            aDist += diff * diff;
-          }
-          aDistances[static_cast<size_t>(k)] = aDist;
-        }
-#endif
-      }
+      aDistancesOf.mKernel(x.data(), aDim, aByComponent.data(), aStride, aDistances.data());
       float aBest = kFarAway;
       int aNew = 0;
       for (int k = 0; k < K; k++) {

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <vector>
 
+#include "foundation/Simd.h"
 #include "spectral/CKMeans.h"
 
 namespace {
@@ -175,4 +177,38 @@ TEST(KMeans, EnergiesWithAndWithoutNeighbourPenalty) {
   // + (2 * 8) * 0.25 for point 0, + (3 * 8) * 0.5 for point 2.
   EXPECT_FLOAT_EQ(computeEnergy(aData.data(), aMean, aLabels, aLength, g, idx, 8.0f),
                   3.75f + 4.0f + 12.0f);
+}
+
+TEST(KMeans, SameSweepsWithAndWithoutAvx2) {
+  // Seven and nine means: eight lanes at a time with AVX2 (the second case with a partly used
+  // block), four without. Labels, sweep counts and means must be the same bits.
+  std::vector<CVector<float>> aData;
+  CVector<int> aLength(400);
+  srand(17);
+  for (int n = 0; n < 400; n++) {
+    CVector<float> p(6);
+    for (int i = 0; i < 6; i++) p(i) = static_cast<float>(rand() % 1000) * 1e-3f;
+    aData.push_back(p);
+    aLength(n) = 1 + n % 5;
+  }
+  for (int K : {7, 9}) {
+    std::vector<CVector<float>> aMeans[2];
+    CVector<int> aLabels[2];
+    int aSweeps[2];
+    for (int v = 0; v < 2; v++) {
+      allowAvx2(v == 1);
+      srand(5);
+      std::vector<CVector<float>> aSum(static_cast<size_t>(K));
+      aMeans[v].resize(static_cast<size_t>(K));
+      std::vector<float> aNum(static_cast<size_t>(K));
+      ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum.data(), aNum.data(), aLabels[v], aLength, K));
+      aSweeps[v] = kmeansOptimize(aData.data(), aMeans[v].data(), aSum.data(), aNum.data(),
+                                  aLabels[v], aLength, K, 10);
+    }
+    allowAvx2(true);
+    EXPECT_EQ(aSweeps[0], aSweeps[1]) << K;
+    for (int n = 0; n < 400; n++) EXPECT_EQ(aLabels[0](n), aLabels[1](n)) << K;
+    for (int k = 0; k < K; k++)
+      EXPECT_EQ(std::memcmp(aMeans[0][k].data(), aMeans[1][k].data(), 6 * sizeof(float)), 0) << K;
+  }
 }
