@@ -43,6 +43,13 @@ struct CKnownTriple {
   float mWeight;
 };
 
+// A triple's window, its last sampling step, and what the first error of its first sample
+// gives: the scaled error and the exponent of the affinity that error bounds.
+struct CFirstError {
+  int mStart, mLength, mLastStep;
+  float mScaled, mExponent;
+};
+
 // A point per lane.
 struct CPoints {
   F4 x, y;
@@ -348,95 +355,110 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
   // over all triples so far, since an open negative triple might have raised it.
   float maxLength = 0.0f, maxWeight = 0.0f;
   int negCounter = 0;
+  // Each triple's window; the triples of empty windows (all negative) take no lanes.
+  thread_local std::vector<CFirstError> aFirstErrors;
+  thread_local std::vector<int> aLive;
+  aFirstErrors.resize(static_cast<size_t>(n));
+  aLive.clear();
+  for (int j = 0; j < n; j++) {
+    const int c = aMembers[static_cast<size_t>(j)];
+    CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
+    f.mStart = std::max(aStart, mSetup[c]);
+    f.mLength = std::min(aEnd, mEnd[c]) - f.mStart;
+    if (f.mLength >= 1) aLive.push_back(j);
+  }
+  const int aLiveCount = static_cast<int>(aLive.size());
   // The third members' points lie anywhere in mPoints, mostly outside the caches: the two
   // points of each member's first sample are fetched a batch or two ahead of their use.
   auto aPrefetch = [&](int p) {
-    const int aTo = std::min(p + kWidth, n);
+    const int aTo = std::min(p + kWidth, aLiveCount);
     for (int q = p; q < aTo; q++) {
-      const int c = aMembers[static_cast<size_t>(q)];
-      const int aFrom = std::max(aStart, mSetup[c]);
-      const int L = std::min(aEnd, mEnd[c]) - aFrom;
-      if (L < 1) continue;
-      __builtin_prefetch(point(c, aFrom));
-      __builtin_prefetch(point(c, aFrom + CSampling(L).mFirstStep));
+      const int j = aLive[static_cast<size_t>(q)];
+      const CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
+      const int c = aMembers[static_cast<size_t>(j)];
+      __builtin_prefetch(point(c, f.mStart));
+      __builtin_prefetch(point(c, f.mStart + CSampling(f.mLength).mFirstStep));
     }
   };
+  // The first error of the first sample of every triple, four at a time, before their turn:
+  // most triples are settled by it alone. Lanes past the last triple repeat it.
   for (int p = 0; p < kPrefetchBatches * kWidth; p += kWidth) aPrefetch(p);
-  for (int p0 = 0; p0 < n; p0 += kWidth) {
+  for (int p0 = 0; p0 < aLiveCount; p0 += kWidth) {
     aPrefetch(p0 + kPrefetchBatches * kWidth);
-    // The first error of the first sample of the next four triples, before their turn: most
-    // triples are settled by it alone. Lanes of empty windows repeat a real one.
-    const int aBatch = std::min(kWidth, n - p0);
-    int aTripleStart[kWidth], aLength[kWidth], aGap[kWidth], aLastStep[kWidth];
+    const int aBatch = std::min(kWidth, aLiveCount - p0);
+    int aGap[kWidth];
     alignas(16) float aLastStepF[kWidth];
     const float* pa[kWidth];
     const float* pb[kWidth];
     const float* pc[kWidth];
-    for (int j = 0; j < kWidth; j++) {
-      const int c = aMembers[static_cast<size_t>(p0 + std::min(j, aBatch - 1))];
-      aTripleStart[j] = std::max(aStart, mSetup[c]);
-      aLength[j] = std::min(aEnd, mEnd[c]) - aTripleStart[j];
-      const bool aEmpty = aLength[j] < 1;
-      const int aFrom = aEmpty ? aStart : aTripleStart[j];
-      const CSampling aSampling(aEmpty ? 1 : aLength[j]);
-      aGap[j] = aSampling.mFirstStep;
-      aLastStep[j] = aSampling.mLastStep;
-      aLastStepF[j] = static_cast<float>(aLastStep[j]);
-      pa[j] = point(node1, aFrom);
-      pb[j] = point(node2, aFrom);
-      pc[j] = aEmpty ? point(node2, aFrom) : point(c, aFrom);
+    for (int l = 0; l < kWidth; l++) {
+      const int j = aLive[static_cast<size_t>(p0 + std::min(l, aBatch - 1))];
+      CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
+      const CSampling aSampling(f.mLength);
+      aGap[l] = aSampling.mFirstStep;
+      f.mLastStep = aSampling.mLastStep;
+      aLastStepF[l] = static_cast<float>(f.mLastStep);
+      pa[l] = point(node1, f.mStart);
+      pb[l] = point(node2, f.mStart);
+      pc[l] = point(aMembers[static_cast<size_t>(j)], f.mStart);
     }
     const CSampleLanes aLanes(pa, pb, pc, aGap);
     // The scaled first errors and the exponents of the affinities they bound (affinityExponent
     // in every lane).
-    alignas(16) float aFirstScaled[kWidth], aFirstExponent[kWidth];
+    alignas(16) float aScaled[kWidth], aExponent[kWidth];
     const F4 aFirst = aLanes.scaled(aLanes.error1());
-    lanes::store(aFirstScaled, aFirst);
-    lanes::store(aFirstExponent, ((aFirst * lanes::splat(sptDist)) *
-                                  lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
-                                     lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
-
-    for (int j = 0; j < aBatch; j++) {
-      const int aIndex = p0 + j;
-      const int c = aMembers[static_cast<size_t>(aIndex)];
-      const int L = aLength[j];
-      bool aNegative = true;
-      if (L >= 1) {
-        // Negative or not matters only while the veto is in reach.
-        const bool aVetoInReach = negCounter + (n - aIndex) > aVetoCount;
-        const float aBestProduct = maxLength * maxWeight;
-        const float aLengthF = static_cast<float>(L);
-        // An affinity is at most 1: this triple cannot beat the best product.
-        if (!aVetoInReach && aLengthF <= aBestProduct) continue;
-        if (aTriples != nullptr) ++*aTriples;
-        CTripleOutcome aOutcome = CTripleOutcome::kOpen;
-        if (aFirstScaled[j] > 0.0f)
-          aOutcome = CSettling(sptDist, aLastStep[j], L, !aVetoInReach, aBestProduct)
-                         .outcomeOfExponent(aFirstExponent[j]);
-        float w = 0.0f;
-        if (aOutcome == CTripleOutcome::kOpen)
-          aOutcome = evaluateTriple(node1, node2, c, aTripleStart[j], L, sptDist, true,
-                                    !aVetoInReach, aBestProduct, w);
-        switch (aOutcome) {
-          case CTripleOutcome::kNotBetter:
-            continue;
-          case CTripleOutcome::kNegative:
-            aOpen.push_back({aIndex, c, aTripleStart[j], L, 0.0f});
-            break;
-          case CTripleOutcome::kExact:
-            aNegative = static_cast<double>(w) < kNegativeAffinity;
-            aKnown.push_back({aIndex, c, aTripleStart[j], L, w});
-            if (aLengthF * w > aBestProduct) {
-              maxLength = aLengthF;
-              maxWeight = w;
-            }
-            break;
-          default:  // kZero: an affinity of 0 never raises the best product.
-            break;
-        }
-      }
-      if (aNegative && ++negCounter > aVetoCount) return 0.0f;
+    lanes::store(aScaled, aFirst);
+    lanes::store(aExponent, ((aFirst * lanes::splat(sptDist)) *
+                             lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
+                                lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
+    for (int l = 0; l < aBatch; l++) {
+      CFirstError& f = aFirstErrors[static_cast<size_t>(aLive[static_cast<size_t>(p0 + l)])];
+      f.mScaled = aScaled[l];
+      f.mExponent = aExponent[l];
     }
+  }
+
+  // The triples in member order.
+  for (int aIndex = 0; aIndex < n; aIndex++) {
+    const CFirstError& f = aFirstErrors[static_cast<size_t>(aIndex)];
+    const int c = aMembers[static_cast<size_t>(aIndex)];
+    const int L = f.mLength;
+    bool aNegative = true;
+    if (L >= 1) {
+      // Negative or not matters only while the veto is in reach.
+      const bool aVetoInReach = negCounter + (n - aIndex) > aVetoCount;
+      const float aBestProduct = maxLength * maxWeight;
+      const float aLengthF = static_cast<float>(L);
+      // An affinity is at most 1: this triple cannot beat the best product.
+      if (!aVetoInReach && aLengthF <= aBestProduct) continue;
+      if (aTriples != nullptr) ++*aTriples;
+      CTripleOutcome aOutcome = CTripleOutcome::kOpen;
+      if (f.mScaled > 0.0f)
+        aOutcome = CSettling(sptDist, f.mLastStep, L, !aVetoInReach, aBestProduct)
+                       .outcomeOfExponent(f.mExponent);
+      float w = 0.0f;
+      if (aOutcome == CTripleOutcome::kOpen)
+        aOutcome = evaluateTriple(node1, node2, c, f.mStart, L, sptDist, true, !aVetoInReach,
+                                  aBestProduct, w);
+      switch (aOutcome) {
+        case CTripleOutcome::kNotBetter:
+          continue;
+        case CTripleOutcome::kNegative:
+          aOpen.push_back({aIndex, c, f.mStart, L, 0.0f});
+          break;
+        case CTripleOutcome::kExact:
+          aNegative = static_cast<double>(w) < kNegativeAffinity;
+          aKnown.push_back({aIndex, c, f.mStart, L, w});
+          if (aLengthF * w > aBestProduct) {
+            maxLength = aLengthF;
+            maxWeight = w;
+          }
+          break;
+        default:  // kZero: an affinity of 0 never raises the best product.
+          break;
+      }
+    }
+    if (aNegative && ++negCounter > aVetoCount) return 0.0f;
   }
   if (aOpen.empty()) return maxWeight;
 

@@ -12,9 +12,10 @@
 // - Once the veto is out of reach, a triple whose common length cannot beat the best product
 //   is skipped, and a triple stops as soon as its affinity is known not to beat it.
 // Work runs four lanes at a time, each lane doing the same single- and double-precision
-// operations in the same order as the plain evaluation: the first error of the first sample of
-// four third members at once (most triples of most edges are settled by it), and the samples of
-// a triple that needs more four at a time.
+// operations in the same order as the plain evaluation: first the first error of the first
+// sample of every triple with a non-empty window, four triples at once (most triples of most
+// edges are settled by it), then the triples in member order, the samples of a triple that
+// needs more four at a time.
 #pragma once
 
 #include <vector>
