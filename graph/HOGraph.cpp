@@ -22,6 +22,8 @@ namespace {
 // worker thread takes at a time.
 constexpr size_t kBatchEdges = 1 << 14;
 constexpr int kEdgeChunk = 8;
+// Neighbour lists a worker thread fills at a time.
+constexpr int kNeighborChunk = 16;
 // Initial value of a coverage cell no selected trajectory has reached.
 constexpr float kUncovered = 1e20f;
 
@@ -244,26 +246,34 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   const int aTrackCount = static_cast<int>(aTracks.size());
   const int R = std::max(SAMPLE_RAND_COUNT, 0);
 
-  // Step 1: nearest neighbours over all valid pairs, in pair order. A pair whose mean
-  // positions are surely farther apart than both lists' last entries changes neither list and
-  // is passed over.
+  // Step 1: nearest neighbours over all valid pairs. A track's list takes the offers of the
+  // other tracks in index order, as a run over the pairs in pair order gives them to it, so
+  // the lists are filled one per worker at a time. An offer whose key surely exceeds the
+  // list's last entry changes nothing and is passed over.
   std::vector<CBox> aBoxes(static_cast<size_t>(aTrackCount));
-  for (int i = 0; i < aTrackCount; i++)
-    if (aValidTracks(i)) aBoxes[i] = CBox(aTracks[i]);
+  std::vector<int> aValid, aSetup(static_cast<size_t>(aTrackCount)),
+      aEnd(static_cast<size_t>(aTrackCount));
   for (int i = 0; i < aTrackCount; i++) {
     if (!aValidTracks(i)) continue;
+    aValid.push_back(i);
+    aBoxes[i] = CBox(aTracks[i]);
+    aSetup[i] = aTracks[i].mSetupTime;
+    aEnd[i] = aTracks[i].endTime();
+  }
+  const int aValidCount = static_cast<int>(aValid.size());
+#pragma omp parallel for schedule(dynamic, kNeighborChunk)
+  for (int a = 0; a < aValidCount; a++) {
+    const int i = aValid[a];
     CTrack& A = aTracks[i];
     const CBox& aBox = aBoxes[i];
-    const int aLast = A.mNearestNeighbors.size() - 1;
-    for (int j = i + 1; j < aTrackCount; j++) {
-      if (!aValidTracks(j)) continue;
-      CTrack& B = aTracks[j];
-      if (std::min(A.endTime(), B.endTime()) - std::max(A.mSetupTime, B.mSetupTime) < 1) continue;
+    const bool aHasList = A.mNearestNeighbors.size() > 0;
+    for (int b = 0; b < aValidCount; b++) {
+      const int j = aValid[b];
+      if (j == i) continue;
+      if (std::min(aEnd[i], aEnd[j]) - std::max(aSetup[i], aSetup[j]) < 1) continue;
       const double aFloor = aBox.squaredGap(aBoxes[j]);
-      if (aFloor > 0.0 && aLast >= 0 && aLast == B.mNearestNeighbors.size() - 1 &&
-          aFloor > lastSquaredLength(A) && aFloor > lastSquaredLength(B))
-        continue;
-      computeNearestNeighbors(A, B, i, j);
+      if (aFloor > 0.0 && aHasList && aFloor > lastSquaredLength(A)) continue;
+      offerNearestNeighbor(A, aTracks[j], j);
     }
   }
 

@@ -189,6 +189,15 @@ void computeNearestNeighbors(CTrack& A, CTrack& B, int aIndexA, int aIndexB) {
   offer(B, aIndexA, a.x - b.x, a.y - b.y, spdist);
 }
 
+void offerNearestNeighbor(CTrack& A, const CTrack& B, int aIndexB) {
+  const CWindow w = commonWindow(A, B);
+  if (w.aLength < 1) return;
+  const CPoint a = meanPosition(A, w), b = meanPosition(B, w);
+  // (a - b)^2 and (b - a)^2 are the same floats: the key does not depend on the pair's order.
+  const float dx = a.x - b.x, dy = a.y - b.y;
+  offer(A, aIndexB, b.x - a.x, b.y - a.y, dx * dx + dy * dy);
+}
+
 float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y1,
                        CVector<float>& y2, CVector<float>& z1, CVector<float>& z2) {
   return simTransError({x1(0), x1(1)}, {x2(0), x2(1)}, {y1(0), y1(1)}, {y2(0), y2(1)},

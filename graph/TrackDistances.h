@@ -58,6 +58,10 @@ float computeEuclidDistance(const CTrack& A, const CTrack& B);
 // stay sorted by ascending offset length and never hold an index twice.
 void computeNearestNeighbors(CTrack& A, CTrack& B, int aIndexA, int aIndexB);
 
+// The half of computeNearestNeighbors that concerns A: offers B (index aIndexB) to A's list
+// with the same offset and key as the pair does. Only A changes.
+void offerNearestNeighbor(CTrack& A, const CTrack& B, int aIndexB);
+
 // Weighted squared error with which the similarity transform carrying segment x-y from the
 // first frame (x1, y1) to the second (x2, y2) predicts z2 from z1 (all 2-vectors). Coincident
 // points (x1 = y1, x2 = y2, z1 = x1 or z1 = y1) define no transform or no weight: the result
