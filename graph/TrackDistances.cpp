@@ -180,13 +180,8 @@ float computeEuclidDistance(const CTrack& A, const CTrack& B) {
 }
 
 void computeNearestNeighbors(CTrack& A, CTrack& B, int aIndexA, int aIndexB) {
-  const CWindow w = commonWindow(A, B);
-  if (w.aLength < 1) return;
-  const CPoint a = meanPosition(A, w), b = meanPosition(B, w);
-  const float dx = a.x - b.x, dy = a.y - b.y;
-  const float spdist = dx * dx + dy * dy;
-  offer(A, aIndexB, b.x - a.x, b.y - a.y, spdist);
-  offer(B, aIndexA, a.x - b.x, a.y - b.y, spdist);
+  offerNearestNeighbor(A, B, aIndexB);
+  offerNearestNeighbor(B, A, aIndexA);
 }
 
 void offerNearestNeighbor(CTrack& A, const CTrack& B, int aIndexB) {
