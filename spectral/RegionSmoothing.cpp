@@ -18,15 +18,36 @@ constexpr float kOmega = 1.85f;
 constexpr float kInvNu = 0.125f;
 constexpr double kTvEpsilon = 1e-6;
 
+// A neighbour's weight psi from its pair weight and its difference to the node, in double.
+QUORVIK_KERNEL float neighborWeight(float aWeight, float aDifference) {
+  return static_cast<float>(static_cast<double>(aWeight) /
+                            std::sqrt(static_cast<double>(aDifference * aDifference) + kTvEpsilon));
+}
+
+// Adds the neighbours r ... aEnd - 1 of a node of value s, one at a time in list order.
+QUORVIK_KERNEL void addNeighbors(const CNeighborArrays& aNeighbors, const float* S, float s, int r,
+                                 int aEnd, float& num, float& sum) {
+  for (; r < aEnd; r++) {
+    const float sj = S[aNeighbors.mNode[r]];
+    const float psi = neighborWeight(aNeighbors.mWeight[r], sj - s);
+    num += psi;
+    sum += psi * sj;
+  }
+}
+
+// The over-relaxed update of a node of value s and hard membership u from its neighbour sums.
+QUORVIK_KERNEL float relaxed(float s, float u, float sum, float num) {
+  return (1.0f - kOmega) * s + kOmega * (kInvNu * u + sum) / (num + kInvNu);
+}
+
 // The twenty Gauss-Seidel sweeps of one region's smoothed membership S (N entries, updated in
 // place) with its hard membership u, then S - u. The weights psi of a node's neighbours depend
 // only on values fixed during that node's update, so they are formed two at a time (each
 // exactly as alone); their sums keep the list order.
 void smoothRegionBase(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
-  const float negOmega = 1.0f - kOmega;
   const int* aStart = aNeighbors.mStart.data();
-  const int* aNode = aNeighbors.mNode.data();
-  const float* aWeight = aNeighbors.mWeight.data();
+  [[maybe_unused]] const int* aNode = aNeighbors.mNode.data();
+  [[maybe_unused]] const float* aWeight = aNeighbors.mWeight.data();
   for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
     for (int n = 0; n < N; n++) {
       const float s = S[n];
@@ -51,16 +72,8 @@ void smoothRegionBase(const CNeighborArrays& aNeighbors, const float* u, float* 
         sum += psi[1] * sj1;
       }
 #endif
-      for (; r < aEnd; r++) {
-        const float sj = S[aNode[r]];
-        const float diff = sj - s;
-        const float psi =
-            static_cast<float>(static_cast<double>(aWeight[r]) /
-                               std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
-        num += psi;
-        sum += psi * sj;
-      }
-      S[n] = negOmega * s + kOmega * (kInvNu * u[n] + sum) / (num + kInvNu);
+      addNeighbors(aNeighbors, S, s, r, aEnd, num, sum);
+      S[n] = relaxed(s, u[n], sum, num);
     }
   for (int n = 0; n < N; n++) S[n] -= u[n];
 }
@@ -71,7 +84,7 @@ void smoothRegionBase(const CNeighborArrays& aNeighbors, const float* u, float* 
 // same order (the neighbour weights psi in double, their sums in list order); only the
 // regions run side by side, so that each region's chain of sums no longer waits on itself.
 void smoothRegionGroupBase(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
-  const float negOmega = 1.0f - kOmega;
+  [[maybe_unused]] const float negOmega = 1.0f - kOmega;
   const int* aStart = aNeighbors.mStart.data();
   const int* aNode = aNeighbors.mNode.data();
   const float* aWeight = aNeighbors.mWeight.data();
@@ -107,14 +120,11 @@ void smoothRegionGroupBase(const CNeighborArrays& aNeighbors, const float* u, fl
         float num = 0.0f, sum = 0.0f;
         for (int r = aStart[n]; r < aStart[n + 1]; r++) {
           const float sj = S[kRegionLanes * aNode[r] + l];
-          const float diff = sj - s;
-          const float psi =
-              static_cast<float>(static_cast<double>(aWeight[r]) /
-                                 std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
+          const float psi = neighborWeight(aWeight[r], sj - s);
           num += psi;
           sum += psi * sj;
         }
-        Sn[l] = negOmega * s + kOmega * (kInvNu * un[l] + sum) / (num + kInvNu);
+        Sn[l] = relaxed(s, un[l], sum, num);
       }
 #endif
     }
@@ -126,7 +136,6 @@ void smoothRegionGroupBase(const CNeighborArrays& aNeighbors, const float* u, fl
 // alone; their sums keep the list order.
 QUORVIK_AVX2 void smoothRegionAvx2(const CNeighborArrays& aNeighbors, const float* u, float* S,
                                    int N) {
-  const float negOmega = 1.0f - kOmega;
   const int* aStart = aNeighbors.mStart.data();
   const int* aNode = aNeighbors.mNode.data();
   const float* aWeight = aNeighbors.mWeight.data();
@@ -154,16 +163,8 @@ QUORVIK_AVX2 void smoothRegionAvx2(const CNeighborArrays& aNeighbors, const floa
           sum += psi[q] * sj[q];
         }
       }
-      for (; r < aEnd; r++) {
-        const float sj = S[aNode[r]];
-        const float diff = sj - s;
-        const float psi =
-            static_cast<float>(static_cast<double>(aWeight[r]) /
-                               std::sqrt(static_cast<double>(diff * diff) + kTvEpsilon));
-        num += psi;
-        sum += psi * sj;
-      }
-      S[n] = negOmega * s + kOmega * (kInvNu * u[n] + sum) / (num + kInvNu);
+      addNeighbors(aNeighbors, S, s, r, aEnd, num, sum);
+      S[n] = relaxed(s, u[n], sum, num);
     }
   for (int n = 0; n < N; n++) S[n] -= u[n];
   _mm256_zeroupper();
