@@ -43,10 +43,10 @@ struct CKnownTriple {
   float mWeight;
 };
 
-// A triple's window, its last sampling step, and what the first error of its first sample
-// gives: the scaled error and the exponent of the affinity that error bounds.
+// A triple's window, its first and last sampling steps, and what the first error of its first
+// sample gives: the scaled error and the exponent of the affinity that error bounds.
 struct CFirstError {
-  int mStart, mLength, mLastStep;
+  int mStart, mLength, mFirstStep, mLastStep;
   float mScaled, mExponent;
 };
 
@@ -365,7 +365,11 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
     CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
     f.mStart = std::max(aStart, mSetup[c]);
     f.mLength = std::min(aEnd, mEnd[c]) - f.mStart;
-    if (f.mLength >= 1) aLive.push_back(j);
+    if (f.mLength < 1) continue;
+    const CSampling aSampling(f.mLength);
+    f.mFirstStep = aSampling.mFirstStep;
+    f.mLastStep = aSampling.mLastStep;
+    aLive.push_back(j);
   }
   const int aLiveCount = static_cast<int>(aLive.size());
   // The third members' points lie anywhere in mPoints, mostly outside the caches: the two
@@ -377,7 +381,7 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
       const CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
       const int c = aMembers[static_cast<size_t>(j)];
       __builtin_prefetch(point(c, f.mStart));
-      __builtin_prefetch(point(c, f.mStart + CSampling(f.mLength).mFirstStep));
+      __builtin_prefetch(point(c, f.mStart + f.mFirstStep));
     }
   };
   // The first error of the first sample of every triple, four at a time, before their turn:
@@ -393,10 +397,8 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
     const float* pc[kWidth];
     for (int l = 0; l < kWidth; l++) {
       const int j = aLive[static_cast<size_t>(p0 + std::min(l, aBatch - 1))];
-      CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
-      const CSampling aSampling(f.mLength);
-      aGap[l] = aSampling.mFirstStep;
-      f.mLastStep = aSampling.mLastStep;
+      const CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
+      aGap[l] = f.mFirstStep;
       aLastStepF[l] = static_cast<float>(f.mLastStep);
       pa[l] = point(node1, f.mStart);
       pb[l] = point(node2, f.mStart);
