@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/Simd.h"
 #include "graph/FourthRoot.h"
 #include "graph/HOGraph.h"
 #include "graph/Lanes.h"
@@ -43,10 +44,12 @@ struct CKnownTriple {
   float mWeight;
 };
 
-// A triple's window, its first and last sampling steps, and what the first error of its first
-// sample gives: the scaled error and the exponent of the affinity that error bounds.
+// A triple's window, its first and last sampling steps, the third member's point at the
+// window's start, and the bound of the errors of its first sample: the scaled error and the
+// exponent of the affinity that error bounds.
 struct CFirstError {
   int mStart, mLength, mFirstStep, mLastStep;
+  const float* mPoint;
   float mScaled, mExponent;
 };
 
@@ -79,7 +82,7 @@ struct CSampling {
   }
 };
 
-inline F4 length(const CPoints& p, const CPoints& q) {
+QUORVIK_KERNEL F4 length(const CPoints& p, const CPoints& q) {
   const F4 dx = q.x - p.x, dy = q.y - p.y;
   return lanes::sqrt(dx * dx + dy * dy);
 }
@@ -87,9 +90,9 @@ inline F4 length(const CPoints& p, const CPoints& q) {
 // The similarity-transform error of the plain evaluation (TrackDistances.cpp, predictionError)
 // in every lane: the transform carrying x-y from the first frame to the second predicts z2
 // from z1; v1_l, v2_l, w1_l, u1_l are the lengths of x1-y1, x2-y2, x1-z1 and y1-z1.
-inline F4 predictionError(const CPoints& x1, const CPoints& x2, const CPoints& y1,
-                          const CPoints& y2, const CPoints& z1, const CPoints& z2, F4 v1_l, F4 v2_l,
-                          F4 w1_l, F4 u1_l) {
+QUORVIK_KERNEL F4 predictionError(const CPoints& x1, const CPoints& x2, const CPoints& y1,
+                                  const CPoints& y2, const CPoints& z1, const CPoints& z2, F4 v1_l,
+                                  F4 v2_l, F4 w1_l, F4 u1_l) {
   const F4 aZero = lanes::splat(0.0f);
   const F4 aOne = lanes::splat(1.0f);
   const F4 aHalf = lanes::splat(0.5f);
@@ -167,8 +170,8 @@ class CSettling {
 class CSampleLanes {
  public:
   // aA[j], aB[j], aC[j]: the points at the first frame of lane j's sample, aGap[j] its gap.
-  CSampleLanes(const float* const* aA, const float* const* aB, const float* const* aC,
-               const int* aGap) {
+  QUORVIK_KERNEL CSampleLanes(const float* const* aA, const float* const* aB,
+                              const float* const* aC, const int* aGap) {
     gather(aA, aGap, a1, a2, fa);
     gather(aB, aGap, b1, b2, fb);
     gather(aC, aGap, c1, c2, fc);
@@ -183,21 +186,21 @@ class CSampleLanes {
     lBC1 = length(b1, c1);
   }
   // The three similarity errors of the plain evaluation, in its order.
-  F4 error1() const {
+  QUORVIK_KERNEL F4 error1() const {
     return predictionError(b1, b2, c1, c2, a1, a2, lBC1, length(b2, c2), lAB1, lAC1);
   }
-  F4 error2() const {
+  QUORVIK_KERNEL F4 error2() const {
     return predictionError(a1, a2, c1, c2, b1, b2, lAC1, length(a2, c2), lAB1, lBC1);
   }
-  F4 error3() const {
+  QUORVIK_KERNEL F4 error3() const {
     return predictionError(a1, a2, b1, b2, c1, c2, lAB1, length(a2, b2), lAC1, lBC1);
   }
   // An error weighed by the flow variation.
-  F4 scaled(F4 aError) const { return mInvVar * aError; }
+  QUORVIK_KERNEL F4 scaled(F4 aError) const { return mInvVar * aError; }
 
  private:
-  static void gather(const float* const* p, const int* aGap, CPoints& aFirst, CPoints& aSecond,
-                     F4& aVariation) {
+  QUORVIK_KERNEL static void gather(const float* const* p, const int* aGap, CPoints& aFirst,
+                                    CPoints& aSecond, F4& aVariation) {
     constexpr int kStride = 4;
     F4 r0 = lanes::load(p[0]), r1 = lanes::load(p[1]), r2 = lanes::load(p[2]),
        r3 = lanes::load(p[3]);
@@ -229,17 +232,14 @@ CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) {
       if (isTrack(c, static_cast<int>(n))) mNeighbors[i * mNeighborSlots + mNeighborCount[i]++] = c;
     }
   }
-  mSetup.resize(n);
-  mEnd.resize(n);
-  mOrigin.resize(n);
+  mSpans.resize(n);
   size_t aPoints = 0;
   for (const CTrack& t : aTracks) aPoints += t.mx.size() + 1;
   mPoints.reserve(kPointSize * aPoints);
   for (size_t i = 0; i < n; i++) {
     const CTrack& t = aTracks[i];
-    mSetup[i] = t.mSetupTime;
-    mEnd[i] = t.endTime();
-    mOrigin[i] = static_cast<int>(mPoints.size() / kPointSize) - t.mSetupTime;
+    mSpans[i] = {t.mSetupTime, t.endTime(),
+                 static_cast<int>(mPoints.size() / kPointSize) - t.mSetupTime};
     mPoints.insert(mPoints.end(),
                    {static_cast<float>(t.mox), static_cast<float>(t.moy), 0.0f, 0.0f});
     for (size_t k = 0; k < t.mx.size(); k++)
@@ -247,7 +247,7 @@ CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) {
   }
 }
 
-float CEdgeWeigher::meanDistance(int A, int B, int aStart, int aLength) const {
+QUORVIK_KERNEL float CEdgeWeigher::meanDistance(int A, int B, int aStart, int aLength) const {
   // Lanes x and y of A, then of B: each lane sums its coordinate in the order of
   // meanPosition (TrackDistances.cpp), the first position truncated.
   const float* pa = point(A, aStart);
@@ -263,9 +263,10 @@ float CEdgeWeigher::meanDistance(int A, int B, int aStart, int aLength) const {
   return std::sqrt(dx * dx + dy * dy);
 }
 
-CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int aLength,
-                                            float sptDist, bool aSettle, bool aSettleNotBetter,
-                                            float aBestProduct, float& w) const {
+QUORVIK_KERNEL CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart,
+                                                           int aLength, float sptDist, bool aSettle,
+                                                           bool aSettleNotBetter,
+                                                           float aBestProduct, float& w) const {
   const CSampling aSampling(aLength);
   const int tstep = aSampling.mLastStep;
   const int tmpStep = aSampling.mStride;
@@ -292,7 +293,7 @@ CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int
 
       // The worst scaled error over the active lanes and the window so far.
       alignas(16) float aScaled[kWidth];
-      auto aWorst = [&](F4 aPartial) {
+      auto aWorst = [&](F4 aPartial) __attribute__((always_inline)) {
         lanes::store(aScaled, aLanes.scaled(aPartial));
         float m = maxDist;
         for (int j = 0; j < aActive; j++)
@@ -302,7 +303,7 @@ CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int
       // The affinity only falls as the worst error grows: once a part of the errors settles
       // the outcome, the rest need not be evaluated.
       CTripleOutcome aOutcome = CTripleOutcome::kOpen;
-      auto aSettled = [&](F4 aPartial) {
+      auto aSettled = [&](F4 aPartial) __attribute__((always_inline)) {
         if (!aSettle) return false;
         const float m = aWorst(aPartial);
         if (!(m > maxDist)) return false;
@@ -324,18 +325,43 @@ CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, int aStart, int
 }
 
 float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* aTriples) const {
+#if QUORVIK_HAS_AVX2_TARGET
+  if (useAvx2()) return weighAvx2(node1, node2, aRandom, aTriples);
+#endif
+  return weighBase(node1, node2, aRandom, aTriples);
+}
+
+float CEdgeWeigher::weighBase(int node1, int node2, const int* aRandom, long long* aTriples) const {
+  return weighEdge(node1, node2, aRandom, aTriples);
+}
+
+#if QUORVIK_HAS_AVX2_TARGET
+// The same operations in their VEX encodings, which spare the copies between registers that
+// the two-operand SSE forms need.
+QUORVIK_AVX2 float CEdgeWeigher::weighAvx2(int node1, int node2, const int* aRandom,
+                                           long long* aTriples) const {
+  return weighEdge(node1, node2, aRandom, aTriples);
+}
+#endif
+
+QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aRandom,
+                                             long long* aTriples) const {
   // Every triple's window lies inside the pair's: a pair without a common step has only empty
   // triples, all negative, and so weight 0 (also when it has no third member at all).
-  const int aStart = std::max(mSetup[node1], mSetup[node2]);
-  const int aEnd = std::min(mEnd[node1], mEnd[node2]);
+  const int aStart = std::max(mSpans[node1].mSetup, mSpans[node2].mSetup);
+  const int aEnd = std::min(mSpans[node1].mEnd, mSpans[node2].mEnd);
   if (aEnd - aStart < 1) return 0.0f;
   const float sptDist = meanDistance(node1, node2, aStart, aEnd - aStart);
   // Per thread, reused: the members, the triples of exact affinity and the negative triples
   // whose exact affinity was left open, each in member order.
-  thread_local std::vector<int> aMembers;
+  thread_local std::vector<int> tMembers;
   thread_local std::vector<CKnownTriple> aKnown;
   thread_local std::vector<CKnownTriple> aOpen;
-  aMembers.clear();
+  const size_t aMaxMembers =
+      2 * static_cast<size_t>(mNeighborSlots) + static_cast<size_t>(std::max(SAMPLE_RAND_COUNT, 0));
+  if (tMembers.size() < aMaxMembers) tMembers.resize(aMaxMembers);
+  int* aMembers = tMembers.data();
+  int n = 0;
   aKnown.clear();
   aOpen.clear();
   // The third members in sampling order: the neighbours of node1 (without node2), those of
@@ -345,85 +371,121 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
     const int aOther = aSide == 0 ? node2 : node1;
     const int* aNeighbors = mNeighbors.data() + static_cast<size_t>(aNode) * mNeighborSlots;
     for (int j = 0; j < mNeighborCount[aNode]; j++)
-      if (aNeighbors[j] != aOther) aMembers.push_back(aNeighbors[j]);
+      if (aNeighbors[j] != aOther) aMembers[n++] = aNeighbors[j];
   }
   for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
-    if (aRandom[r] >= 0) aMembers.push_back(aRandom[r]);
-  const int n = static_cast<int>(aMembers.size());
+    if (aRandom[r] >= 0) aMembers[n++] = aRandom[r];
   const double aVetoCount = kNegativeShare * n;
   // The best product over the triples of exact affinity: a lower bound of the best product
   // over all triples so far, since an open negative triple might have raised it.
   float maxLength = 0.0f, maxWeight = 0.0f;
   int negCounter = 0;
   // Each triple's window; the triples of empty windows (all negative) take no lanes.
-  thread_local std::vector<CFirstError> aFirstErrors;
-  thread_local std::vector<int> aLive;
-  aFirstErrors.resize(static_cast<size_t>(n));
-  aLive.clear();
+  thread_local std::vector<CFirstError> tFirstErrors;
+  thread_local std::vector<int> tLive, tUnsettled;
+  if (tFirstErrors.size() < aMaxMembers) {
+    tFirstErrors.resize(aMaxMembers);
+    tLive.resize(aMaxMembers);
+    tUnsettled.resize(aMaxMembers);
+  }
+  CFirstError* aFirstErrors = tFirstErrors.data();
+  int* aLive = tLive.data();
+  int aLiveCount = 0;
   for (int j = 0; j < n; j++) {
-    const int c = aMembers[static_cast<size_t>(j)];
-    CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
-    f.mStart = std::max(aStart, mSetup[c]);
-    f.mLength = std::min(aEnd, mEnd[c]) - f.mStart;
+    const CSpan& s = mSpans[aMembers[j]];
+    CFirstError& f = aFirstErrors[j];
+    f.mStart = std::max(aStart, s.mSetup);
+    f.mLength = std::min(aEnd, s.mEnd) - f.mStart;
     if (f.mLength < 1) continue;
     const CSampling aSampling(f.mLength);
     f.mFirstStep = aSampling.mFirstStep;
     f.mLastStep = aSampling.mLastStep;
-    aLive.push_back(j);
+    f.mPoint = mPoints.data() + kPointSize * (s.mOrigin + f.mStart);
+    aLive[aLiveCount++] = j;
   }
-  const int aLiveCount = static_cast<int>(aLive.size());
-  // The third members' points lie anywhere in mPoints, mostly outside the caches: the two
-  // points of each member's first sample are fetched a batch or two ahead of their use.
-  auto aPrefetch = [&](int p) {
-    const int aTo = std::min(p + kWidth, aLiveCount);
-    for (int q = p; q < aTo; q++) {
-      const int j = aLive[static_cast<size_t>(q)];
-      const CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
-      const int c = aMembers[static_cast<size_t>(j)];
-      __builtin_prefetch(point(c, f.mStart));
-      __builtin_prefetch(point(c, f.mStart + f.mFirstStep));
+  // More than nine tenths of the triples empty: vetoed (see below).
+  if (n - aLiveCount > aVetoCount) return 0.0f;
+  // Every other triple of a non-empty window takes work: its bound below.
+  if (aTriples != nullptr) *aTriples += aLiveCount;
+  // The bounds of the first sample's errors, four triples at a time, before their turn (lanes
+  // past the last triple repeat it): aList names aCount live triples. The first error alone
+  // settles most triples; with aSecond the bound is the larger of the first two errors.
+  auto aBound = [&](const int* aList, int aCount, bool aSecond) __attribute__((always_inline)) {
+    // The third members' points lie anywhere in mPoints, mostly outside the caches: without
+    // aSecond, the two points of each member's first sample are fetched a batch or two ahead.
+    auto aPrefetch = [&](int p) __attribute__((always_inline)) {
+      const int aTo = std::min(p + kWidth, aCount);
+      for (int q = p; q < aTo; q++) {
+        const CFirstError& f = aFirstErrors[aList[q]];
+        __builtin_prefetch(f.mPoint);
+        __builtin_prefetch(f.mPoint + kPointSize * f.mFirstStep);
+      }
+    };
+    if (!aSecond)
+      for (int p = 0; p < kPrefetchBatches * kWidth; p += kWidth) aPrefetch(p);
+    for (int p0 = 0; p0 < aCount; p0 += kWidth) {
+      if (!aSecond) aPrefetch(p0 + kPrefetchBatches * kWidth);
+      const int aBatch = std::min(kWidth, aCount - p0);
+      int aGap[kWidth];
+      alignas(16) float aLastStepF[kWidth];
+      const float* pa[kWidth];
+      const float* pb[kWidth];
+      const float* pc[kWidth];
+      for (int l = 0; l < kWidth; l++) {
+        const int j = aList[p0 + std::min(l, aBatch - 1)];
+        const CFirstError& f = aFirstErrors[j];
+        aGap[l] = f.mFirstStep;
+        aLastStepF[l] = static_cast<float>(f.mLastStep);
+        pa[l] = point(node1, f.mStart);
+        pb[l] = point(node2, f.mStart);
+        pc[l] = f.mPoint;
+      }
+      const CSampleLanes aLanes(pa, pb, pc, aGap);
+      // The scaled errors and the exponents of the affinities they bound (affinityExponent in
+      // every lane); std::max(error1, error2) as evaluateTriple takes it.
+      F4 aError = aLanes.error1();
+      if (aSecond) aError = lanes::maxKeepSecondOnNan(aLanes.error2(), aError);
+      const F4 aScaledLanes = aLanes.scaled(aError);
+      alignas(16) float aScaled[kWidth], aExponent[kWidth];
+      lanes::store(aScaled, aScaledLanes);
+      lanes::store(aExponent, ((aScaledLanes * lanes::splat(sptDist)) *
+                               lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
+                                  lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
+      for (int l = 0; l < aBatch; l++) {
+        CFirstError& f = aFirstErrors[aList[p0 + l]];
+        f.mScaled = aScaled[l];
+        f.mExponent = aExponent[l];
+      }
     }
   };
-  // The first error of the first sample of every triple, four at a time, before their turn:
-  // most triples are settled by it alone. Lanes past the last triple repeat it.
-  for (int p = 0; p < kPrefetchBatches * kWidth; p += kWidth) aPrefetch(p);
-  for (int p0 = 0; p0 < aLiveCount; p0 += kWidth) {
-    aPrefetch(p0 + kPrefetchBatches * kWidth);
-    const int aBatch = std::min(kWidth, aLiveCount - p0);
-    int aGap[kWidth];
-    alignas(16) float aLastStepF[kWidth];
-    const float* pa[kWidth];
-    const float* pb[kWidth];
-    const float* pc[kWidth];
-    for (int l = 0; l < kWidth; l++) {
-      const int j = aLive[static_cast<size_t>(p0 + std::min(l, aBatch - 1))];
-      const CFirstError& f = aFirstErrors[static_cast<size_t>(j)];
-      aGap[l] = f.mFirstStep;
-      aLastStepF[l] = static_cast<float>(f.mLastStep);
-      pa[l] = point(node1, f.mStart);
-      pb[l] = point(node2, f.mStart);
-      pc[l] = point(aMembers[static_cast<size_t>(j)], f.mStart);
+  aBound(aLive, aLiveCount, false);
+  // The edge is vetoed exactly when more than nine tenths of its triples are negative, whichever
+  // they are: while that many remain possible the member-order pass below skips none, and it
+  // finds each triple's sign. Triples of empty windows and those the bounds prove negative
+  // therefore veto the edge on their own when they are enough. aUnsettled keeps the others
+  // among aCandidates (in place when aCandidates is aUnsettled).
+  int* aUnsettled = tUnsettled.data();
+  int aUnsettledCount = 0;
+  auto aVetoedByBounds = [&](const int* aCandidates, int aCount) __attribute__((always_inline)) {
+    int k = 0;
+    for (int q = 0; q < aCount; q++) {
+      const CFirstError& f = aFirstErrors[aCandidates[q]];
+      if (!(f.mScaled > 0.0f && f.mExponent <= kNegativeExponent)) aUnsettled[k++] = aCandidates[q];
     }
-    const CSampleLanes aLanes(pa, pb, pc, aGap);
-    // The scaled first errors and the exponents of the affinities they bound (affinityExponent
-    // in every lane).
-    alignas(16) float aScaled[kWidth], aExponent[kWidth];
-    const F4 aFirst = aLanes.scaled(aLanes.error1());
-    lanes::store(aScaled, aFirst);
-    lanes::store(aExponent, ((aFirst * lanes::splat(sptDist)) *
-                             lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
-                                lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
-    for (int l = 0; l < aBatch; l++) {
-      CFirstError& f = aFirstErrors[static_cast<size_t>(aLive[static_cast<size_t>(p0 + l)])];
-      f.mScaled = aScaled[l];
-      f.mExponent = aExponent[l];
-    }
-  }
+    aUnsettledCount = k;
+    if (n - aUnsettledCount <= aVetoCount) return false;
+    return true;
+  };
+  if (aVetoedByBounds(aLive, aLiveCount)) return 0.0f;
+  // Where the first error leaves a triple's sign open, the second error of the same sample
+  // settles most of the rest, without the full sampling of evaluateTriple.
+  aBound(aUnsettled, aUnsettledCount, true);
+  if (aVetoedByBounds(aUnsettled, aUnsettledCount)) return 0.0f;
 
   // The triples in member order.
   for (int aIndex = 0; aIndex < n; aIndex++) {
-    const CFirstError& f = aFirstErrors[static_cast<size_t>(aIndex)];
-    const int c = aMembers[static_cast<size_t>(aIndex)];
+    const CFirstError& f = aFirstErrors[aIndex];
+    const int c = aMembers[aIndex];
     const int L = f.mLength;
     bool aNegative = true;
     if (L >= 1) {
@@ -433,7 +495,6 @@ float CEdgeWeigher::weigh(int node1, int node2, const int* aRandom, long long* a
       const float aLengthF = static_cast<float>(L);
       // An affinity is at most 1: this triple cannot beat the best product.
       if (!aVetoInReach && aLengthF <= aBestProduct) continue;
-      if (aTriples != nullptr) ++*aTriples;
       CTripleOutcome aOutcome = CTripleOutcome::kOpen;
       if (f.mScaled > 0.0f)
         aOutcome = CSettling(sptDist, f.mLastStep, L, !aVetoInReach, aBestProduct)

@@ -5,6 +5,9 @@
 // triple, with the work cut wherever the outcome is already decided.
 //
 // - A pair that shares no frame-to-frame step has only empty triples: weight 0 at once.
+// - The edge is vetoed exactly when more than nine tenths of its triples are negative. The
+//   bounds below prove most triples negative before any is taken in member order; when they
+//   and the empty triples are enough, the edge is vetoed at once.
 // - Once more than nine tenths of the triples are known to be negative, the edge is vetoed.
 // - A triple stops as soon as it is known to be negative. Its exact affinity matters only if
 //   the edge is not vetoed and its product can reach the best one; only then is it evaluated
@@ -14,8 +17,9 @@
 // Work runs four lanes at a time, each lane doing the same single- and double-precision
 // operations in the same order as the plain evaluation: first the first error of the first
 // sample of every triple with a non-empty window, four triples at once (most triples of most
-// edges are settled by it), then the triples in member order, the samples of a triple that
-// needs more four at a time.
+// edges are settled by it), then the second error of that sample for the triples it left open,
+// then the triples in member order, the samples of a triple that needs more four at a time.
+// Where the processor has AVX2 the same operations run in its encodings.
 #pragma once
 
 #include <vector>
@@ -41,6 +45,10 @@ class CEdgeWeigher {
   float weigh(int node1, int node2, const int* aRandom, long long* aTriples = nullptr) const;
 
  private:
+  // weigh in the baseline instructions and in AVX2's; both give the same floats.
+  float weighBase(int node1, int node2, const int* aRandom, long long* aTriples) const;
+  float weighAvx2(int node1, int node2, const int* aRandom, long long* aTriples) const;
+  float weighEdge(int node1, int node2, const int* aRandom, long long* aTriples) const;
   // Evaluates the triple A, B, C over the window aStart ... aStart + aLength (aLength >= 1).
   // With aSettle it stops as soon as the outcome is settled (kNotBetter only with
   // aSettleNotBetter, against aBestProduct); otherwise, and whenever it reaches the end, it
@@ -52,14 +60,20 @@ class CEdgeWeigher {
   // aLength (aLength >= 1), from the flat copies.
   float meanDistance(int A, int B, int aStart, int aLength) const;
   // Point of track T at frame f: x, y, running flow variation, 0.
-  const float* point(int T, int f) const { return mPoints.data() + kPointSize * (mOrigin[T] + f); }
+  const float* point(int T, int f) const {
+    return mPoints.data() + kPointSize * (mSpans[T].mOrigin + f);
+  }
 
   static constexpr int kPointSize = 4;
 
-  // Track i covers frames mSetup[i] ... mEnd[i]; its point at frame f is point mOrigin[i] + f
-  // of mPoints. The running flow variation is preceded by 0 at the start point, so that the
-  // variation from frame f to f + s is the difference of the two points' entries.
-  std::vector<int> mSetup, mEnd, mOrigin;
+  // Track i covers frames mSpans[i].mSetup ... mSpans[i].mEnd; its point at frame f is point
+  // mSpans[i].mOrigin + f of mPoints. The running flow variation is preceded by 0 at the start
+  // point, so that the variation from frame f to f + s is the difference of the two points'
+  // entries. A track's three numbers share a cache line: third members are drawn at random.
+  struct CSpan {
+    int mSetup, mEnd, mOrigin;
+  };
+  std::vector<CSpan> mSpans;
   std::vector<float> mPoints;
   // The neighbour slots of track i that name a track, in slot order: mNeighborCount[i]
   // entries from mNeighbors[i * mNeighborSlots].

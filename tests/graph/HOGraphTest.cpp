@@ -104,11 +104,12 @@ TEST(HOGraph, NegativeShareAboveNineTenthsVetoesTheEdge) {
   aTracks.push_back(synthetic::translating(40, 10, 0, 8, 1, 0));   // node2
   aTracks.push_back(synthetic::translating(25, 30, 0, 8, 1, 0));   // agrees: affinity near 1
   aTracks.push_back(synthetic::translating(25, 50, 0, 8, -9, 7));  // disagrees: below 1e-5
+  aTracks.push_back(synthetic::translating(25, 70, 9, 8, 1, 0));   // after the pair: empty
   int aRandom[30];
-  // 54 triples of which aBad disagree.
-  auto weightWithBad = [&](int aBad) {
+  // 54 triples of which aBad have the third member aBadMember.
+  auto weightWithBad = [&](int aBad, int aBadMember = 3) {
     int aSlot = 0;
-    auto next = [&]() { return aSlot++ < aBad ? 3 : 2; };
+    auto next = [&]() { return aSlot++ < aBad ? aBadMember : 2; };
     for (int aNode : {0, 1})
       for (int j = 0; j < 12; j++) {
         aTracks[aNode].mNearestNeighbors(j) = next();
@@ -128,6 +129,8 @@ TEST(HOGraph, NegativeShareAboveNineTenthsVetoesTheEdge) {
   EXPECT_EQ(weightWithBad(49), 0.0f);
   EXPECT_EQ(weightWithBad(48), aGood);
   EXPECT_EQ(weightWithBad(0), aGood);
+  EXPECT_EQ(weightWithBad(49, 4), 0.0f);
+  EXPECT_EQ(weightWithBad(48, 4), aGood);
 }
 
 TEST(HOGraph, SameGraphForOneAndTwoThreadsAndSymmetric) {

@@ -6,8 +6,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
+#include "foundation/Simd.h"
 #include "graph/HOGraph.h"
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
@@ -133,9 +135,13 @@ void expectSameAsReference(const std::vector<CTrack>& aInput, int aFrames = kFra
   EXPECT_GT(aEdges, 2000u);
   EXPECT_GT(aZeroEdges, 100u);
 
-  for (int aThreads : {1, 2}) {
+  // One and two threads, and the edge weighing without AVX2 as well as with it.
+  for (const auto& [aThreads, aAvx2] :
+       {std::pair{1, true}, std::pair{2, true}, std::pair{2, false}}) {
     SCOPED_TRACE(aThreads);
+    SCOPED_TRACE(aAvx2);
     omp_set_num_threads(aThreads);
+    allowAvx2(aAvx2);
     std::vector<CTrack> aTracks = aInput;
     CVector<bool> aValid(N, true);
     CGraph aGraph;
@@ -159,6 +165,7 @@ void expectSameAsReference(const std::vector<CTrack>& aInput, int aFrames = kFra
     }
   }
   omp_set_num_threads(2);
+  allowAvx2(true);
 }
 
 }  // namespace
