@@ -34,8 +34,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
 float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
                  long long* aTriples = nullptr);
 
-// Figures of the last buildHOGraph call (for benchmarks): triples that took any work (in full
-// or up to the point where their outcome was settled), edges weighed.
+// Figures of the last buildHOGraph call (for benchmarks): triples that took any work (those of
+// non-empty windows of edges not vetoed by their empty triples alone), edges weighed.
 struct CHOGraphStats {
   long long mTriples = 0;
   long long mEdgesWeighed = 0;
