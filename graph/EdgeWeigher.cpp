@@ -51,6 +51,8 @@ struct CFirstError {
   int mStart, mLength, mFirstStep, mLastStep;
   const float* mPoint;
   float mScaled, mExponent;
+  // The bound alone shows an affinity below kNegativeAffinity.
+  bool provenNegative() const { return mScaled > 0.0f && mExponent <= kNegativeExponent; }
 };
 
 // A point per lane.
@@ -468,13 +470,10 @@ QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aR
   int aUnsettledCount = 0;
   auto aVetoedByBounds = [&](const int* aCandidates, int aCount) __attribute__((always_inline)) {
     int k = 0;
-    for (int q = 0; q < aCount; q++) {
-      const CFirstError& f = aFirstErrors[aCandidates[q]];
-      if (!(f.mScaled > 0.0f && f.mExponent <= kNegativeExponent)) aUnsettled[k++] = aCandidates[q];
-    }
+    for (int q = 0; q < aCount; q++)
+      if (!aFirstErrors[aCandidates[q]].provenNegative()) aUnsettled[k++] = aCandidates[q];
     aUnsettledCount = k;
-    if (n - aUnsettledCount <= aVetoCount) return false;
-    return true;
+    return n - aUnsettledCount > aVetoCount;
   };
   if (aVetoedByBounds(aLive, aLiveCount)) return 0.0f;
   // Where the first error leaves a triple's sign open, the second error of the same sample

@@ -5,10 +5,9 @@
 // triple, with the work cut wherever the outcome is already decided.
 //
 // - A pair that shares no frame-to-frame step has only empty triples: weight 0 at once.
-// - The edge is vetoed exactly when more than nine tenths of its triples are negative. The
-//   bounds below prove most triples negative before any is taken in member order; when they
-//   and the empty triples are enough, the edge is vetoed at once.
-// - Once more than nine tenths of the triples are known to be negative, the edge is vetoed.
+// - The edge is vetoed exactly when more than nine tenths of its triples are negative: as soon
+//   as that many are known to be. The bounds below prove most triples negative before any is
+//   taken in member order; when they and the empty triples are enough, that is at once.
 // - A triple stops as soon as it is known to be negative. Its exact affinity matters only if
 //   the edge is not vetoed and its product can reach the best one; only then is it evaluated
 //   in full, at the end, and the best triple found again in member order.
@@ -69,7 +68,7 @@ class CEdgeWeigher {
   // Track i covers frames mSpans[i].mSetup ... mSpans[i].mEnd; its point at frame f is point
   // mSpans[i].mOrigin + f of mPoints. The running flow variation is preceded by 0 at the start
   // point, so that the variation from frame f to f + s is the difference of the two points'
-  // entries. A track's three numbers share a cache line: third members are drawn at random.
+  // entries. A track's three numbers sit together: third members are drawn at random.
   struct CSpan {
     int mSetup, mEnd, mOrigin;
   };
