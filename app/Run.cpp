@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "evaluation/ComputeError.h"
 #include "flow/CMatching.h"
 #include "flow/FlowPictures.h"
+#include "foundation/CommandLine.h"
 #include "foundation/Exceptions.h"
 #include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
@@ -30,13 +32,22 @@ namespace {
 constexpr rlim_t kDataSoftLimit = 6000000000ULL;
 constexpr rlim_t kDataHardLimit = 7000000000ULL;
 
-// strtol as the command line is specified: text that is not a number gives 0. Only a number
-// beyond the range of int is invalid, since it cannot be held without changing its value.
-long parseNumber(const char* aText, bool& aValid) {
-  errno = 0;
-  const long aValue = std::strtol(aText, nullptr, 10);
-  aValid = errno == 0 && aValue >= -2147483647L && aValue <= 2147483647L;
-  return aValue;
+constexpr const char* kUsage = " SEQUENCE.bmf FIRST COUNT STEP";
+
+// One whole-number argument of the command line (NCommandLine::readInteger's rule, within
+// the range of int). False after one line on standard error naming it and its text.
+bool parseArgument(const char* aName, const char* aText, long& aValue) {
+  long long v = 0;
+  if (!NCommandLine::readInteger(aText, v)) {
+    std::cerr << "The " << aName << " must be a whole number, not \"" << aText << "\"" << std::endl;
+    return false;
+  }
+  if (v < -2147483647LL || v > 2147483647LL) {
+    std::cerr << "The " << aName << " is out of range: \"" << aText << "\"" << std::endl;
+    return false;
+  }
+  aValue = static_cast<long>(v);
+  return true;
 }
 
 // The result folder is made with mkdir(2), never through a shell, so any path is safe.
@@ -99,9 +110,12 @@ int setUpRun(int argc, char** argv) {
   // closed first so that this run's log can be opened.
   if (mStatus.is_open()) mStatus.close();
   mStatus.clear();
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    std::cout << "Usage: " << argv[0] << kUsage << std::endl;
+    return kHelpShown;
+  }
   if (argc != 5) {
-    std::cerr << "Usage: " << (argc > 0 ? argv[0] : "quorvik") << " SEQUENCE.bmf FIRST COUNT STEP"
-              << std::endl;
+    std::cerr << "Usage: " << (argc > 0 ? argv[0] : "quorvik") << kUsage << std::endl;
     return kRunFailed;
   }
   const std::string aPath = argv[1];
@@ -114,17 +128,11 @@ int setUpRun(int argc, char** argv) {
     return kNotABmfFile;
   }
 
-  bool aValid[3];
-  const long aStart = parseNumber(argv[2], aValid[0]);
-  const long aLength = parseNumber(argv[3], aValid[1]);
-  const long aStep = parseNumber(argv[4], aValid[2]);
-  const char* aNames[3] = {"first frame", "frame count", "grid step"};
-  for (int i = 0; i < 3; i++)
-    if (!aValid[i]) {
-      std::cerr << "The " << aNames[i] << " is out of range: \"" << argv[2 + i] << "\""
-                << std::endl;
-      return kRunFailed;
-    }
+  long aStart = 0, aLength = 0, aStep = 0;
+  if (!parseArgument("first frame", argv[2], aStart) ||
+      !parseArgument("frame count", argv[3], aLength) ||
+      !parseArgument("grid step", argv[4], aStep))
+    return kRunFailed;
   if (aStart < 0) {
     std::cerr << "The first frame must be 0 or more, not " << aStart << std::endl;
     return kRunFailed;
@@ -190,7 +198,8 @@ int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
   // The random draws of the graph, the splitting and the k-means start from the C library's
   // initial sequence, as in a fresh process, also when a process runs several times.
   std::srand(1);
-  if (const int aStatus = setUpRun(argc, argv); aStatus != 0) return aStatus;
+  if (const int aStatus = setUpRun(argc, argv); aStatus != 0)
+    return aStatus == kHelpShown ? 0 : aStatus;
   const std::clock_t aStart = std::clock();
   auto phaseDone = [&](const char* aPhase) {
     if (aHooks.mPhaseDone) aHooks.mPhaseDone(aPhase);
@@ -215,7 +224,7 @@ int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
   if (!writeTracks()) return kRunFailed;
   if (!computeDenseRegions(mTracks)) return kRunFailed;
   phaseDone("regions");
-  computeError(mTracks);
+  if (!computeError(mTracks)) return kRunFailed;
   if (!writeSegmentPictures()) return kRunFailed;
   if (!finishRun(aStart)) return kRunFailed;
   phaseDone("output");
@@ -237,6 +246,8 @@ int runQuorvik(int argc, char** argv, const CRunHooks& aHooks) {
   } catch (const EFilterIncompatibleSize&) {
   } catch (const EFilterNotAvailable&) {
   } catch (const ENonquadraticMatrix&) {
+  } catch (const std::bad_alloc&) {
+    std::cerr << "quorvik: out of memory" << std::endl;
   }
   return kRunFailed;
 }

@@ -2,7 +2,8 @@
 // sequence into independently moving objects and writes the results into QuorvikResults/
 // beside the sequence description.
 #include "app/Run.h"
+#include "foundation/CommandLine.h"
 
 int main(int argc, char** argv) {
-  return runQuorvik(argc, argv);
+  return NCommandLine::runProgram("quorvik", [&] { return runQuorvik(argc, argv); });
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "flow/FlowPictures.h"
@@ -10,6 +11,7 @@
 #include "foundation/CTensor.h"
 #include "foundation/CVector.h"
 #include "foundation/Exceptions.h"
+#include "foundation/FileWrite.h"
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
 #include "tracking/TrackRecords.h"
@@ -198,31 +200,31 @@ void paintSquare(CTensor<float>& aPicture, int x, int y, int r, const float aCol
 
 }  // namespace
 
-void computeError(std::vector<CTrack>& aTracks) {
+bool computeError(std::vector<CTrack>& aTracks) {
   const std::string aName = mInputDir + mFilename + "_truth.txt";
   std::ifstream aIn(aName);
-  if (!aIn.is_open()) return;
+  if (!aIn.is_open()) return true;
 
   if (mColorCode.xSize() < 3 || mColorCode.ySize() < 1) {
     refuse(aName, "no colour ramp to draw the objects with");
-    return;
+    return true;
   }
   CAnnotation aTruth;
-  if (!readAnnotation(aIn, aName, aTruth)) return;
+  if (!readAnnotation(aIn, aName, aTruth)) return true;
   aIn.close();
   std::vector<CTensor<float>> aShow;
   // The evaluated frames: from the later of the annotation's and the run's first frame on; the
   // pictures, the annotation rows and the trajectories all refer to these same frames.
   const int aFirstFrame = std::max(aTruth.mShift, mStartFrame);
   const int aFirstRow = aFirstFrame - aTruth.mShift;
-  if (!readFrames(aFirstFrame, aShow)) return;
+  if (!readFrames(aFirstFrame, aShow)) return true;
 
   // Cluster numbers come from the trajectories; size the vote table to hold every one.
   long long aLargest = std::max(mRegionNo, 1) - 1LL;
   for (const CTrack& aTrack : aTracks) aLargest = std::max<long long>(aLargest, aTrack.mLabel);
   if (aLargest >= kMaxClusters) {
     refuse(aName, "cluster number " + std::to_string(aLargest) + " out of range");
-    return;
+    return true;
   }
   const int aClusterCount = static_cast<int>(aLargest) + 1;
   std::vector<char> aAllowedLabels(aClusterCount, 1);
@@ -270,11 +272,11 @@ void computeError(std::vector<CTrack>& aTracks) {
     }
   }
 
-  for (int k = 0; k < mSequenceLength; k++) {
-    aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aFirstFrame + k).c_str());
-  }
+  for (int k = 0; k < mSequenceLength; k++)
+    if (!aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aFirstFrame + k).c_str())) return false;
   const float aResult =
       (static_cast<float>(aNegatives) * 100.0f) / static_cast<float>(aNegatives + aPositives);
-  std::ofstream aOut(mResultDir + "error.txt");
-  aOut << aPositives << " " << aNegatives << " " << aResult << std::endl;
+  std::ostringstream aOut;
+  aOut << aPositives << " " << aNegatives << " " << aResult << "\n";
+  return NFile::writeWhole(mResultDir + "error.txt", "evaluation file", aOut.str());
 }

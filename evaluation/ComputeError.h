@@ -17,7 +17,10 @@
 // Writes mResultDir + "error.txt" ("positives negatives percentage") and the evaluated frames
 // with the reference points drawn in as mResultDir + "Truth%03d.ppm" (absolute numbers).
 // Without an annotation file nothing happens. A malformed or unusable annotation, or a missing
-// or unreadable frame, is refused with one line on standard error and nothing is written.
+// or unreadable frame, is refused with one line on standard error and nothing is written; the
+// result is true then too, as the run goes on without the evaluation. Every file is written
+// whole; false, after one line on standard error naming the file and the reason, when one of
+// them cannot be written.
 // Reads mInputDir, mFilename, mResultDir, mInput, mStartFrame, mSequenceLength, mRegionNo,
 // mXSize, mYSize, mColorCode.
-void computeError(std::vector<CTrack>& aTracks);
+bool computeError(std::vector<CTrack>& aTracks);

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "evaluation/ResultFiles.h"
 #include "foundation/PNGFile.h"
 #include "tracking/TrackFiles.h"
 
@@ -17,8 +18,6 @@ namespace fs = std::filesystem;
 // Digits of the frame numbers in ground-truth and result file names.
 constexpr int kTruthDigits = 5;
 constexpr int kResultDigits = 3;
-// Frame numbers beyond this many digits are not frame numbers.
-constexpr int kMaxDigits = 9;
 
 // What a PNG file of the evaluation holds, which decides how its values become labels.
 enum class CRole { kTruth, kMask, kRegions };
@@ -28,39 +27,15 @@ bool fail(const std::string& aProblem) {
   return false;
 }
 
-// Files of aDir named aPrefix + frame number + ".png", the number written with at least
-// aDigits digits (zero-padded, as printf's %0Nd writes it), by frame number.
-std::map<int, std::string> numberedFiles(const std::string& aDir, const std::string& aPrefix,
-                                         int aDigits) {
-  std::map<int, std::string> aFiles;
-  std::error_code aError;
-  for (const fs::directory_entry& aEntry : fs::directory_iterator(aDir, aError)) {
-    const std::string aName = aEntry.path().filename().string();
-    const std::string aSuffix = ".png";
-    if (aName.size() <= aPrefix.size() + aSuffix.size() ||
-        aName.compare(0, aPrefix.size(), aPrefix) != 0 ||
-        aName.compare(aName.size() - aSuffix.size(), aSuffix.size(), aSuffix) != 0)
-      continue;
-    const std::string aDigitsText =
-        aName.substr(aPrefix.size(), aName.size() - aPrefix.size() - aSuffix.size());
-    const int aLength = static_cast<int>(aDigitsText.size());
-    if (aLength < aDigits || aLength > kMaxDigits ||
-        aDigitsText.find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    // Longer than the padding only without a leading zero: "1000", not "01000" for %03d.
-    if (aLength > aDigits && aDigitsText[0] == '0') continue;
-    if (!aEntry.is_regular_file(aError)) continue;
-    aFiles[std::stoi(aDigitsText)] = aEntry.path().string();
-  }
-  return aFiles;
+bool refuseColour(const std::string& aPath) {
+  return fail(aPath + " is a colour PNG; it must be grey or palette-indexed");
 }
 
 // Reads a PNG file as labels of the given role (the header explains the rules).
 bool readLabels(const std::string& aPath, CRole aRole, CMatrix<int>& aLabels) {
   NPNG::CImage aImage;
   if (!NPNG::readPNG(aPath, aImage)) return false;
-  if (aImage.mType == NPNG::CType::kRGB)
-    return fail(aPath + " is a colour PNG; it must be grey or palette-indexed");
+  if (aImage.mType == NPNG::CType::kRGB) return refuseColour(aPath);
   const bool aGrey = aImage.mType == NPNG::CType::kGrey;
   aLabels.setSize(aImage.mPixels.xSize(), aImage.mPixels.ySize());
   const float* aValues = aImage.mPixels.data();
@@ -68,10 +43,10 @@ bool readLabels(const std::string& aPath, CRole aRole, CMatrix<int>& aLabels) {
     const int v = static_cast<int>(aValues[i]);
     switch (aRole) {
       case CRole::kTruth:
-        aLabels.data()[i] = aGrey ? (v >= kGreyForeground ? 1 : 0) : v;
+        aLabels.data()[i] = aGrey ? (v != 0 ? 1 : 0) : v;
         break;
       case CRole::kMask:
-        aLabels.data()[i] = aGrey ? (v >= kGreyForeground ? 1 : 0) : (v >= 1 ? 1 : 0);
+        aLabels.data()[i] = v != 0 ? 1 : 0;
         break;
       case CRole::kRegions:
         aLabels.data()[i] = v;
@@ -79,6 +54,19 @@ bool readLabels(const std::string& aPath, CRole aRole, CMatrix<int>& aLabels) {
     }
   }
   return true;
+}
+
+// Checks the headers of a prediction and its ground truth before either is decoded: both grey
+// or palette, and of one size. A damaged or oversized file costs nothing but its header.
+bool headersAgree(const std::string& aPath, const std::string& aTruthPath) {
+  NPNG::CInfo aInfo, aTruthInfo;
+  if (!NPNG::readPNGInfo(aTruthPath, aTruthInfo) || !NPNG::readPNGInfo(aPath, aInfo)) return false;
+  if (aTruthInfo.mType == NPNG::CType::kRGB) return refuseColour(aTruthPath);
+  if (aInfo.mType == NPNG::CType::kRGB) return refuseColour(aPath);
+  if (aInfo.mXSize == aTruthInfo.mXSize && aInfo.mYSize == aTruthInfo.mYSize) return true;
+  return fail("sizes differ: " + aPath + " is " + std::to_string(aInfo.mXSize) + " x " +
+              std::to_string(aInfo.mYSize) + ", its ground truth " + aTruthPath + " is " +
+              std::to_string(aTruthInfo.mXSize) + " x " + std::to_string(aTruthInfo.mYSize));
 }
 
 bool sameSize(const CMatrix<int>& aPrediction, const std::string& aPath, const CMatrix<int>& aTruth,
@@ -165,10 +153,13 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
   aScore.mName = aRequest.mName.empty() ? sequenceName(aRequest.mTruthDir) : aRequest.mName;
   aScore.mFirst = aRequest.mFirst;
   std::error_code aError;
-  if (!fs::is_directory(aRequest.mTruthDir, aError))
-    return fail("the ground-truth folder " + aRequest.mTruthDir + " does not exist");
-  if (!fs::is_directory(aRequest.mResultDir, aError))
-    return fail("the results folder " + aRequest.mResultDir + " does not exist");
+  for (const auto& aFolder : {std::make_pair("ground-truth", &aRequest.mTruthDir),
+                              std::make_pair("results", &aRequest.mResultDir)}) {
+    const std::string& aPath = *aFolder.second;
+    if (fs::is_directory(aPath, aError)) continue;
+    return fail("the " + std::string(aFolder.first) + " folder " + aPath +
+                (fs::exists(aPath, aError) ? " is not a folder" : " does not exist"));
+  }
   const std::map<int, std::string> aTruth = numberedFiles(aRequest.mTruthDir, "", kTruthDigits);
   if (aTruth.empty())
     return fail("the ground-truth folder " + aRequest.mTruthDir + " holds no NNNNN.png file");
@@ -217,7 +208,10 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
   CMatrix<bool> aTruthMask, aMask;
   for (int t : aScored) {
     const std::string& aTruthPath = aTruth.at(t + aRequest.mFirst);
-    if (!readLabels(aTruthPath, CRole::kTruth, aTruthLabels)) return false;
+    if ((aScore.mHasMasks && !headersAgree(aMasks.at(t), aTruthPath)) ||
+        (aScore.mHasRegions && !headersAgree(aRegions.at(t), aTruthPath)) ||
+        !readLabels(aTruthPath, CRole::kTruth, aTruthLabels))
+      return false;
     for (int i = 0; i < aTruthLabels.size(); i++)
       if (aTruthLabels.data()[i] >= 1) aObjects.insert(aTruthLabels.data()[i]);
     truthForeground(aTruthLabels, aTruthMask);

@@ -2,14 +2,14 @@
 // the work of quorvik-evaluate, as a library so that the tests can call it.
 //
 // Ground truth: a folder of "NNNNN.png" files (five digits, absolute frame numbers). A grey
-// file holds one object: a value of 128 or more is the object, less is the background
-// (DAVIS 2016 masks are 0 and 255). A palette file holds object ids: the palette index is
-// the object, 0 the background (DAVIS 2017). Colour (RGB) files are refused.
+// file holds one object: every value other than 0 is the object, 0 the background (DAVIS
+// 2016 masks are 0 and 255, other tools write 0 and 1). A palette file holds object ids: the
+// palette index is the object, 0 the background (DAVIS 2017). Colour (RGB) files are refused.
 //
 // Results: a folder with, per processed frame t (relative, from 0, three digits):
 // - "Regions%03d.png", the run's regions: palette index (or grey value) = region number;
-// - "Mask%03d.png", the run's moving-object mask: grey value of 128 or more (or a palette
-//   index of 1 or more) = moving object;
+// - "Mask%03d.png", the run's moving-object mask: every grey value or palette index other
+//   than 0 = moving object;
 // and, on request, the run's trajectories (a "Tracks<N>.dat" file, tracking/TrackFiles.h).
 //
 // Prediction t belongs to ground-truth frame mFirst + t. The predictions of frame t exist
@@ -35,8 +35,6 @@
 
 // Value of a measure that could not be taken (NaN).
 constexpr double kNotScored = std::numeric_limits<double>::quiet_NaN();
-// A grey value from which a grey ground truth or mask pixel is foreground.
-constexpr int kGreyForeground = 128;
 
 struct CEvaluationRequest {
   std::string mTruthDir;
@@ -85,9 +83,10 @@ void trackLabels(const std::vector<CTrack>& aTracks, int t, int aXSize, int aYSi
                  CMatrix<int>& aLabels);
 
 // Scores one sequence. Returns false, after one line on standard error, when a folder is
-// missing, the results hold no predictions, no frame has both a prediction and ground
-// truth, a file cannot be read or has an unusable colour type, or a prediction's size
-// differs from its ground truth's.
+// missing or not a folder, the results hold no predictions, no frame has both a prediction
+// and ground truth, a file cannot be read or has an unusable colour type, or a prediction's
+// size differs from its ground truth's. Sizes and colour types are checked from the files'
+// headers before any picture of the frame is decoded.
 bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore);
 
 // The CSV columns, comma-separated, and one sequence's row (newline-terminated both).

@@ -5,35 +5,41 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "flow/COpticFlow.h"
 #include "foundation/FileWrite.h"
+#include "foundation/Fingerprint.h"
 #include "settings/RunSettings.h"
 
 namespace {
 
-constexpr std::uint64_t kFnvOffset = 14695981039346656037ULL;
-constexpr std::uint64_t kFnvPrime = 1099511628211ULL;
-
-inline void mix(std::uint64_t& aHash, unsigned char aByte) {
-  aHash ^= aByte;
-  aHash *= kFnvPrime;
-}
-
 void mixInt(std::uint64_t& aHash, int aValue) {
-  for (int b = 0; b < 4; b++) mix(aHash, static_cast<unsigned char>(aValue >> (8 * b)));
+  for (int b = 0; b < 4; b++) NFingerprint::mix(aHash, static_cast<unsigned char>(aValue >> (8 * b)));
 }
 
-// The record's one line: what the flows were computed from.
-std::string recordText(int aFrame, const CFlowSource& aSource) {
-  char aLine[200];
-  std::snprintf(aLine, sizeof(aLine), "%s %s from %d x %d frames %016llx %016llx\n",
+// The record's one line: what the flows were computed from (recordSource), then the
+// fingerprints of the two flow files' bytes. A record of an earlier version (without the
+// flows' fingerprints) never equals it, so its flows are computed again.
+std::string recordSource(int aFrame, const CFlowSource& aSource) {
+  char aText[200];
+  std::snprintf(aText, sizeof(aText), "%s %s from %d x %d frames %016llx %016llx",
                 forwardFlowFile(aFrame).c_str(), backwardFlowFile(aFrame).c_str(), aSource.mXSize,
                 aSource.mYSize, static_cast<unsigned long long>(aSource.mFirst),
                 static_cast<unsigned long long>(aSource.mSecond));
-  return aLine;
+  return aText;
 }
+
+std::string recordText(int aFrame, const CFlowSource& aSource, std::uint64_t aForward,
+                       std::uint64_t aBackward) {
+  char aFlows[64];
+  std::snprintf(aFlows, sizeof(aFlows), " flows %016llx %016llx\n",
+                static_cast<unsigned long long>(aForward),
+                static_cast<unsigned long long>(aBackward));
+  return recordSource(aFrame, aSource) + aFlows;
+}
+
+// Longest record read; a longer file is not a record of this program.
+constexpr std::streamsize kMaxRecordBytes = 1024;
 
 }  // namespace
 
@@ -48,13 +54,14 @@ std::string flowSourceFile(int aFrame) {
 }
 
 std::uint64_t frameFingerprint(const CTensor<float>& aFrame) {
-  std::uint64_t aHash = kFnvOffset;
+  std::uint64_t aHash = NFingerprint::kStart;
   mixInt(aHash, aFrame.xSize());
   mixInt(aHash, aFrame.ySize());
   mixInt(aHash, aFrame.zSize());
   const float* aData = aFrame.data();
   // Frames hold whole numbers 0 ... 255, so one byte per value says all.
-  for (int i = 0; i < aFrame.size(); i++) mix(aHash, static_cast<unsigned char>(aData[i]));
+  for (int i = 0; i < aFrame.size(); i++)
+    NFingerprint::mix(aHash, static_cast<unsigned char>(aData[i]));
   return aHash;
 }
 
@@ -62,13 +69,18 @@ bool readCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource& 
                      CTensor<float>& aForward, CTensor<float>& aBackward) {
   std::ifstream aRecord(aFolder + flowSourceFile(aFrame), std::ios::binary);
   if (!aRecord) return false;
-  std::ostringstream aText;
-  aText << aRecord.rdbuf();
-  if (aText.str() != recordText(aFrame, aSource)) return false;
+  std::string aText(static_cast<size_t>(kMaxRecordBytes), '\0');
+  aRecord.read(&aText[0], kMaxRecordBytes);
+  aText.resize(static_cast<size_t>(aRecord.gcount()));
+  // The flows are read only for a record of these frames.
+  const std::string aSourceText = recordSource(aFrame, aSource);
+  if (aText.compare(0, aSourceText.size(), aSourceText) != 0) return false;
+  std::uint64_t aForwardBytes = 0, aBackwardBytes = 0;
   return COpticFlow::readMiddlebury((aFolder + forwardFlowFile(aFrame)).c_str(), aForward, false,
-                                    aSource.mXSize, aSource.mYSize) &&
+                                    aSource.mXSize, aSource.mYSize, &aForwardBytes) &&
          COpticFlow::readMiddlebury((aFolder + backwardFlowFile(aFrame)).c_str(), aBackward, false,
-                                    aSource.mXSize, aSource.mYSize);
+                                    aSource.mXSize, aSource.mYSize, &aBackwardBytes) &&
+         aText == recordText(aFrame, aSource, aForwardBytes, aBackwardBytes);
 }
 
 bool writeCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource& aSource,
@@ -79,16 +91,12 @@ bool writeCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource&
               << std::endl;
     return false;
   }
-  if (!COpticFlow::writeMiddlebury(aForward, (aFolder + forwardFlowFile(aFrame)).c_str()) ||
-      !COpticFlow::writeMiddlebury(aBackward, (aFolder + backwardFlowFile(aFrame)).c_str()))
+  std::uint64_t aForwardBytes = 0, aBackwardBytes = 0;
+  if (!COpticFlow::writeMiddlebury(aForward, (aFolder + forwardFlowFile(aFrame)).c_str(),
+                                   &aForwardBytes) ||
+      !COpticFlow::writeMiddlebury(aBackward, (aFolder + backwardFlowFile(aFrame)).c_str(),
+                                   &aBackwardBytes))
     return false;
-  const std::string aText = recordText(aFrame, aSource);
-  const NFile::CWriteResult aResult = NFile::writeThenRename(aRecordName, [&](FILE* aFile) {
-    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
-  });
-  if (!aResult.mComplete) {
-    std::cerr << "Cannot write flow record " << aRecordName << std::endl;
-    return false;
-  }
-  return true;
+  return NFile::writeWhole(aRecordName, "flow record",
+                           recordText(aFrame, aSource, aForwardBytes, aBackwardBytes));
 }

@@ -1,9 +1,11 @@
 // The flow cache of a result folder. The flows of the frame pair that starts at absolute frame
 // a are "ForwardFlow%03d.flo" and "BackwardFlow%03d.flo" (number a), and "FlowSource%03d.txt"
-// records the two frames they were computed from: their size and a fingerprint of their pixels.
-// A cached pair is used only when its record names exactly the frames at hand, so flows of
-// another sequence, of replaced frames or of an earlier version without records are computed
-// again. The tracker and quorvik-flow write the very same files.
+// records the two frames they were computed from (their size and a fingerprint of their pixels)
+// and the fingerprints of the two flow files' bytes. A cached pair is used only when its record
+// names exactly the frames at hand and the flow files hold exactly the bytes it names, so flows
+// of another sequence, of replaced frames, of an earlier version (without records, or with
+// records without the flows' fingerprints) and damaged flows, even of the right length, are
+// computed again. The tracker and quorvik-flow write the very same files.
 #pragma once
 
 #include <cstdint>
@@ -28,8 +30,9 @@ struct CFlowSource {
 };
 
 // True when aFolder (ending in "/") holds the record of the pair at aFrame naming exactly
-// aSource and both flows, whole and of aSource's size; aForward and aBackward then hold them.
-// False otherwise, with the outputs unspecified and nothing printed.
+// aSource and both flows, whole, of aSource's size, finite and with the bytes the record names;
+// aForward and aBackward then hold them. False otherwise, with the outputs unspecified and
+// nothing printed.
 bool readCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource& aSource,
                      CTensor<float>& aForward, CTensor<float>& aBackward);
 

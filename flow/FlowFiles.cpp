@@ -1,5 +1,6 @@
 // ".flo" flow files: tag "PIEH", width, height (32-bit integers), then u, v per pixel as 32-bit
 // floats, rows top to bottom, all in the machine's little-endian order.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -9,15 +10,18 @@
 
 #include "flow/COpticFlow.h"
 #include "foundation/FileWrite.h"
+#include "foundation/Fingerprint.h"
 
 namespace {
 
 constexpr long kFloHeaderBytes = 12;
+constexpr char kFloTag[4] = {'P', 'I', 'E', 'H'};
 
 }  // namespace
 
 bool COpticFlow::readMiddlebury(const char* aFilename, CTensor<float>& aFlow,
-                                bool aFileNotFoundMessage, int aExpectedXSize, int aExpectedYSize) {
+                                bool aFileNotFoundMessage, int aExpectedXSize, int aExpectedYSize,
+                                std::uint64_t* aFingerprint) {
   FILE* aFile = fopen(aFilename, "rb");
   if (aFile == nullptr) {
     if (aFileNotFoundMessage) std::cout << "Could not open " << aFilename << std::endl;
@@ -44,6 +48,15 @@ bool COpticFlow::readMiddlebury(const char* aFilename, CTensor<float>& aFlow,
   }
   fclose(aFile);
   if (!aOk) return false;
+  // A flow holding a value that is not a number or infinite is damaged, never used.
+  for (const float aValue : aValues)
+    if (!std::isfinite(aValue)) return false;
+  if (aFingerprint != nullptr) {
+    *aFingerprint = NFingerprint::kStart;
+    NFingerprint::mix(*aFingerprint, aTag, sizeof(aTag));
+    NFingerprint::mix(*aFingerprint, aSize, sizeof(aSize));
+    NFingerprint::mix(*aFingerprint, aValues.data(), aValues.size() * sizeof(float));
+  }
   aFlow.setSize(static_cast<int>(aXSize), static_cast<int>(aYSize), 2);
   const int aPlane = aFlow.xSize() * aFlow.ySize();
   float* aU = aFlow.data();
@@ -55,7 +68,8 @@ bool COpticFlow::readMiddlebury(const char* aFilename, CTensor<float>& aFlow,
   return true;
 }
 
-bool COpticFlow::writeMiddlebury(const CTensor<float>& aFlow, const char* aFilename) {
+bool COpticFlow::writeMiddlebury(const CTensor<float>& aFlow, const char* aFilename,
+                                 std::uint64_t* aFingerprint) {
   const std::string aName = aFilename;
   const size_t aDot = aName.rfind('.');
   if (aDot == std::string::npos || aName.compare(aDot, std::string::npos, ".flo") != 0)
@@ -74,20 +88,24 @@ bool COpticFlow::writeMiddlebury(const CTensor<float>& aFlow, const char* aFilen
   // Written under a temporary name and renamed into place when complete, so that a killed or
   // failed run never leaves a half-written cache behind.
   const NFile::CWriteResult aResult = NFile::writeThenRename(aName, [&](FILE* aFile) {
-    bool aOk = fwrite("PIEH", 1, 4, aFile) == 4;
+    bool aOk = fwrite(kFloTag, 1, 4, aFile) == 4;
     if (fwrite(aSize, sizeof(int32_t), 2, aFile) != 2) {
       std::cout << "Problem writing header" << std::endl;
       aOk = false;
     }
     return aOk && fwrite(aValues.data(), sizeof(float), aValues.size(), aFile) == aValues.size();
   });
-  if (!aResult.mOpened) {
-    std::cout << "Could not open " << aName << std::endl;
-    std::cerr << "Cannot write flow file " << aName << ": " << std::strerror(aResult.mError)
+  if (!aResult.mComplete) {
+    if (!aResult.mOpened) std::cout << "Could not open " << aName << std::endl;
+    std::cerr << "Cannot write flow file " << aName << ": " << NFile::failureReason(aResult)
               << std::endl;
     return false;
   }
-  if (!aResult.mComplete)
-    std::cerr << "Cannot write flow file " << aName << ": write failed" << std::endl;
-  return aResult.mComplete;
+  if (aFingerprint != nullptr) {
+    *aFingerprint = NFingerprint::kStart;
+    NFingerprint::mix(*aFingerprint, kFloTag, 4);
+    NFingerprint::mix(*aFingerprint, aSize, sizeof(aSize));
+    NFingerprint::mix(*aFingerprint, aValues.data(), aValues.size() * sizeof(float));
+  }
+  return true;
 }

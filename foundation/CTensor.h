@@ -112,10 +112,12 @@ class CTensor {
   // Returns false, with one line on standard error and the tensor left empty, for a file that
   // cannot be opened, a damaged or truncated header or pixel block, a maximum value other
   // than 255, or a size beyond kMaxPictureSide per side or kMaxPicturePixels in all. A magic
-  // number other than P5/P6 throws EInvalidFileFormat("PPM").
+  // number other than P5/P6 (a text P3 file, say) throws EInvalidFileFormat("PPM", aFilename),
+  // whose message names the file.
   bool readFromPPM(const char* aFilename);
-  // Writes a P6 file of channels 0, 1, 2 (values truncated toward zero, clamped to 0 ... 255).
-  // Returns false, with one line on standard error, if the file cannot be written completely.
+  // Writes a P6 file of channels 0, 1, 2 (values truncated toward zero, clamped to 0 ... 255),
+  // whole (NFile::writeWhole: a failed write leaves the old file as it was). Returns false,
+  // with one line on standard error naming the file and the reason, if it cannot be written.
   bool writeToPPM(const char* aFilename) const;
 
  protected:

@@ -7,6 +7,11 @@ EInvalidFileFormat::EInvalidFileFormat(const std::string& aFormat) {
             << std::endl;
 }
 
+EInvalidFileFormat::EInvalidFileFormat(const std::string& aFormat, const std::string& aFilename) {
+  std::cerr << "Exception EInvalidFileFormat: File is not in " << aFormat << " format: "
+            << aFilename << std::endl;
+}
+
 ETensorIncompatibleSize::ETensorIncompatibleSize(int x1, int y1, int x2, int y2) {
   std::cerr << "Exception ETensorIncompatibleSize: x = " << x1 << ":" << x2 << ", y = " << y1
             << ":" << y2 << std::endl;

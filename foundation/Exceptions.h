@@ -7,6 +7,8 @@
 
 struct EInvalidFileFormat {
   explicit EInvalidFileFormat(const std::string& aFormat);
+  // The same message followed by ": " and the file's name.
+  EInvalidFileFormat(const std::string& aFormat, const std::string& aFilename);
 };
 
 struct ETensorIncompatibleSize {

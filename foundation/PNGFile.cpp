@@ -166,9 +166,10 @@ bool writeBytes(const std::string& aFilename, int aWidth, int aHeight, int aColo
   const NFile::CWriteResult aResult = NFile::writeThenRename(
       aFilename, [&](FILE* aFile) { return writeImage(aFile, aJob, aErrors); });
   if (aResult.mComplete) return true;
-  if (aErrors.mMessage[0] != '\0') return reportWriteFailure(aFilename, aErrors.mMessage);
-  if (aResult.mError != 0) return reportWriteFailure(aFilename, std::strerror(aResult.mError));
-  return reportWriteFailure(aFilename, "write failed");
+  // The system's reason (a full disk) says more than libpng's "Write Error".
+  if (aResult.mError == 0 && !aResult.mNotRegular && aErrors.mMessage[0] != '\0')
+    return reportWriteFailure(aFilename, aErrors.mMessage);
+  return reportWriteFailure(aFilename, NFile::failureReason(aResult));
 }
 
 // A picture value as a byte: truncated toward zero, clamped to 0 ... 255.
@@ -178,7 +179,56 @@ unsigned char toByte(float aValue) {
   return static_cast<unsigned char>(aValue);
 }
 
+// Opens aFilename, checks its signature and reads its header into aHeader. False after one
+// line on standard error (through aFail) for a file that cannot be opened, is not a PNG
+// file, is damaged before its pixels, has 16-bit samples or is too large.
+template <class TFail>
+bool openAndReadHeader(const std::string& aFilename, CReader& aReader, CErrorState& aErrors,
+                       CHeader& aHeader, const TFail& aFail) {
+  aReader.mFile = fopen(aFilename.c_str(), "rb");
+  if (aReader.mFile == nullptr) return aFail(std::strerror(errno));
+  unsigned char aSignature[kSignatureBytes];
+  if (fread(aSignature, 1, kSignatureBytes, aReader.mFile) != kSignatureBytes ||
+      png_sig_cmp(aSignature, 0, kSignatureBytes) != 0)
+    return aFail("not a PNG file");
+  aReader.mPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, &aErrors, onError, onWarning);
+  if (aReader.mPng != nullptr) aReader.mInfo = png_create_info_struct(aReader.mPng);
+  if (aReader.mInfo == nullptr) return aFail("out of memory");
+  if (!readHeader(aReader.mPng, aReader.mInfo, aReader.mFile, aHeader))
+    return aFail(aErrors.mMessage);
+  if (aHeader.mBitDepth > 8) return aFail("16-bit samples are not supported");
+  const long long aWidth = aHeader.mWidth, aHeight = aHeader.mHeight;
+  if (aWidth * aHeight > kMaxPicturePixels) return aFail("picture too large");
+  return true;
+}
+
+bool isColour(const CHeader& aHeader) {
+  return (aHeader.mColourType & PNG_COLOR_MASK_COLOR) &&
+         aHeader.mColourType != PNG_COLOR_TYPE_PALETTE;
+}
+
+CType typeOf(const CHeader& aHeader) {
+  if (aHeader.mColourType == PNG_COLOR_TYPE_PALETTE) return CType::kPalette;
+  return isColour(aHeader) ? CType::kRGB : CType::kGrey;
+}
+
 }  // namespace
+
+bool readPNGInfo(const std::string& aFilename, CInfo& aInfo) {
+  aInfo = CInfo();
+  auto fail = [&](const std::string& aProblem) {
+    std::cerr << "Cannot read PNG file " << aFilename << ": " << aProblem << std::endl;
+    return false;
+  };
+  CReader aReader;
+  CErrorState aErrors{};
+  CHeader aHeader{};
+  if (!openAndReadHeader(aFilename, aReader, aErrors, aHeader, fail)) return false;
+  aInfo.mType = typeOf(aHeader);
+  aInfo.mXSize = static_cast<int>(aHeader.mWidth);
+  aInfo.mYSize = static_cast<int>(aHeader.mHeight);
+  return true;
+}
 
 bool readPNG(const std::string& aFilename, CImage& aImage) {
   aImage = CImage();
@@ -188,25 +238,11 @@ bool readPNG(const std::string& aFilename, CImage& aImage) {
     return false;
   };
   CReader aReader;
-  aReader.mFile = fopen(aFilename.c_str(), "rb");
-  if (aReader.mFile == nullptr) return fail(std::strerror(errno));
-  unsigned char aSignature[kSignatureBytes];
-  if (fread(aSignature, 1, kSignatureBytes, aReader.mFile) != kSignatureBytes ||
-      png_sig_cmp(aSignature, 0, kSignatureBytes) != 0)
-    return fail("not a PNG file");
-
   CErrorState aErrors{};
-  aReader.mPng = png_create_read_struct(PNG_LIBPNG_VER_STRING, &aErrors, onError, onWarning);
-  if (aReader.mPng != nullptr) aReader.mInfo = png_create_info_struct(aReader.mPng);
-  if (aReader.mInfo == nullptr) return fail("out of memory");
   CHeader aHeader{};
-  if (!readHeader(aReader.mPng, aReader.mInfo, aReader.mFile, aHeader))
-    return fail(aErrors.mMessage);
-  if (aHeader.mBitDepth > 8) return fail("16-bit samples are not supported");
+  if (!openAndReadHeader(aFilename, aReader, aErrors, aHeader, fail)) return false;
   const long long aWidth = aHeader.mWidth, aHeight = aHeader.mHeight;
-  if (aWidth * aHeight > kMaxPicturePixels) return fail("picture too large");
-  const bool aColour =
-      (aHeader.mColourType & PNG_COLOR_MASK_COLOR) && aHeader.mColourType != PNG_COLOR_TYPE_PALETTE;
+  const bool aColour = isColour(aHeader);
   const int aChannels = aColour ? 3 : 1;
   if (aHeader.mChannels != aChannels ||
       aHeader.mRowBytes != static_cast<size_t>(aWidth * aChannels))
@@ -217,14 +253,11 @@ bool readPNG(const std::string& aFilename, CImage& aImage) {
   for (long long y = 0; y < aHeight; y++) aRows[y] = aBytes.data() + y * aWidth * aChannels;
   if (!readRows(aReader.mPng, aRows.data())) return fail(aErrors.mMessage);
 
-  if (aHeader.mColourType == PNG_COLOR_TYPE_PALETTE) {
-    aImage.mType = CType::kPalette;
+  aImage.mType = typeOf(aHeader);
+  if (aImage.mType == CType::kPalette)
     for (int i = 0; i < aHeader.mPaletteSize; i++)
       aImage.mPalette.push_back(
           {aHeader.mPalette[i].red, aHeader.mPalette[i].green, aHeader.mPalette[i].blue});
-  } else {
-    aImage.mType = aColour ? CType::kRGB : CType::kGrey;
-  }
   aImage.mPixels.setSize(static_cast<int>(aWidth), static_cast<int>(aHeight), aChannels);
   const int aPlane = static_cast<int>(aWidth * aHeight);
   float* aData = aImage.mPixels.data();

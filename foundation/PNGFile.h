@@ -41,6 +41,18 @@ struct CImage {
   CPalette mPalette;
 };
 
+// What a PNG file's header says, known before its pixels are decoded.
+struct CInfo {
+  CType mType = CType::kGrey;
+  int mXSize = 0, mYSize = 0;
+};
+
+// Reads only the header of aFilename (the chunks before the pixels) into aInfo, so that a
+// caller can check the size and colour type against what it expects before it spends the
+// memory and time of decoding. False, with one line on standard error, for the files readPNG
+// refuses before the pixels.
+bool readPNGInfo(const std::string& aFilename, CInfo& aInfo);
+
 // Reads aFilename into aImage. False, with one line on standard error and aImage left
 // empty, for a file that cannot be opened, is not a PNG file, is damaged or truncated, has
 // 16-bit samples, or is larger than kMaxPictureSide per side or kMaxPicturePixels in all.

@@ -1,12 +1,11 @@
 // Binary Netpbm pictures (P5 grey, P6 colour, 8-bit samples) for CTensor<float>.
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "foundation/CTensor.h"
+#include "foundation/FileWrite.h"
 
 namespace {
 
@@ -77,7 +76,7 @@ bool CTensor<float>::readFromPPM(const char* aFilename) {
   else if (c == '6')
     aChannels = 3;
   else
-    throw EInvalidFileFormat("PPM");
+    throw EInvalidFileFormat("PPM", aFilename);
 
   // Width, height and maximum value, separated by whitespace; comments may stand between them.
   long long aNumbers[3];
@@ -136,14 +135,8 @@ bool CTensor<float>::writeToPPM(const char* aFilename) const {
       if (aValue > 255.0f) aValue = 255.0f;
       aBytes[i * 3 + z] = static_cast<unsigned char>(static_cast<int>(aValue));
     }
-  FILE* aFile = fopen(aFilename, "wb");
-  if (aFile == nullptr) {
-    std::cerr << "Cannot write picture " << aFilename << ": " << std::strerror(errno) << std::endl;
-    return false;
-  }
-  bool aOk = fwrite(aHeader.data(), 1, aHeader.size(), aFile) == aHeader.size();
-  aOk = aOk && fwrite(aBytes.data(), 1, aBytes.size(), aFile) == aBytes.size();
-  aOk = (fclose(aFile) == 0) && aOk;
-  if (!aOk) std::cerr << "Cannot write picture " << aFilename << ": write failed" << std::endl;
-  return aOk;
+  return NFile::writeWhole(aFilename, "picture", [&](FILE* aFile) {
+    return fwrite(aHeader.data(), 1, aHeader.size(), aFile) == aHeader.size() &&
+           fwrite(aBytes.data(), 1, aBytes.size(), aFile) == aBytes.size();
+  });
 }

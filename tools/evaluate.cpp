@@ -1,14 +1,16 @@
 // quorvik-evaluate: scores the segmentation results of one sequence against per-pixel ground
 // truth in the DAVIS layout (the measures and the file rules: evaluation/SequenceEvaluation.h)
-// and prints a table; with --csv also writes one CSV row with a header line.
+// and prints a table; with --csv also writes one CSV row with a header line. Warns on standard
+// error when the results folder does not hold the results of one finished run, or the ground
+// truth holds no object.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 
+#include "evaluation/ResultFiles.h"
 #include "evaluation/SequenceEvaluation.h"
+#include "foundation/CommandLine.h"
 #include "foundation/FileWrite.h"
 
 namespace {
@@ -17,15 +19,19 @@ const char* const kUsage =
     "usage: quorvik-evaluate --truth DIR --results DIR [--first N] [--name SEQ] [--csv FILE]\n"
     "                        [--tracks FILE] [--per-frame]\n"
     "  --truth DIR      ground truth: NNNNN.png per frame (absolute frame numbers), grey\n"
-    "                   0/255 for one object or palette indices (0 = background)\n"
+    "                   (every value but 0 is the object) or palette indices (0 = background)\n"
     "  --results DIR    the run's results: Regions%03d.png and/or Mask%03d.png per frame\n"
     "                   (relative frame numbers from 0)\n"
     "  --first N        ground-truth frame of result frame 0 (default 0)\n"
     "  --name SEQ       sequence name in the report (default: the truth folder's name, or\n"
     "                   its parent's when it is called masks)\n"
-    "  --csv FILE       also write the header and one row of named columns to FILE\n"
+    "  --csv FILE       also write the header and one row of named columns to FILE (written\n"
+    "                   whole; a symbolic link is written through; no FIFO or device)\n"
     "  --tracks FILE    also score the run's trajectories (Tracks<N>.dat) as sparse labels\n"
-    "  --per-frame      also print J and F of every scored frame";
+    "  --per-frame      also print J and F of every scored frame\n"
+    "  --help           print this and exit";
+
+constexpr const char* kProgram = "quorvik-evaluate";
 
 constexpr int kBadCommandLine = 2;
 constexpr int kFailed = 1;
@@ -49,11 +55,9 @@ bool parseOptions(int argc, char** argv, COptions& o) {
       o.mRequest.mResultDir = argv[++i];
       aResults = true;
     } else if (a == "--first" && aHasValue) {
-      const char* aText = argv[++i];
-      char* aEnd = nullptr;
-      const long v = std::strtol(aText, &aEnd, 10);
-      aOk = aEnd != aText && *aEnd == '\0' && v >= 0 && v <= 99999;
-      o.mRequest.mFirst = static_cast<int>(v);
+      // Ground-truth frames have five digits.
+      if (!NCommandLine::parseInteger(kProgram, a, argv[++i], 0, 99999, o.mRequest.mFirst))
+        return false;
     } else if (a == "--name" && aHasValue) {
       o.mRequest.mName = argv[++i];
       aOk = !o.mRequest.mName.empty();
@@ -139,24 +143,30 @@ void printTable(const CSequenceScore& s, bool aPerFrame) {
   if (s.mHasTracks) printMatches("trajectories", s.mTracks);
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
+int evaluate(int argc, char** argv) {
+  if (NCommandLine::wantsHelp(argc, argv)) {
+    std::cout << kUsage << std::endl;
+    return 0;
+  }
   COptions o;
   if (!parseOptions(argc, argv, o)) return kBadCommandLine;
   CSequenceScore aScore;
   if (!evaluateSequence(o.mRequest, aScore)) return kFailed;
+  for (const std::string& aWarning : resultFolderWarnings(o.mRequest.mResultDir))
+    std::cerr << kProgram << ": warning: " << aWarning << std::endl;
+  if (aScore.mObjects == 0)
+    std::cerr << kProgram << ": warning: the ground truth in " << o.mRequest.mTruthDir
+              << " holds no object in any scored frame (every pixel is background)" << std::endl;
   printTable(aScore, o.mPerFrame);
-  if (!o.mCsv.empty()) {
-    const std::string aText = csvHeader() + csvRow(aScore);
-    const NFile::CWriteResult aResult = NFile::writeThenRename(o.mCsv, [&](FILE* aFile) {
-      return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
-    });
-    if (!aResult.mComplete) {
-      std::cerr << "Cannot write CSV file " << o.mCsv << ": "
-                << (aResult.mError ? std::strerror(aResult.mError) : "write failed") << std::endl;
-      return kFailed;
-    }
-  }
+  if (!o.mCsv.empty() &&
+      !NFile::writeWhole(o.mCsv, "CSV file", csvHeader() + csvRow(aScore)))
+    return kFailed;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return NCommandLine::runProgram(kProgram, [&] { return evaluate(argc, argv); });
 }

@@ -9,7 +9,6 @@
 #include <sys/types.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -19,6 +18,7 @@
 #include "flow/FlowPictures.h"
 #include "flow/FramePreparation.h"
 #include "foundation/CTensor.h"
+#include "foundation/CommandLine.h"
 #include "foundation/Exceptions.h"
 
 namespace {
@@ -27,6 +27,11 @@ namespace {
 constexpr int kMinSide = 4;
 
 const char* const kUsage = "Usage: quorvik-flow [--frame N] FIRST.ppm SECOND.ppm OUTDIR";
+constexpr const char* kProgram = "quorvik-flow";
+// Exit status of a bad command line.
+constexpr int kBadCommandLine = 2;
+// Largest first frame of a pair (the file names hold any number of digits).
+constexpr long long kMaxFrame = 1000000000LL;
 
 // Reads a PPM (or a grey PGM, whose one channel becomes red, green and blue). False after an
 // error line.
@@ -70,24 +75,26 @@ bool ensureDirectory(const std::string& aDir) {
   return true;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
+int computeFlow(int argc, char** argv) {
+  if (NCommandLine::wantsHelp(argc, argv)) {
+    std::cout << kUsage << std::endl;
+    return 0;
+  }
   int aFrame = 0;
   int aFirstArgument = 1;
   if (argc > 1 && std::string(argv[1]) == "--frame") {
-    char* aEnd = nullptr;
-    const long aValue = argc > 2 ? std::strtol(argv[2], &aEnd, 10) : -1;
-    if (argc < 3 || aEnd == argv[2] || *aEnd != '\0' || aValue < 0 || aValue > 1000000000L) {
+    if (argc < 3) {
       std::cerr << "quorvik-flow: --frame needs a frame number 0 or more" << std::endl;
-      return 2;
+      return kBadCommandLine;
     }
-    aFrame = static_cast<int>(aValue);
+    if (!NCommandLine::parseInteger(kProgram, "--frame", argv[2], 0, kMaxFrame, aFrame))
+      return kBadCommandLine;
     aFirstArgument = 3;
   }
   if (argc - aFirstArgument != 3) {
     std::cerr << kUsage << std::endl;
-    return 2;
+    return kBadCommandLine;
   }
   CTensor<float> aImage1, aImage2;
   if (!readFrame(argv[aFirstArgument], aImage1) || !readFrame(argv[aFirstArgument + 1], aImage2))
@@ -119,4 +126,10 @@ int main(int argc, char** argv) {
       !writeFlowPictures(aDir, aFrame, aForward, aBackward))
     return 1;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return NCommandLine::runProgram(kProgram, [&] { return computeFlow(argc, argv); });
 }

@@ -11,12 +11,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "foundation/CMatrix.h"
+#include "foundation/CommandLine.h"
+#include "foundation/FileWrite.h"
 #include "foundation/PNGFile.h"
 
 namespace {
@@ -44,7 +46,16 @@ const char* const kUsage =
     "                       C frames and grid step S: "
     "DIR/QuorvikResults/NAMETracks_FFF_CCC_SS.txt\n"
     "  --ideal-labels       label the cached trajectories with their true layer (0 = background,\n"
-    "                       1 ... = objects) instead of -1, as a perfect segmentation";
+    "                       1 ... = objects) instead of -1, as a perfect segmentation\n"
+    "  --help               print this and exit";
+
+constexpr const char* kProgram = "quorvik-generate";
+// Exit status of a bad command line, and of a failure.
+constexpr int kBadCommandLine = 2;
+constexpr int kFailed = 1;
+// Bound of every whole-number option value, and of the motion and noise options (pixels).
+constexpr int kMaxOptionValue = 1000000;
+constexpr double kMaxMotion = 1000;
 
 // Deterministic generator so that a seed always gives the same sequence.
 struct CRandom {
@@ -132,23 +143,23 @@ struct COptions {
   int mFirst = 0, mCount = 0, mStep = 0;
 };
 
-bool parseInt(const char* aText, int& aValue) {
-  char* aEnd = nullptr;
-  const long v = std::strtol(aText, &aEnd, 10);
-  if (aEnd == aText || *aEnd != '\0' || v < -1000000 || v > 1000000) return false;
-  aValue = static_cast<int>(v);
-  return true;
-}
-bool parseDouble(const char* aText, double& aValue) {
-  char* aEnd = nullptr;
-  aValue = std::strtod(aText, &aEnd);
-  return aEnd != aText && *aEnd == '\0' && std::isfinite(aValue) && std::fabs(aValue) < 1000;
-}
-
-// Parses the command line; false with a message on a bad one.
+// Parses the command line; false with a message on a bad one. A value that is not a number
+// by NCommandLine's rule gets that rule's one line; a number out of range the usage.
 bool parseOptions(int argc, char** argv, COptions& o) {
+  bool aRefused = false;
+  const std::string* aOption = nullptr;
+  auto integer = [&](const char* aText, int& aValue) {
+    aRefused = aRefused || !NCommandLine::parseInteger(kProgram, *aOption, aText, -kMaxOptionValue,
+                                                       kMaxOptionValue, aValue);
+    return !aRefused;
+  };
+  auto number = [&](const char* aText, double& aValue) {
+    aRefused = aRefused || !NCommandLine::parseDecimal(kProgram, *aOption, aText, aValue);
+    return !aRefused && std::fabs(aValue) < kMaxMotion;
+  };
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
+    aOption = &a;
     auto aNeed = [&](int n) { return i + n < argc; };
     bool aOk = true;
     if (a == "--out" && aNeed(1)) {
@@ -157,29 +168,29 @@ bool parseOptions(int argc, char** argv, COptions& o) {
       o.mName = argv[++i];
       aOk = !o.mName.empty() && o.mName.find_first_of("./ \t") == std::string::npos;
     } else if (a == "--size" && aNeed(2)) {
-      aOk = parseInt(argv[i + 1], o.mWidth) && parseInt(argv[i + 2], o.mHeight) && o.mWidth >= 32 &&
+      aOk = integer(argv[i + 1], o.mWidth) && integer(argv[i + 2], o.mHeight) && o.mWidth >= 32 &&
             o.mHeight >= 32 && o.mWidth <= 4096 && o.mHeight <= 4096;
       i += 2;
     } else if (a == "--frames" && aNeed(1)) {
-      aOk = parseInt(argv[++i], o.mFrames) && o.mFrames >= 2 && o.mFrames <= 999;
+      aOk = integer(argv[++i], o.mFrames) && o.mFrames >= 2 && o.mFrames <= 999;
     } else if (a == "--objects" && aNeed(1)) {
-      aOk = parseInt(argv[++i], o.mObjects) && (o.mObjects == 2 || o.mObjects == 3);
+      aOk = integer(argv[++i], o.mObjects) && (o.mObjects == 2 || o.mObjects == 3);
     } else if (a == "--seed" && aNeed(1)) {
       int s = 0;
-      aOk = parseInt(argv[++i], s);
+      aOk = integer(argv[++i], s);
       o.mSeed = static_cast<unsigned>(s);
     } else if (a == "--background" && aNeed(2)) {
-      aOk = parseDouble(argv[i + 1], o.mBackgroundX) && parseDouble(argv[i + 2], o.mBackgroundY);
+      aOk = number(argv[i + 1], o.mBackgroundX) && number(argv[i + 2], o.mBackgroundY);
       i += 2;
     } else if (a == "--speed" && aNeed(1)) {
-      aOk = parseDouble(argv[++i], o.mSpeed) && o.mSpeed != 0;
+      aOk = number(argv[++i], o.mSpeed) && o.mSpeed != 0;
     } else if (a == "--noise" && aNeed(1)) {
-      aOk = parseDouble(argv[++i], o.mNoise) && o.mNoise >= 0;
+      aOk = number(argv[++i], o.mNoise) && o.mNoise >= 0;
     } else if (a == "--ideal-labels") {
       o.mIdealLabels = true;
     } else if (a == "--tracks" && aNeed(3)) {
-      aOk = parseInt(argv[i + 1], o.mFirst) && parseInt(argv[i + 2], o.mCount) &&
-            parseInt(argv[i + 3], o.mStep) && o.mFirst >= 0 && o.mCount >= 1 && o.mStep >= 1 &&
+      aOk = integer(argv[i + 1], o.mFirst) && integer(argv[i + 2], o.mCount) &&
+            integer(argv[i + 3], o.mStep) && o.mFirst >= 0 && o.mCount >= 1 && o.mStep >= 1 &&
             o.mStep <= 99;
       o.mTracks = true;
       i += 3;
@@ -188,6 +199,7 @@ bool parseOptions(int argc, char** argv, COptions& o) {
                 << kUsage << std::endl;
       return false;
     }
+    if (aRefused) return false;
     if (!aOk) {
       std::cerr << "quorvik-generate: bad value for " << a << "\n" << kUsage << std::endl;
       return false;
@@ -238,9 +250,8 @@ int frontLayer(const std::vector<CLayer>& aLayers, double x, double y, int f, do
 bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, const COptions& o,
                 int f, CMatrix<int>& aLayer) {
   aLayer.setSize(o.mWidth, o.mHeight);
-  std::FILE* aFile = std::fopen(aPath.c_str(), "wb");
-  if (aFile == nullptr) return false;
-  std::fprintf(aFile, "P6\n%d %d\n255\n", o.mWidth, o.mHeight);
+  std::string aText =
+      "P6\n" + std::to_string(o.mWidth) + " " + std::to_string(o.mHeight) + "\n255\n";
   std::vector<unsigned char> aRow(static_cast<size_t>(o.mWidth) * 3);
   for (int y = 0; y < o.mHeight; y++) {
     for (int x = 0; x < o.mWidth; x++) {
@@ -251,9 +262,9 @@ bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, co
       aLayers[k].mTexture.colour(qx, qy, aRGB);
       for (int c = 0; c < 3; c++) aRow[3 * x + c] = static_cast<unsigned char>(aRGB[c]);
     }
-    std::fwrite(aRow.data(), 1, aRow.size(), aFile);
+    aText.append(aRow.begin(), aRow.end());
   }
-  return std::fclose(aFile) == 0;
+  return NFile::writeWhole(aPath, "frame", aText);
 }
 
 // Point of layer k (canonical q) is visible and at least aMargin inside the picture at f.
@@ -291,7 +302,7 @@ bool writeTruth(const std::string& aPath, const std::vector<CLayer>& aLayers, co
       }
       if (aOk) aRefs.push_back({k, qx, qy});
     }
-  std::ofstream aOut(aPath);
+  std::ostringstream aOut;
   aOut << aRefs.size() << " " << o.mFrames << " 0\n";
   for (int f = 0; f < o.mFrames; f++) {
     for (const CRef& r : aRefs) {
@@ -301,7 +312,7 @@ bool writeTruth(const std::string& aPath, const std::vector<CLayer>& aLayers, co
     }
     aOut << "\n";
   }
-  return static_cast<bool>(aOut);
+  return NFile::writeWhole(aPath, "annotation", aOut.str());
 }
 
 // One trajectory of the ideal tracker, in relative frames of the run.
@@ -362,7 +373,7 @@ bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayer
     }
     aLive.swap(aStillLive);
   }
-  std::ofstream aOut(aPath);
+  std::ostringstream aOut;
   aOut << aTracks.size() << std::endl;
   for (const CIdealTrack& r : aTracks) {
     aOut << r.mox << " " << r.moy << std::endl << r.mx.size() << std::endl;
@@ -374,55 +385,52 @@ bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayer
     for (int j = 0; j < 12; j++) aOut << -1 << " " << 1e9f << " " << 1e9f << " ";
   }
   aOut << std::endl;
-  return static_cast<bool>(aOut);
+  return NFile::writeWhole(aPath, "track cache", aOut.str());
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
+int generate(int argc, char** argv) {
+  if (NCommandLine::wantsHelp(argc, argv)) {
+    std::cout << kUsage << std::endl;
+    return 0;
+  }
   COptions o;
-  if (!parseOptions(argc, argv, o)) return 2;
+  if (!parseOptions(argc, argv, o)) return kBadCommandLine;
   mkdir(o.mOut.c_str(), 0755);
   const std::string aDir = o.mOut + "/";
   CRandom aRandom(o.mSeed);
   const std::vector<CLayer> aLayers = buildScene(o, aRandom);
 
+  // Every file is written whole, and the sequence description last: it never lists a frame
+  // that is not there.
   const std::string aMaskDir = aDir + "masks/";
   mkdir(aMaskDir.c_str(), 0755);
-  std::ofstream aBmf(aDir + o.mName + ".bmf");
-  aBmf << o.mFrames << " 1\n";
+  std::string aBmf = std::to_string(o.mFrames) + " 1\n";
   for (int f = 0; f < o.mFrames; f++) {
     char aName[32];
     std::snprintf(aName, sizeof(aName), "%03d.ppm", f);
     const std::string aFrame = o.mName + aName;
-    aBmf << aFrame << "\n";
+    aBmf += aFrame + "\n";
     CMatrix<int> aLayer;
-    if (!writeFrame(aDir + aFrame, aLayers, o, f, aLayer)) {
-      std::cerr << "quorvik-generate: cannot write " << aDir + aFrame << std::endl;
-      return 1;
-    }
+    if (!writeFrame(aDir + aFrame, aLayers, o, f, aLayer)) return kFailed;
     std::snprintf(aName, sizeof(aName), "%05d.png", f);
-    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, kMaskPalette)) return 1;
+    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, kMaskPalette)) return kFailed;
   }
-  aBmf.close();
-  if (!aBmf) {
-    std::cerr << "quorvik-generate: cannot write " << aDir + o.mName + ".bmf" << std::endl;
-    return 1;
-  }
-  if (!writeTruth(aDir + o.mName + "_truth.txt", aLayers, o)) {
-    std::cerr << "quorvik-generate: cannot write " << aDir + o.mName + "_truth.txt" << std::endl;
-    return 1;
-  }
+  if (!writeTruth(aDir + o.mName + "_truth.txt", aLayers, o)) return kFailed;
   if (o.mTracks) {
     const std::string aResults = aDir + "QuorvikResults/";
     mkdir(aResults.c_str(), 0755);
     char aSuffix[64];
     std::snprintf(aSuffix, sizeof(aSuffix), "Tracks_%03d_%03d_%02d.txt", o.mFirst, o.mCount,
                   o.mStep);
-    if (!writeTrackCache(aResults + o.mName + aSuffix, aLayers, o, aRandom)) {
-      std::cerr << "quorvik-generate: cannot write " << aResults + o.mName + aSuffix << std::endl;
-      return 1;
-    }
+    if (!writeTrackCache(aResults + o.mName + aSuffix, aLayers, o, aRandom)) return kFailed;
   }
+  if (!NFile::writeWhole(aDir + o.mName + ".bmf", "sequence description", aBmf)) return kFailed;
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return NCommandLine::runProgram(kProgram, [&] { return generate(argc, argv); });
 }

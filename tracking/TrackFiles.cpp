@@ -2,7 +2,9 @@
 
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
+#include "foundation/FileWrite.h"
 #include "settings/RunSettings.h"
 
 namespace {
@@ -60,15 +62,16 @@ bool readTrackFromFile(std::vector<CTrack>& aTracks) {
   return true;
 }
 
-void writeTrackToFile(const std::vector<CTrack>& aTracks) {
-  std::ofstream aOut(trackCacheFileName(), std::ios::trunc);
+bool writeTrackToFile(const std::vector<CTrack>& aTracks) {
+  std::ostringstream aOut;
   aOut << aTracks.size() << std::endl;
   for (const CTrack& aTrack : aTracks) aTrack.writeToFile(aOut);
+  return NFile::writeWhole(trackCacheFileName(), "track cache", aOut.str());
 }
 
 bool writeTracks() {
-  const std::string aName = resultFileName("Tracks%d.dat", mSequenceLength);
-  std::ofstream aOut(aName);
+  // The whole text is formed first and written in one go, so a failure leaves the old file.
+  std::ostringstream aOut;
   int aCount = 0;
   for (const CTrack& aTrack : mTracks)
     if (aTrack.mLabel >= 0) aCount++;
@@ -82,12 +85,8 @@ bool writeTracks() {
     for (int j = 0; j < n; j++)
       aOut << aTrack.mx[j] << " " << aTrack.my[j] << " " << aTrack.mSetupTime + j + 1 << std::endl;
   }
-  aOut.close();
-  if (aOut.fail()) {
-    std::cerr << "Cannot write the result tracks " << aName << std::endl;
-    return false;
-  }
-  return true;
+  return NFile::writeWhole(resultFileName("Tracks%d.dat", mSequenceLength), "result tracks",
+                           aOut.str());
 }
 
 bool readTracks(const std::string& aFilename, int& aSequenceLength, std::vector<CTrack>& aTracks) {

@@ -18,13 +18,15 @@ std::string trackCacheFileName();
 // reported on standard error with its name.
 bool readTrackFromFile(std::vector<CTrack>& aTracks);
 
-// Writes aTracks as the run's track cache file (truncating it).
-void writeTrackToFile(const std::vector<CTrack>& aTracks);
+// Writes aTracks as the run's track cache file, whole (NFile::writeWhole). False after one
+// line on standard error naming the file and the reason.
+bool writeTrackToFile(const std::vector<CTrack>& aTracks);
 
 // Writes mTracks' tracks with a label >= 0 to mResultDir + "Tracks%d.dat" (mSequenceLength):
 // the length, the count, then per track its label and point count, its start (mox, moy,
-// mSetupTime) and one line x y frame per later point. False, after one line on standard
-// error, when the file cannot be written completely.
+// mSetupTime) and one line x y frame per later point. Written whole (NFile::writeWhole: a
+// failed write leaves the old file as it was); false, after one line on standard error naming
+// the file and the reason, when it cannot be written.
 bool writeTracks();
 
 // Reads a result file in the format writeTracks writes (under any name): the sequence

@@ -95,14 +95,15 @@ TEST(PictureFile, RefusesDamagedFilesAndLeavesTheTensorEmpty) {
   EXPECT_EQ(aMessage, "File not found: " + aDir.file("missing.ppm") + "\n");
 }
 
-TEST(PictureFile, OtherMagicNumberThrows) {
+TEST(PictureFile, OtherMagicNumberThrowsNamingTheFile) {
   TempDir aDir;
   testutil::writeFile(aDir.file("p3.ppm"), "P3\n1 1\n255\n0 0 0\n");
   CTensor<float> aImage;
   testing::internal::CaptureStderr();
   EXPECT_THROW(aImage.readFromPPM(aDir.file("p3.ppm").c_str()), EInvalidFileFormat);
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Exception EInvalidFileFormat: File is not in PPM format\n");
+            "Exception EInvalidFileFormat: File is not in PPM format: " + aDir.file("p3.ppm") +
+                "\n");
 }
 
 TEST(PictureFile, WriteToUnwritablePlaceFails) {

@@ -93,8 +93,12 @@ def base_record(stage, status, seconds, peak_kib, error=""):
             "peak_kib": peak_kib, "error": error}
 
 
-def frame_name(name, number):
-    return f"{name}{number:03d}.ppm"
+def frame_names(bmf):
+    """The frame names a .bmf file lists, in order (their width of digits grows with the
+    count: import-video names them)."""
+    with open(bmf, encoding="utf-8") as stream:
+        words = stream.read().split()
+    return words[2:2 + int(words[0])] if words else []
 
 
 def do_import(args):
@@ -110,24 +114,20 @@ def do_import(args):
     status, seconds, peak_kib, reason = measured(
         [args.tool, args.source, staging, "--name", args.name, "--max-frames",
          str(args.max_frames), "--max-width", str(args.max_width)], args.log)
-    count = 0
-    if status == 0:
-        count = sum(1 for entry in os.listdir(staging)
-                    if re.fullmatch(re.escape(args.name) + r"[0-9]{3,}\.ppm", entry))
-        if count < 2:
-            status, reason = 1, f"the import gave {count} frame(s)"
+    own_bmf = os.path.join(staging, f"{args.name}.bmf")
+    names = frame_names(own_bmf) if status == 0 else []
+    if status == 0 and len(names) < 2:
+        status, reason = 1, f"the import gave {len(names)} frame(s)"
     if status != 0:
         shutil.rmtree(staging, ignore_errors=True)
         os.makedirs(frames)
         write_whole(bmf, "")
         write_record(args.record, base_record("import", "failed", seconds, peak_kib, reason))
         return 0
-    own_bmf = os.path.join(staging, f"{args.name}.bmf")
-    if os.path.exists(own_bmf):
-        os.remove(own_bmf)
+    count = len(names)
+    os.remove(own_bmf)
     os.rename(staging, frames)
-    write_whole(bmf, f"{count} 1\n" + "".join(f"frames/{frame_name(args.name, t)}\n"
-                                             for t in range(count)))
+    write_whole(bmf, f"{count} 1\n" + "".join(f"frames/{name}\n" for name in names))
     record = base_record("import", "ok", seconds, peak_kib)
     record["frames"] = count
     write_record(args.record, record)
@@ -135,11 +135,11 @@ def do_import(args):
 
 
 def do_flow(args):
-    frames = os.path.join(args.folder, "frames")
+    names = frame_names(os.path.join(args.folder, f"{args.name}.bmf"))
     status, seconds, peak_kib, reason = measured(
         [args.program, "--frame", str(args.frame),
-         os.path.join(frames, frame_name(args.name, args.frame)),
-         os.path.join(frames, frame_name(args.name, args.frame + 1)),
+         os.path.join(args.folder, names[args.frame]),
+         os.path.join(args.folder, names[args.frame + 1]),
          os.path.join(args.folder, "QuorvikResults")], args.log)
     if status != 0:
         print(f"flow of {args.name} frame {args.frame}: {reason}", file=sys.stderr)
