@@ -46,13 +46,6 @@ std::vector<std::string> lockLines(const std::string& aText) {
   return aLines;
 }
 
-// The run a lock file describes, for messages: "process P: COMMAND".
-std::string describeHolder(const std::string& aText) {
-  const std::vector<std::string> aLines = lockLines(aText);
-  if (aLines[0].empty()) return "a run that has not yet said which";
-  return "process " + aLines[0] + ": " + aLines[2];
-}
-
 void removeLeftovers() {
   std::error_code aError;
   for (const auto& aEntry : std::filesystem::directory_iterator(mResultDir, aError)) {
@@ -105,6 +98,12 @@ std::string existingResultFiles() {
 
 }  // namespace
 
+std::string describeLockHolder(const std::string& aText) {
+  const std::vector<std::string> aLines = lockLines(aText);
+  if (aLines[0].empty()) return "a run that has not yet said which";
+  return "process " + aLines[0] + ": " + aLines[2];
+}
+
 bool holdResultFolder(const std::string& aSequence, const std::string& aCommand) {
   releaseResultFolder();
   const std::string aLockName = mResultDir + kLockName;
@@ -118,7 +117,7 @@ bool holdResultFolder(const std::string& aSequence, const std::string& aCommand)
     const int aReason = errno;
     if (aReason == EWOULDBLOCK)
       std::cerr << "Result folder " << mResultDir << " is in use by another run ("
-                << describeHolder(readAll(aFile)) << ")" << std::endl;
+                << describeLockHolder(readAll(aFile)) << ")" << std::endl;
     else
       std::cerr << "Cannot lock result folder " << mResultDir << ": " << std::strerror(aReason)
                 << std::endl;

@@ -14,5 +14,9 @@
 // another run holds the folder; nothing in the folder is touched then.
 bool holdResultFolder(const std::string& aSequence, const std::string& aCommand);
 
+// The run a lock file's text (process id, sequence and command, one a line; any bytes, as a
+// damaged or foreign file may hold) describes, for messages: "process P: COMMAND", one line.
+std::string describeLockHolder(const std::string& aText);
+
 // Gives the folder up (a run in the same process may take it again).
 void releaseResultFolder();

@@ -1,10 +1,12 @@
 #include "tests/TestUtil.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +48,11 @@ static void redirect(const std::string& aPath, int aFd) {
 
 int runProgram(const std::vector<std::string>& aArguments, const std::string& aStdout,
                const std::string& aStderr) {
+  return runProgram(aArguments, CLimits(), aStdout, aStderr);
+}
+
+int runProgram(const std::vector<std::string>& aArguments, const CLimits& aLimits,
+               const std::string& aStdout, const std::string& aStderr) {
   std::vector<char*> aArgv;
   for (const std::string& aArgument : aArguments) aArgv.push_back(const_cast<char*>(aArgument.c_str()));
   aArgv.push_back(nullptr);
@@ -54,6 +61,18 @@ int runProgram(const std::vector<std::string>& aArguments, const std::string& aS
   if (aPid == 0) {
     redirect(aStdout, 1);
     redirect(aStderr, 2);
+    // Only the child is limited; an ignored signal stays ignored across exec.
+    if (aLimits.mFileSize > 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit aLimit = {static_cast<rlim_t>(aLimits.mFileSize),
+                                    static_cast<rlim_t>(aLimits.mFileSize)};
+      if (setrlimit(RLIMIT_FSIZE, &aLimit) != 0) _exit(126);
+    }
+    if (aLimits.mAddressSpace > 0) {
+      const struct rlimit aLimit = {static_cast<rlim_t>(aLimits.mAddressSpace),
+                                    static_cast<rlim_t>(aLimits.mAddressSpace)};
+      if (setrlimit(RLIMIT_AS, &aLimit) != 0) _exit(126);
+    }
     execv(aArgv[0], aArgv.data());
     _exit(127);
   }

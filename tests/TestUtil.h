@@ -35,6 +35,19 @@ std::string testDataPath(const std::string& aRelative);
 int runProgram(const std::vector<std::string>& aArguments, const std::string& aStdout = "",
                const std::string& aStderr = "");
 
+// Limits of the program's resources in runProgram, in bytes; 0: as the tests have them.
+struct CLimits {
+  // Largest file the program may write (RLIMIT_FSIZE, with SIGXFSZ ignored, so that a write
+  // past it fails with "File too large" as on a full disk).
+  long long mFileSize = 0;
+  // Largest address space (RLIMIT_AS): allocations beyond it fail.
+  long long mAddressSpace = 0;
+};
+
+// runProgram with aLimits set for the program alone.
+int runProgram(const std::vector<std::string>& aArguments, const CLimits& aLimits,
+               const std::string& aStdout = "", const std::string& aStderr = "");
+
 std::string readFile(const std::string& aPath);
 void writeFile(const std::string& aPath, const std::string& aContents);
 bool fileExists(const std::string& aPath);

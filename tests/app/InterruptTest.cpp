@@ -1,6 +1,6 @@
 // Interrupted and starved runs: a run killed while it tracks leaves only complete flow files
 // and a second run over the same folder comes to the uninterrupted result; a file-size limit
-// is reported as a failure, never a silent success.
+// (a full disk) is reported as a failure, never a silent success, and cuts no file.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -113,4 +113,61 @@ TEST(Interrupt, FileSizeLimitIsReportedWithFailureStatus) {
       EXPECT_EQ(std::filesystem::file_size(aEntry.path()), 12u + 8u * kWidth * kHeight);
     }
   }
+}
+
+// A full disk, as a file-size limit: the run and the generator stop with one line naming the
+// file that did not fit and the reason, and every file a run wrote before is left whole and as
+// it was (the run rewrites them all; a cut one would differ).
+TEST(Interrupt, FullDiskLeavesEveryEarlierResultWhole) {
+  TempDir aDir;
+  const std::string aGenerate = testutil::programPath("quorvik-generate");
+  ASSERT_EQ(testutil::runProgram({aGenerate, "--out", aDir.path(), "--name", "s", "--size", "64",
+                                  "48", "--frames", "4", "--tracks", "0", "4", "4"}),
+            0);
+  const std::vector<std::string> aRun = {testutil::programPath("quorvik"), aDir.file("s.bmf"),
+                                         "0", "4", "4"};
+  ASSERT_EQ(testutil::runProgram(aRun), 0);
+  const std::string aResults = aDir.file("QuorvikResults");
+  auto snapshot = [&] {
+    std::vector<std::pair<std::string, std::string>> aFiles;
+    for (const auto& aEntry : std::filesystem::directory_iterator(aResults)) {
+      const std::string aName = aEntry.path().filename().string();
+      // The status log and the lock describe the latest run.
+      if (aName.rfind("Status", 0) != 0 && aName != "Run.lock")
+        aFiles.emplace_back(aName, testutil::readFile(aEntry.path()));
+    }
+    std::sort(aFiles.begin(), aFiles.end());
+    return aFiles;
+  };
+  const auto aBefore = snapshot();
+  ASSERT_GT(aBefore.size(), 20u);
+  // Tracks4.dat (7,807 bytes) does not fit 4,000 bytes; with 8,500 it does, the PNGs do, and the
+  // first annotated picture (9,231 bytes) does not.
+  struct CCase {
+    long long mLimit;
+    std::string mKind, mFile;
+  };
+  for (const CCase& aCase : {CCase{4000, "result tracks", "Tracks4.dat"},
+                             CCase{8500, "picture", "Truth000.ppm"}}) {
+    testutil::CLimits aLimits;
+    aLimits.mFileSize = aCase.mLimit;
+    EXPECT_EQ(testutil::runProgram(aRun, aLimits, "", aDir.file("err.txt")), 1) << aCase.mFile;
+    EXPECT_EQ(testutil::readFile(aDir.file("err.txt")),
+              "Cannot write " + aCase.mKind + " " + aResults + "/" + aCase.mFile +
+                  ": File too large\n");
+    EXPECT_EQ(snapshot(), aBefore) << aCase.mFile;
+  }
+
+  // The generator: the first frame does not fit, and no sequence description lists it.
+  TempDir aOther;
+  testutil::CLimits aLimits;
+  aLimits.mFileSize = 8000;
+  EXPECT_EQ(testutil::runProgram({aGenerate, "--out", aOther.path(), "--name", "s", "--size", "64",
+                                  "48", "--frames", "4"},
+                                 aLimits, "", aOther.file("err.txt")),
+            1);
+  EXPECT_EQ(testutil::readFile(aOther.file("err.txt")),
+            "Cannot write frame " + aOther.path() + "/s000.ppm: File too large\n");
+  EXPECT_FALSE(testutil::fileExists(aOther.file("s000.ppm")));
+  EXPECT_FALSE(testutil::fileExists(aOther.file("s.bmf")));
 }

@@ -166,3 +166,73 @@ TEST(Run, ReadOnlyResultFolderIsReported) {
   ASSERT_EQ(mkdir(aDir.file("QuorvikResults").c_str(), 0555), 0);
   expectRefused(runQuorvik(aDir, {aBmf, "0", "1", "8"}), "QuorvikResults");
 }
+
+// One rule for every whole number on every command line: an optional "-" and digits, nothing
+// else. The run refuses with status 1, each tool with its status for a bad command line (2),
+// in one line naming the argument and the text.
+TEST(Run, EveryProgramTakesOnlyWholeNumbers) {
+  TempDir aDir;
+  const std::string aBmf = writeSequence(aDir.path(), 3);
+  const std::vector<std::pair<int, std::string>> aRuns = {
+      {0, "zero"}, {1, "6x"}, {2, "abc"}, {1, " 2"}, {1, "+2"}, {1, "2 "}, {0, "0x0"}, {1, "1e1"}};
+  const char* aNames[] = {"first frame", "frame count", "grid step"};
+  for (const auto& aCase : aRuns) {
+    std::vector<std::string> aArguments = {aBmf, "0", "2", "8"};
+    aArguments[1 + aCase.first] = aCase.second;
+    const CRunResult aResult = runQuorvik(aDir, aArguments);
+    expectRefused(aResult, std::string(aNames[aCase.first]) + " must be a whole number, not \"" +
+                               aCase.second + "\"");
+  }
+  EXPECT_FALSE(testutil::fileExists(aDir.file("QuorvikResults")));
+
+  struct CTool {
+    std::vector<std::string> mCommand;
+    std::string mArgument, mText;
+  };
+  const std::string aEvaluate = testutil::programPath("quorvik-evaluate");
+  const std::string aGenerate = testutil::programPath("quorvik-generate");
+  const std::vector<CTool> aTools = {
+      {{aEvaluate, "--truth", aDir.path(), "--results", aDir.path()}, "--first", " 3"},
+      {{aEvaluate, "--truth", aDir.path(), "--results", aDir.path()}, "--first", "+2"},
+      {{aEvaluate, "--truth", aDir.path(), "--results", aDir.path()}, "--first", "3 "},
+      {{aGenerate, "--out", aDir.file("g")}, "--frames", "5x"},
+      {{aGenerate, "--out", aDir.file("g")}, "--speed", "+1"},
+      {{testutil::programPath("quorvik-flow")}, "--frame", "1x"},
+      {{"/bin/bash", std::string(QUORVIK_SOURCE_DIR) + "/tools/import-video", aDir.path(),
+        aDir.file("i")},
+       "--max-frames",
+       "5x"}};
+  for (const CTool& aTool : aTools) {
+    std::vector<std::string> aCommand = aTool.mCommand;
+    aCommand.insert(aCommand.end(), {aTool.mArgument, aTool.mText});
+    if (aTool.mArgument == "--frame")
+      aCommand.insert(aCommand.end(),
+                      {aDir.file("frame0.ppm"), aDir.file("frame1.ppm"), aDir.file("f")});
+    EXPECT_EQ(testutil::runProgram(aCommand, "", aDir.file("err.txt")), 2) << aCommand[0];
+    const std::string aErr = testutil::readFile(aDir.file("err.txt"));
+    EXPECT_EQ(lines(aErr).size(), 1u) << aErr;
+    EXPECT_NE(aErr.find(aTool.mArgument + " must be a "), std::string::npos) << aErr;
+    EXPECT_NE(aErr.find("\"" + aTool.mText + "\""), std::string::npos) << aErr;
+  }
+  EXPECT_FALSE(testutil::fileExists(aDir.file("g")));
+  EXPECT_FALSE(testutil::fileExists(aDir.file("f")));
+  EXPECT_FALSE(testutil::fileExists(aDir.file("i")));
+}
+
+// "--help" prints the usage on standard output, and nothing else, with status 0.
+TEST(Run, EveryProgramPrintsItsUsageForHelp) {
+  TempDir aDir;
+  for (const std::vector<std::string>& aCommand :
+       std::vector<std::vector<std::string>>{
+           {testutil::programPath("quorvik"), "--help"},
+           {testutil::programPath("quorvik-generate"), "--help"},
+           {testutil::programPath("quorvik-flow"), "--help"},
+           {testutil::programPath("quorvik-evaluate"), "--help"},
+           {"/bin/bash", std::string(QUORVIK_SOURCE_DIR) + "/tools/import-video", "--help"}}) {
+    EXPECT_EQ(testutil::runProgram(aCommand, aDir.file("out.txt"), aDir.file("err.txt")), 0)
+        << aCommand[0];
+    const std::string aOut = testutil::readFile(aDir.file("out.txt"));
+    EXPECT_NE(aOut.find("sage"), std::string::npos) << aCommand.back() << ": " << aOut;
+    EXPECT_EQ(testutil::readFile(aDir.file("err.txt")), "") << aCommand.back();
+  }
+}

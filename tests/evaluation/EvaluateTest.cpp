@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -55,6 +57,27 @@ std::vector<std::string> fields(const std::string& aLine) {
   while (std::getline(aIn, aField, ',')) aFields.push_back(aField);
   if (!aLine.empty() && aLine.back() == ',') aFields.push_back("");
   return aFields;
+}
+
+// A grey PNG file that is only its signature, its header (IHDR, 8 bits) announcing aWidth x
+// aHeight pixels and the start of its pixel data: whatever decodes it has to allocate for all
+// of them before it finds that they are missing.
+void writeHeaderOnlyPNG(const std::string& aPath, unsigned aWidth, unsigned aHeight) {
+  auto bigEndian = [](unsigned aValue) {
+    std::string aBytes;
+    for (int b = 3; b >= 0; b--) aBytes += static_cast<char>((aValue >> (8 * b)) & 0xff);
+    return aBytes;
+  };
+  const std::string aChunk = "IHDR" + bigEndian(aWidth) + bigEndian(aHeight) +
+                             std::string{8, 0, 0, 0, 0};
+  unsigned aCrc = 0xffffffffu;
+  for (unsigned char c : aChunk) {
+    aCrc ^= c;
+    for (int k = 0; k < 8; k++) aCrc = (aCrc >> 1) ^ (0xedb88320u & (0u - (aCrc & 1u)));
+  }
+  testutil::writeFile(aPath, "\x89PNG\r\n\x1a\n" + bigEndian(13) + aChunk +
+                                 bigEndian(aCrc ^ 0xffffffffu) + bigEndian(64) + "IDAT" +
+                                 std::string(64, '\0'));
 }
 
 bool evaluateQuietly(const CEvaluationRequest& aRequest, CSequenceScore& aScore,
@@ -122,7 +145,7 @@ TEST(SequenceEvaluation, RefusesWithOneLine) {
     CEvaluationRequest mRequest;
     std::string mWords;
   };
-  std::vector<CCase> aCases(5, {aGood, ""});
+  std::vector<CCase> aCases(7, {aGood, ""});
   aCases[0].mRequest.mTruthDir = aTruth.file("none");
   aCases[0].mWords = "ground-truth folder " + aTruth.file("none") + " does not exist";
   aCases[1].mRequest.mResultDir = aEmpty.path();
@@ -134,6 +157,14 @@ TEST(SequenceEvaluation, RefusesWithOneLine) {
   aCases[4].mRequest.mResultDir = aSmall.path();
   ASSERT_TRUE(NPNG::writeGreyPNG(aSmall.file("Mask000.png"), CMatrix<float>(kSide, 9, 0.0f)));
   aCases[4].mWords = "sizes differ: " + aSmall.file("Mask000.png") + " is 20 x 9";
+  aCases[5].mRequest.mTruthDir = aTruth.file("00000.png");
+  aCases[5].mWords = "ground-truth folder " + aTruth.file("00000.png") + " is not a folder";
+  // A ground truth announcing 16384 x 16384 pixels is refused from its header alone.
+  TempDir aHuge;
+  writeHeaderOnlyPNG(aHuge.file("00000.png"), 16384, 16384);
+  aCases[6].mRequest.mTruthDir = aHuge.path();
+  aCases[6].mWords = "sizes differ: " + aResults.file("Mask000.png") + " is 20 x 20, its " +
+                     "ground truth " + aHuge.file("00000.png") + " is 16384 x 16384";
   for (const CCase& c : aCases) {
     CSequenceScore s;
     std::string aMessage;
@@ -144,6 +175,32 @@ TEST(SequenceEvaluation, RefusesWithOneLine) {
   CSequenceScore s;
   std::string aMessage;
   EXPECT_TRUE(evaluateQuietly(aGood, s, aMessage)) << aMessage;
+}
+
+// Grey masks of 0 and 1 (as many tools write them) hold their object like masks of 0 and 255:
+// every value other than 0 is the object, in the ground truth and in the predictions.
+TEST(SequenceEvaluation, EveryNonZeroGreyValueIsTheObject) {
+  TempDir aTruth, aResults;
+  CMatrix<float> aOnes = greyOf(twoObjects(), {1});
+  for (int i = 0; i < aOnes.size(); i++) aOnes.data()[i] = aOnes.data()[i] > 0 ? 1.0f : 0.0f;
+  CMatrix<float> aLow = greyOf(twoObjects(), {1, 2});
+  for (int i = 0; i < aLow.size(); i++) aLow.data()[i] = aLow.data()[i] > 0 ? 7.0f : 0.0f;
+  for (int t = 0; t < 3; t++) {
+    ASSERT_TRUE(NPNG::writeGreyPNG(aTruth.file(numbered("%05d.png", t)), aOnes));
+    // Frame 1 predicts both squares with the grey value 7: J = 16 / 32.
+    ASSERT_TRUE(NPNG::writeGreyPNG(aResults.file(numbered("Mask%03d.png", t)), t == 1 ? aLow : aOnes));
+  }
+  CEvaluationRequest aRequest;
+  aRequest.mTruthDir = aTruth.path();
+  aRequest.mResultDir = aResults.path();
+  CSequenceScore s;
+  std::string aMessage;
+  ASSERT_TRUE(evaluateQuietly(aRequest, s, aMessage)) << aMessage;
+  EXPECT_EQ(s.mObjects, 1);
+  ASSERT_EQ(s.mPerFrame.size(), 3u);
+  EXPECT_EQ(s.mPerFrame[0].mMaskJ, 1.0);
+  EXPECT_EQ(s.mPerFrame[1].mMaskJ, 0.5);
+  EXPECT_EQ(s.mMaskJ, 0.5);
 }
 
 TEST(SequenceEvaluation, TrajectoriesBecomeSparseLabelsAtTheirRoundedPositions) {
@@ -276,4 +333,108 @@ TEST(EvaluateTool, ScoresAGeneratedSequenceAndWritesTheCsv) {
   EXPECT_EQ(testutil::runProgram({aProgram, "--truth", aDir.file("seq/masks"), "--results",
                                   aResults, "--first", "-1"}),
             2);
+}
+
+// What a results folder records (its status logs and their last lines) tells one finished run
+// from a run that did not finish or from the leftovers of another run; the scoring goes on
+// and says so on standard error. A ground truth without any object is said too.
+TEST(EvaluateTool, WarnsOfUnfinishedAndMixedResultsAndOfTruthWithoutObject) {
+  TempDir aTruth, aResults, aEmptyTruth;
+  const std::string aProgram = testutil::programPath("quorvik-evaluate");
+  for (int t = 0; t < 10; t++) {
+    ASSERT_TRUE(NPNG::writeIndexedPNG(aTruth.file(numbered("%05d.png", t)), twoObjects(), kPalette));
+    ASSERT_TRUE(NPNG::writeIndexedPNG(aEmptyTruth.file(numbered("%05d.png", t)),
+                                      CMatrix<int>(kSide, kSide, 0), kPalette));
+  }
+  auto writeResults = [&](int aFrom, int aTo) {
+    for (int t = aFrom; t < aTo; t++) {
+      ASSERT_TRUE(NPNG::writeIndexedPNG(aResults.file(numbered("Regions%03d.png", t)),
+                                        twoObjects(), kPalette));
+      ASSERT_TRUE(
+          NPNG::writeGreyPNG(aResults.file(numbered("Mask%03d.png", t)), greyOf(twoObjects(), {1})));
+    }
+  };
+  auto warnings = [&](const std::string& aTruthDir) {
+    EXPECT_EQ(testutil::runProgram({aProgram, "--truth", aTruthDir, "--results", aResults.path()},
+                                   "", aResults.file("err.txt")),
+              0);
+    const std::string aErr = testutil::readFile(aResults.file("err.txt"));
+    std::remove(aResults.file("err.txt").c_str());
+    return aErr;
+  };
+  const std::string aPrefix = "quorvik-evaluate: warning: ";
+  // Results of another program (no status log): nothing to say.
+  writeResults(0, 4);
+  EXPECT_EQ(warnings(aTruth.path()), "");
+  // A run of 10 frames killed after 4.
+  testutil::writeFile(aResults.file("Status10.txt"), "Tracks are being computed...\nMerging...\n");
+  EXPECT_EQ(warnings(aTruth.path()),
+            aPrefix + "the run of Status10.txt (10 frames) has not finished (its log does not end " +
+                "with \"Computation time:\"): its results may be incomplete or older\n" + aPrefix +
+                "frames missing from the run of Status10.txt (10 frames): Regions 4 ... 9; Mask 4 ... 9\n");
+  // The same run finished; then a later run of 4 frames over it.
+  writeResults(4, 10);
+  testutil::writeFile(aResults.file("Status10.txt"), "Merging...\nComputation time: 1 seconds\n");
+  EXPECT_EQ(warnings(aTruth.path()), "");
+  testutil::writeFile(aResults.file("Status4.txt"), "Merging...\nComputation time: 1 seconds\n");
+  std::filesystem::last_write_time(aResults.file("Status10.txt"),
+                                   std::filesystem::last_write_time(aResults.file("Status4.txt")) -
+                                       std::chrono::seconds(10));
+  EXPECT_EQ(warnings(aTruth.path()),
+            aPrefix + "frames beyond the run of Status4.txt (4 frames), left by another run: " +
+                "Regions 4 ... 9; Mask 4 ... 9; the folder mixes the results of several runs\n");
+  std::remove(aResults.file("Status4.txt").c_str());
+  EXPECT_EQ(warnings(aEmptyTruth.path()),
+            aPrefix + "the ground truth in " + aEmptyTruth.path() +
+                " holds no object in any scored frame (every pixel is background)\n");
+}
+
+// --csv writes through a symbolic link into its target (the link stays) and never replaces
+// what is not a regular file.
+TEST(EvaluateTool, CsvGoesThroughSymbolicLinksAndNeverOverAFifo) {
+  TempDir aDir;
+  ASSERT_TRUE(NPNG::writeIndexedPNG(aDir.file("00000.png"), twoObjects(), kPalette));
+  ASSERT_TRUE(NPNG::writeGreyPNG(aDir.file("Mask000.png"), greyOf(twoObjects(), {1})));
+  ASSERT_EQ(mkdir(aDir.file("sub").c_str(), 0755), 0);
+  testutil::writeFile(aDir.file("sub/scores.csv"), "stale\n");
+  std::filesystem::create_symlink("sub/scores.csv", aDir.file("link.csv"));
+  std::filesystem::create_symlink("sub/new.csv", aDir.file("dangling.csv"));
+  ASSERT_EQ(mkfifo(aDir.file("fifo.csv").c_str(), 0644), 0);
+  const std::string aProgram = testutil::programPath("quorvik-evaluate");
+  auto evaluate = [&](const std::string& aCsv) {
+    return testutil::runProgram(
+        {aProgram, "--truth", aDir.path(), "--results", aDir.path(), "--csv", aCsv}, "",
+        aDir.file("err.txt"));
+  };
+  for (const char* aLink : {"link.csv", "dangling.csv"}) {
+    EXPECT_EQ(evaluate(aDir.file(aLink)), 0) << testutil::readFile(aDir.file("err.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(aDir.file(aLink)));
+    EXPECT_EQ(testutil::readFile(aDir.file(aLink)).rfind(csvHeader(), 0), 0u) << aLink;
+  }
+  EXPECT_EQ(evaluate(aDir.file("fifo.csv")), 1);
+  EXPECT_EQ(testutil::readFile(aDir.file("err.txt")),
+            "Cannot write CSV file " + aDir.file("fifo.csv") + ": not a regular file\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(aDir.file("fifo.csv")));
+  std::vector<std::string> aLeft;
+  for (const auto& aEntry : std::filesystem::recursive_directory_iterator(aDir.path()))
+    if (aEntry.path().string().find(".part") != std::string::npos) aLeft.push_back(aEntry.path());
+  EXPECT_TRUE(aLeft.empty());
+}
+
+// An allocation that fails (here: the pixels a ground truth announces, beyond the memory the
+// program may have) ends the program with one line and status 1, not an abort.
+TEST(EvaluateTool, AllocationFailureIsOneLineAndStatusOne) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+  TempDir aDir;
+  writeHeaderOnlyPNG(aDir.file("00000.png"), 16384, 16384);
+  writeHeaderOnlyPNG(aDir.file("Mask000.png"), 16384, 16384);
+  testutil::CLimits aLimits;
+  aLimits.mAddressSpace = 256LL << 20;
+  EXPECT_EQ(testutil::runProgram({testutil::programPath("quorvik-evaluate"), "--truth",
+                                  aDir.path(), "--results", aDir.path()},
+                                 aLimits, "", aDir.file("err.txt")),
+            1);
+  EXPECT_EQ(testutil::readFile(aDir.file("err.txt")), "quorvik-evaluate: out of memory\n");
 }

@@ -4,12 +4,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <type_traits>
 
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowCache.h"
 #include "flow/FlowPictures.h"
 #include "settings/RunSettings.h"
 #include "tests/TestUtil.h"
@@ -312,6 +316,52 @@ TEST(Tracker, OnlyDamagedPairIsRecomputed) {
   EXPECT_EQ(aRun.mComputed, 1);
   EXPECT_EQ(aRun.mShown, (std::vector<int>{1}));
   EXPECT_EQ(aRun.status(), "Compute optical flow. Frame1\n");
+}
+
+// Flows of the right length whose bytes are not those their record names, records of the
+// earlier version without the flows' fingerprints, and flows that are not finite are never
+// used: their pairs are computed again with the usual status line.
+TEST(Tracker, FlowsWithOtherBytesOldRecordsOrNonFiniteValuesAreRecomputed) {
+  CRun aRun(5);
+  ASSERT_TRUE(aRun.track());
+  const std::string aDir = aRun.mDir.path();
+  // Pair 0: the forward flow's values overwritten with 0xFF bytes (not a number).
+  const std::string aForward = flowName(aDir, "ForwardFlow%03d.flo", 0);
+  std::string aBytes = testutil::readFile(aForward);
+  std::fill(aBytes.begin() + 12, aBytes.end(), '\xff');
+  testutil::writeFile(aForward, aBytes);
+  // Pair 1: one finite value of the backward flow changed.
+  const std::string aBackward = flowName(aDir, "BackwardFlow%03d.flo", 1);
+  aBytes = testutil::readFile(aBackward);
+  const float aValue = 0.5f;
+  std::memcpy(&aBytes[12 + 8 * 100], &aValue, sizeof(aValue));
+  testutil::writeFile(aBackward, aBytes);
+  // Pair 2: the record as the earlier version wrote it.
+  const std::string aRecord = flowName(aDir, "FlowSource%03d.txt", 2);
+  const std::string aText = testutil::readFile(aRecord);
+  ASSERT_NE(aText.find(" flows "), std::string::npos) << aText;
+  testutil::writeFile(aRecord, aText.substr(0, aText.find(" flows ")) + "\n");
+  // Pair 3: a flow holding infinity under a record that names it exactly.
+  CFlowSource aSource;
+  aSource.mXSize = kXSize;
+  aSource.mYSize = kYSize;
+  CTensor<float> aFrame, aFlow = constantFlow(kXSize, kYSize, 0, 0);
+  ASSERT_TRUE(aFrame.readFromPPM(mInput(3).c_str()));
+  aSource.mFirst = frameFingerprint(aFrame);
+  ASSERT_TRUE(aFrame.readFromPPM(mInput(4).c_str()));
+  aSource.mSecond = frameFingerprint(aFrame);
+  aFlow[7] = std::numeric_limits<float>::infinity();
+  ASSERT_TRUE(writeCachedFlows(aDir + "/", 3, aSource, aFlow, aFlow));
+
+  aRun.mComputed = 0;
+  ASSERT_TRUE(aRun.track());
+  EXPECT_EQ(aRun.mComputed, 4);
+  EXPECT_EQ(aRun.status(),
+            "Compute optical flow. Frame0\nCompute optical flow. Frame1\n"
+            "Compute optical flow. Frame2\nCompute optical flow. Frame3\n");
+  // The recomputed pair is cached again under a record that names its bytes.
+  CTensor<float> aForwardFlow, aBackwardFlow;
+  EXPECT_TRUE(readCachedFlows(aDir + "/", 3, aSource, aForwardFlow, aBackwardFlow));
 }
 
 TEST(Tracker, UniformSmallAndSingleFrameSequencesGiveNoTracks) {
