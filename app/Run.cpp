@@ -180,10 +180,13 @@ int setUpRun(int argc, char** argv) {
 
 bool finishRun(std::clock_t aStart) {
   const std::clock_t aFinish = std::clock();
+  errno = 0;
   mStatus << "Computation time: " << (aFinish - aStart) / 1000000.0 << " seconds" << std::endl;
   mStatus.close();
   if (mStatus.fail()) {
-    std::cerr << "Cannot write status log in " << mResultDir << std::endl;
+    // The stream keeps no reason of its own; the failing write left it in errno.
+    std::cerr << "Cannot write status log " << resultFileName("Status%d.txt", mSequenceLength)
+              << ": " << (errno != 0 ? std::strerror(errno) : "write failed") << std::endl;
     return false;
   }
   return true;

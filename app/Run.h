@@ -46,8 +46,8 @@ bool readSequenceDescription(const std::string& aPath);
 
 // Checks the command line (FIRST, COUNT and STEP are whole numbers by NCommandLine's rule:
 // "6x", " 6" and "+6" are refused), reads the sequence description into mInput, derives the
-// paths, creates the result folder, holds it for this run (holdResultFolder) and opens the status log.
-// Returns 0 on success, kHelpShown after the usage on standard output for "--help", otherwise
+// paths, creates the result folder, holds it for this run (holdResultFolder) and opens the status
+// log. Returns 0 on success, kHelpShown after the usage on standard output for "--help", otherwise
 // the exit status after one line on standard error (standard output for a wrong extension);
 // nothing is written before the arguments and the sequence description have been accepted,
 // and nothing in the folder while another run holds it.

@@ -273,7 +273,8 @@ bool computeError(std::vector<CTrack>& aTracks) {
   }
 
   for (int k = 0; k < mSequenceLength; k++)
-    if (!aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aFirstFrame + k).c_str())) return false;
+    if (!aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aFirstFrame + k).c_str()))
+      return false;
   const float aResult =
       (static_cast<float>(aNegatives) * 100.0f) / static_cast<float>(aNegatives + aPositives);
   std::ostringstream aOut;

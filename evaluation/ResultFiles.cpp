@@ -95,8 +95,8 @@ std::vector<std::string> resultFolderWarnings(const std::string& aResultDir) {
   if (aFrames < 0) return aWarnings;
   const std::string aRun = "the run of " + aLog + " (" + std::to_string(aFrames) + " frames)";
   if (lastLine(aResultDir + "/" + aLog).rfind(kFinishedLine, 0) != 0)
-    aWarnings.push_back(aRun + " has not finished (its log does not end with \"" +
-                        kFinishedLine + "\"): its results may be incomplete or older");
+    aWarnings.push_back(aRun + " has not finished (its log does not end with \"" + kFinishedLine +
+                        "\"): its results may be incomplete or older");
   std::string aMissing, aForeign;
   for (const char* aKind : kKinds) {
     const std::map<int, std::string> aFiles = numberedFiles(aResultDir, aKind, kResultDigits);

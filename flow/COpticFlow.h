@@ -38,9 +38,8 @@ class COpticFlow {
   // geometric prior (proposed displacements with confidences, H proposals per pixel) pulling
   // the flow towards the descriptor matches. The images are taken by value and may be
   // smoothed inside. aFlow is resized to the images' size.
-  static void warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
-                               CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
-                               const CTensor<float>& aGeometricV,
+  static void warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond, CTensor<float>& aFlow,
+                               const CTensor<float>& aGeometricU, const CTensor<float>& aGeometricV,
                                const CTensor<float>& aGeometricConfidence,
                                const CMatrix<float>* aEdgeMap, float aSigma, float aAlpha,
                                float aBeta, float aGamma, float aEdgeWeight, float aEta,
@@ -52,11 +51,10 @@ class COpticFlow {
                                  const CMatrix<float>& aConfidence,
                                  const CTensor<float>& aGeometricU,
                                  const CTensor<float>& aGeometricV,
-                                 const CTensor<float>& aGeometricConfidence,
-                                 CTensor<float>& aFlow, const CMatrix<float>* aEdgeMap,
-                                 float aAlpha, float aBeta, float aGamma, float aEdgeWeight,
-                                 int aFixedPointIterations, int aSORIterations, float aOmega,
-                                 float aDelta);
+                                 const CTensor<float>& aGeometricConfidence, CTensor<float>& aFlow,
+                                 const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta,
+                                 float aGamma, float aEdgeWeight, int aFixedPointIterations,
+                                 int aSORIterations, float aOmega, float aDelta);
   // Smoothness weights between pixels from the flow plus increment (aResultX between (x, y)
   // and (x + 1, y), aResultY between (x, y) and (x, y + 1)); both must have the flow's size.
   static void diffusivity(const CTensor<float>& aFlow, const CTensor<float>& aFlowIncrement,

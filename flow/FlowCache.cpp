@@ -14,7 +14,8 @@
 namespace {
 
 void mixInt(std::uint64_t& aHash, int aValue) {
-  for (int b = 0; b < 4; b++) NFingerprint::mix(aHash, static_cast<unsigned char>(aValue >> (8 * b)));
+  for (int b = 0; b < 4; b++)
+    NFingerprint::mix(aHash, static_cast<unsigned char>(aValue >> (8 * b)));
 }
 
 // The record's one line: what the flows were computed from (recordSource), then the

@@ -125,8 +125,8 @@ class CTensor {
     return static_cast<size_t>(std::max(mXSize, 0)) * std::max(mYSize, 0) * std::max(mZSize, 0);
   }
   static T* allocate(int aXSize, int aYSize, int aZSize) {
-    const size_t aCount = static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0) *
-                          std::max(aZSize, 0);
+    const size_t aCount =
+        static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0) * std::max(aZSize, 0);
     return aCount > 0 ? new T[aCount] : nullptr;
   }
 

@@ -3,23 +3,22 @@
 #include <iostream>
 
 EInvalidFileFormat::EInvalidFileFormat(const std::string& aFormat) {
-  std::cerr << "Exception EInvalidFileFormat: File is not in " << aFormat << " format"
-            << std::endl;
+  std::cerr << "Exception EInvalidFileFormat: File is not in " << aFormat << " format" << std::endl;
 }
 
 EInvalidFileFormat::EInvalidFileFormat(const std::string& aFormat, const std::string& aFilename) {
-  std::cerr << "Exception EInvalidFileFormat: File is not in " << aFormat << " format: "
-            << aFilename << std::endl;
+  std::cerr << "Exception EInvalidFileFormat: File is not in " << aFormat
+            << " format: " << aFilename << std::endl;
 }
 
 ETensorIncompatibleSize::ETensorIncompatibleSize(int x1, int y1, int x2, int y2) {
-  std::cerr << "Exception ETensorIncompatibleSize: x = " << x1 << ":" << x2 << ", y = " << y1
-            << ":" << y2 << std::endl;
+  std::cerr << "Exception ETensorIncompatibleSize: x = " << x1 << ":" << x2 << ", y = " << y1 << ":"
+            << y2 << std::endl;
 }
 
 EIncompatibleMatrices::EIncompatibleMatrices(int x1, int y1, int x2, int y2) {
-  std::cerr << "Exception EIncompatibleMatrices: M1 = " << x1 << "x" << y1 << "  M2 = " << x2
-            << "x" << y2 << std::endl;
+  std::cerr << "Exception EIncompatibleMatrices: M1 = " << x1 << "x" << y1 << "  M2 = " << x2 << "x"
+            << y2 << std::endl;
 }
 
 EFilterIncompatibleSize::EFilterIncompatibleSize(int aSize1, int aSize2) {

@@ -16,7 +16,8 @@
 namespace testutil {
 
 TempDir::TempDir(const std::string& aInfix) {
-  std::string aTemplate = std::filesystem::temp_directory_path().string() + "/" + aInfix + "-XXXXXX";
+  std::string aTemplate =
+      std::filesystem::temp_directory_path().string() + "/" + aInfix + "-XXXXXX";
   if (mkdtemp(aTemplate.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   mPath = aTemplate;
 }
@@ -39,7 +40,8 @@ std::string testDataPath(const std::string& aRelative) {
 }
 
 static void redirect(const std::string& aPath, int aFd) {
-  const int aOut = open(aPath.empty() ? "/dev/null" : aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int aOut =
+      open(aPath.empty() ? "/dev/null" : aPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (aOut >= 0) {
     dup2(aOut, aFd);
     close(aOut);
@@ -54,7 +56,8 @@ int runProgram(const std::vector<std::string>& aArguments, const std::string& aS
 int runProgram(const std::vector<std::string>& aArguments, const CLimits& aLimits,
                const std::string& aStdout, const std::string& aStderr) {
   std::vector<char*> aArgv;
-  for (const std::string& aArgument : aArguments) aArgv.push_back(const_cast<char*>(aArgument.c_str()));
+  for (const std::string& aArgument : aArguments)
+    aArgv.push_back(const_cast<char*>(aArgument.c_str()));
   aArgv.push_back(nullptr);
   const pid_t aPid = fork();
   if (aPid < 0) return -1;
@@ -94,6 +97,8 @@ void writeFile(const std::string& aPath, const std::string& aContents) {
   aOut << aContents;
 }
 
-bool fileExists(const std::string& aPath) { return std::filesystem::exists(aPath); }
+bool fileExists(const std::string& aPath) {
+  return std::filesystem::exists(aPath);
+}
 
 }  // namespace testutil

@@ -143,7 +143,6 @@ void printTable(const CSequenceScore& s, bool aPerFrame) {
   if (s.mHasTracks) printMatches("trajectories", s.mTracks);
 }
 
-
 int evaluate(int argc, char** argv) {
   if (NCommandLine::wantsHelp(argc, argv)) {
     std::cout << kUsage << std::endl;
@@ -159,8 +158,7 @@ int evaluate(int argc, char** argv) {
     std::cerr << kProgram << ": warning: the ground truth in " << o.mRequest.mTruthDir
               << " holds no object in any scored frame (every pixel is background)" << std::endl;
   printTable(aScore, o.mPerFrame);
-  if (!o.mCsv.empty() &&
-      !NFile::writeWhole(o.mCsv, "CSV file", csvHeader() + csvRow(aScore)))
+  if (!o.mCsv.empty() && !NFile::writeWhole(o.mCsv, "CSV file", csvHeader() + csvRow(aScore)))
     return kFailed;
   return 0;
 }

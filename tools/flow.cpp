@@ -75,7 +75,6 @@ bool ensureDirectory(const std::string& aDir) {
   return true;
 }
 
-
 int computeFlow(int argc, char** argv) {
   if (NCommandLine::wantsHelp(argc, argv)) {
     std::cout << kUsage << std::endl;

@@ -11,8 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -387,7 +387,6 @@ bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayer
   aOut << std::endl;
   return NFile::writeWhole(aPath, "track cache", aOut.str());
 }
-
 
 int generate(int argc, char** argv) {
   if (NCommandLine::wantsHelp(argc, argv)) {

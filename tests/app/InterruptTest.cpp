@@ -124,8 +124,8 @@ TEST(Interrupt, FullDiskLeavesEveryEarlierResultWhole) {
   ASSERT_EQ(testutil::runProgram({aGenerate, "--out", aDir.path(), "--name", "s", "--size", "64",
                                   "48", "--frames", "4", "--tracks", "0", "4", "4"}),
             0);
-  const std::vector<std::string> aRun = {testutil::programPath("quorvik"), aDir.file("s.bmf"),
-                                         "0", "4", "4"};
+  const std::vector<std::string> aRun = {testutil::programPath("quorvik"), aDir.file("s.bmf"), "0",
+                                         "4", "4"};
   ASSERT_EQ(testutil::runProgram(aRun), 0);
   const std::string aResults = aDir.file("QuorvikResults");
   auto snapshot = [&] {
@@ -147,14 +147,14 @@ TEST(Interrupt, FullDiskLeavesEveryEarlierResultWhole) {
     long long mLimit;
     std::string mKind, mFile;
   };
-  for (const CCase& aCase : {CCase{4000, "result tracks", "Tracks4.dat"},
-                             CCase{8500, "picture", "Truth000.ppm"}}) {
+  for (const CCase& aCase :
+       {CCase{4000, "result tracks", "Tracks4.dat"}, CCase{8500, "picture", "Truth000.ppm"}}) {
     testutil::CLimits aLimits;
     aLimits.mFileSize = aCase.mLimit;
     EXPECT_EQ(testutil::runProgram(aRun, aLimits, "", aDir.file("err.txt")), 1) << aCase.mFile;
-    EXPECT_EQ(testutil::readFile(aDir.file("err.txt")),
-              "Cannot write " + aCase.mKind + " " + aResults + "/" + aCase.mFile +
-                  ": File too large\n");
+    EXPECT_EQ(
+        testutil::readFile(aDir.file("err.txt")),
+        "Cannot write " + aCase.mKind + " " + aResults + "/" + aCase.mFile + ": File too large\n");
     EXPECT_EQ(snapshot(), aBefore) << aCase.mFile;
   }
 

@@ -222,8 +222,7 @@ TEST(Run, EveryProgramTakesOnlyWholeNumbers) {
 // "--help" prints the usage on standard output, and nothing else, with status 0.
 TEST(Run, EveryProgramPrintsItsUsageForHelp) {
   TempDir aDir;
-  for (const std::vector<std::string>& aCommand :
-       std::vector<std::vector<std::string>>{
+  for (const std::vector<std::string>& aCommand : std::vector<std::vector<std::string>>{
            {testutil::programPath("quorvik"), "--help"},
            {testutil::programPath("quorvik-generate"), "--help"},
            {testutil::programPath("quorvik-flow"), "--help"},

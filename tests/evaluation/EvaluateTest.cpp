@@ -68,8 +68,8 @@ void writeHeaderOnlyPNG(const std::string& aPath, unsigned aWidth, unsigned aHei
     for (int b = 3; b >= 0; b--) aBytes += static_cast<char>((aValue >> (8 * b)) & 0xff);
     return aBytes;
   };
-  const std::string aChunk = "IHDR" + bigEndian(aWidth) + bigEndian(aHeight) +
-                             std::string{8, 0, 0, 0, 0};
+  const std::string aChunk =
+      "IHDR" + bigEndian(aWidth) + bigEndian(aHeight) + std::string{8, 0, 0, 0, 0};
   unsigned aCrc = 0xffffffffu;
   for (unsigned char c : aChunk) {
     aCrc ^= c;
@@ -188,7 +188,8 @@ TEST(SequenceEvaluation, EveryNonZeroGreyValueIsTheObject) {
   for (int t = 0; t < 3; t++) {
     ASSERT_TRUE(NPNG::writeGreyPNG(aTruth.file(numbered("%05d.png", t)), aOnes));
     // Frame 1 predicts both squares with the grey value 7: J = 16 / 32.
-    ASSERT_TRUE(NPNG::writeGreyPNG(aResults.file(numbered("Mask%03d.png", t)), t == 1 ? aLow : aOnes));
+    ASSERT_TRUE(
+        NPNG::writeGreyPNG(aResults.file(numbered("Mask%03d.png", t)), t == 1 ? aLow : aOnes));
   }
   CEvaluationRequest aRequest;
   aRequest.mTruthDir = aTruth.path();
@@ -342,16 +343,17 @@ TEST(EvaluateTool, WarnsOfUnfinishedAndMixedResultsAndOfTruthWithoutObject) {
   TempDir aTruth, aResults, aEmptyTruth;
   const std::string aProgram = testutil::programPath("quorvik-evaluate");
   for (int t = 0; t < 10; t++) {
-    ASSERT_TRUE(NPNG::writeIndexedPNG(aTruth.file(numbered("%05d.png", t)), twoObjects(), kPalette));
+    ASSERT_TRUE(
+        NPNG::writeIndexedPNG(aTruth.file(numbered("%05d.png", t)), twoObjects(), kPalette));
     ASSERT_TRUE(NPNG::writeIndexedPNG(aEmptyTruth.file(numbered("%05d.png", t)),
                                       CMatrix<int>(kSide, kSide, 0), kPalette));
   }
   auto writeResults = [&](int aFrom, int aTo) {
     for (int t = aFrom; t < aTo; t++) {
-      ASSERT_TRUE(NPNG::writeIndexedPNG(aResults.file(numbered("Regions%03d.png", t)),
-                                        twoObjects(), kPalette));
-      ASSERT_TRUE(
-          NPNG::writeGreyPNG(aResults.file(numbered("Mask%03d.png", t)), greyOf(twoObjects(), {1})));
+      ASSERT_TRUE(NPNG::writeIndexedPNG(aResults.file(numbered("Regions%03d.png", t)), twoObjects(),
+                                        kPalette));
+      ASSERT_TRUE(NPNG::writeGreyPNG(aResults.file(numbered("Mask%03d.png", t)),
+                                     greyOf(twoObjects(), {1})));
     }
   };
   auto warnings = [&](const std::string& aTruthDir) {
@@ -369,17 +371,19 @@ TEST(EvaluateTool, WarnsOfUnfinishedAndMixedResultsAndOfTruthWithoutObject) {
   // A run of 10 frames killed after 4.
   testutil::writeFile(aResults.file("Status10.txt"), "Tracks are being computed...\nMerging...\n");
   EXPECT_EQ(warnings(aTruth.path()),
-            aPrefix + "the run of Status10.txt (10 frames) has not finished (its log does not end " +
+            aPrefix +
+                "the run of Status10.txt (10 frames) has not finished (its log does not end " +
                 "with \"Computation time:\"): its results may be incomplete or older\n" + aPrefix +
-                "frames missing from the run of Status10.txt (10 frames): Regions 4 ... 9; Mask 4 ... 9\n");
+                "frames missing from the run of Status10.txt (10 frames): Regions 4 ... 9; Mask 4 "
+                "... 9\n");
   // The same run finished; then a later run of 4 frames over it.
   writeResults(4, 10);
   testutil::writeFile(aResults.file("Status10.txt"), "Merging...\nComputation time: 1 seconds\n");
   EXPECT_EQ(warnings(aTruth.path()), "");
   testutil::writeFile(aResults.file("Status4.txt"), "Merging...\nComputation time: 1 seconds\n");
-  std::filesystem::last_write_time(aResults.file("Status10.txt"),
-                                   std::filesystem::last_write_time(aResults.file("Status4.txt")) -
-                                       std::chrono::seconds(10));
+  std::filesystem::last_write_time(
+      aResults.file("Status10.txt"),
+      std::filesystem::last_write_time(aResults.file("Status4.txt")) - std::chrono::seconds(10));
   EXPECT_EQ(warnings(aTruth.path()),
             aPrefix + "frames beyond the run of Status4.txt (4 frames), left by another run: " +
                 "Regions 4 ... 9; Mask 4 ... 9; the folder mixes the results of several runs\n");
@@ -432,8 +436,8 @@ TEST(EvaluateTool, AllocationFailureIsOneLineAndStatusOne) {
   writeHeaderOnlyPNG(aDir.file("Mask000.png"), 16384, 16384);
   testutil::CLimits aLimits;
   aLimits.mAddressSpace = 256LL << 20;
-  EXPECT_EQ(testutil::runProgram({testutil::programPath("quorvik-evaluate"), "--truth",
-                                  aDir.path(), "--results", aDir.path()},
+  EXPECT_EQ(testutil::runProgram({testutil::programPath("quorvik-evaluate"), "--truth", aDir.path(),
+                                  "--results", aDir.path()},
                                  aLimits, "", aDir.file("err.txt")),
             1);
   EXPECT_EQ(testutil::readFile(aDir.file("err.txt")), "quorvik-evaluate: out of memory\n");

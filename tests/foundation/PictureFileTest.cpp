@@ -101,9 +101,9 @@ TEST(PictureFile, OtherMagicNumberThrowsNamingTheFile) {
   CTensor<float> aImage;
   testing::internal::CaptureStderr();
   EXPECT_THROW(aImage.readFromPPM(aDir.file("p3.ppm").c_str()), EInvalidFileFormat);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "Exception EInvalidFileFormat: File is not in PPM format: " + aDir.file("p3.ppm") +
-                "\n");
+  EXPECT_EQ(
+      testing::internal::GetCapturedStderr(),
+      "Exception EInvalidFileFormat: File is not in PPM format: " + aDir.file("p3.ppm") + "\n");
 }
 
 TEST(PictureFile, WriteToUnwritablePlaceFails) {

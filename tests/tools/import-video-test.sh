@@ -6,17 +6,9 @@
 #   import-video-test.sh REPOSITORY      (exit 77: skipped, ffmpeg is not installed)
 set -u
 import=$1/tools/import-video
-if ! command -v ffmpeg >/dev/null 2>&1; then
-  echo "SKIPPED: ffmpeg is not installed (scripts/install-deps installs it)"
-  exit 77
-fi
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-cd "$scratch" || exit 1
+. "$(dirname "$0")/../script-util.sh"
+require ffmpeg
+enter_scratch
 
 ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=16x16:rate=25 -frames:v 1001 -c:v ffv1 \
   long.mkv || fail "cannot make the video"

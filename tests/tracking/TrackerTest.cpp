@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <algorithm>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <type_traits>
 
