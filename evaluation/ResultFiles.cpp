@@ -10,8 +10,6 @@ namespace fs = std::filesystem;
 
 // Frame numbers beyond this many digits are not frame numbers.
 constexpr int kMaxDigits = 9;
-// Digits of the frame numbers in result file names.
-constexpr int kResultDigits = 3;
 // The last line of a finished run's status log starts so.
 constexpr const char* kFinishedLine = "Computation time:";
 // The per-frame results of a run.

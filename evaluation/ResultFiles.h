@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// Digits (at least) of the frame numbers in the names of a run's per-frame results.
+constexpr int kResultDigits = 3;
+
 // Files of aDir named aPrefix + frame number + ".png", the number written with at least
 // aDigits digits (zero-padded, as printf's %0Nd writes it), by frame number. Only regular
 // files count; a folder that cannot be read gives none.

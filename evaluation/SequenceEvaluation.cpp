@@ -15,9 +15,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Digits of the frame numbers in ground-truth and result file names.
+// Digits of the frame numbers in ground-truth file names.
 constexpr int kTruthDigits = 5;
-constexpr int kResultDigits = 3;
 
 // What a PNG file of the evaluation holds, which decides how its values become labels.
 enum class CRole { kTruth, kMask, kRegions };
