@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# The data set workflow through a real single-node Slurm (scripts/slurm-local) with the profile
+# workflow/profiles/slurm, once without accounting (job states from scontrol) and once with
+# slurmdbd on MariaDB (job states from sacct). Data: two generated sequences of 6 frames of
+# 160 x 120 and one with a damaged frame. Each time: every job went through sbatch with the
+# rule's CPUs, a flow job cancelled with scancel while it runs is submitted again and the table
+# completes, the scores equal those of the local executor, the damaged sequence is a failed
+# row, and (with accounting) a second invocation submits nothing. USER is unset throughout, as
+# in batch shells. Snakemake asks after its cluster jobs every 10 s, every second where
+# CI=true (its own setting for test runs, which CI sets anyway): set here too, so that the
+# test takes as long on a developer's machine as in CI.
+#
+#   slurm-test.sh REPOSITORY BUILD_DIR    (exit 77: skipped, with the reason: not root, no
+#                                          snakemake, Slurm's packages not installable)
+set -u
+repository=$1
+build=$2
+skip() {
+  echo "SKIPPED: $*"
+  exit 77
+}
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+[ "$(id -u)" -eq 0 ] || skip "a single-node Slurm needs root (its daemons start the jobs)"
+command -v snakemake >/dev/null 2>&1 || skip "snakemake is not installed (scripts/install-deps)"
+scratch=$(mktemp -d)
+cluster=""
+workflow=""
+# Whatever way the test ends: the workflow's processes, the cluster's jobs and daemons stopped.
+finish() {
+  [ -z "$workflow" ] || kill -TERM -- -"$workflow" 2>/dev/null
+  [ -z "$cluster" ] || "$repository/scripts/slurm-local" stop "$cluster"
+  rm -rf "$scratch"
+}
+trap finish EXIT
+trap 'exit 1' INT TERM HUP
+cd "$scratch" || exit 1
+unset SNAKEMAKE_PROFILE USER
+export CI=true
+export XDG_CACHE_HOME=$scratch/cache
+
+data=$scratch/data
+generate() { # NAME OPTION...: a sequence in data/NAME/frames with its masks
+  local name=$1
+  shift
+  "$build/quorvik-generate" --out "gen-$name" --name "$name" --size 160 120 --frames 6 \
+    --speed 3 "$@" >/dev/null || fail "quorvik-generate failed"
+  mkdir -p "$data/$name/frames"
+  for t in 0 1 2 3 4 5; do
+    cp "gen-$name/${name}00$t.ppm" "$data/$name/frames/0000$t.ppm"
+  done
+  cp -r "gen-$name/masks" "$data/$name/masks"
+}
+generate alpha --objects 2 --seed 1
+generate beta --objects 3 --seed 2
+mkdir -p "$data/damaged/frames"
+cp "$data/alpha/frames/"* "$data/damaged/frames/"
+head -c 3000 "$data/alpha/frames/00000.ppm" >"$data/damaged/frames/00003.ppm"
+
+dataset() { # OUT LOG [OPTION...]
+  local out=$1 log=$2
+  shift 2
+  "$repository/scripts/dataset" "$data" --build "$build" --out "$out" "$@" >"$log" 2>&1
+}
+# The columns that do not depend on timing, per sequence.
+scores() { cut -d, -f1-8,17,18 "$1/summary/scores.csv"; }
+
+dataset local local.log --cores 2
+[ $? -eq 3 ] || { cat local.log; fail "local executor: expected exit status 3 (one failed row)"; }
+scores local >local.csv
+grep -q "^beta,scored,6,0\.[0-9]*[1-9]" local.csv || fail "beta has no J above 0: $(cat local.csv)"
+
+for variant in scontrol sacct; do
+  cluster=$scratch/slurm-$variant
+  option=()
+  [ $variant = scontrol ] || option=(--accounting)
+  "$repository/scripts/slurm-local" start "$cluster" "${option[@]}" >start.log 2>&1
+  status=$?
+  [ $status -ne 3 ] || skip "$(cat start.log)"
+  [ $status -eq 0 ] || { cat start.log; fail "$variant: scripts/slurm-local start failed"; }
+  export SLURM_CONF=$cluster/slurm.conf
+  out=$scratch/out-$variant
+  log=$scratch/$variant.log
+
+  # In a process group of its own, which finish() can stop whole.
+  setsid "$repository/scripts/dataset" "$data" --build "$build" --out "$out" \
+    --profile "$repository/workflow/profiles/slurm" >"$log" 2>&1 &
+  workflow=$!
+  # Cancel the first flow job seen running (the next one if that one ends first).
+  cancelled=""
+  while [ -z "$cancelled" ] && kill -0 $workflow 2>/dev/null; do
+    for job in $(squeue --noheader --states=RUNNING --format='%A %j' | awk '$2 ~ /^flow:/ { print $1 }'); do
+      if scancel "$job" 2>/dev/null; then
+        cancelled=$job
+        break
+      fi
+    done
+    sleep 0.1
+  done
+  wait $workflow
+  status=$?
+  workflow=""
+  [ $status -eq 3 ] || { cat "$log"; fail "$variant: exit status $status, expected 3"; }
+  [ -n "$cancelled" ] || fail "$variant: no flow job was seen running"
+
+  # Every job through sbatch: the ids Snakemake got back, with the rule's CPUs, the cancelled
+  # one among them and submitted again.
+  sed -n "s/^Submitted job [0-9]* with external jobid '\([0-9]*\)'\.$/\1/p" "$log" | sort -n >submitted.txt
+  [ "$(wc -l <submitted.txt)" -eq 18 ] ||
+    fail "$variant: $(wc -l <submitted.txt) submissions, expected 17 jobs and one of them again"
+  if [ $variant = sacct ]; then
+    sacct --noheader --parsable2 --allocations --format=JobID,JobName,AllocCPUS,State >jobs.txt
+  else
+    scontrol --oneliner show job | sed -n 's/^JobId=\([0-9]*\) JobName=\([^ ]*\) .* '\
+'JobState=\([A-Z_]*\) .* NumCPUs=\([0-9]*\) .*/\1|\2|\4|\3/p' >jobs.txt
+  fi
+  [ "$(cut -d'|' -f1 jobs.txt | sort -n)" = "$(cat submitted.txt)" ] ||
+    fail "$variant: Slurm's jobs are not the submitted ones: $(cat jobs.txt)"
+  awk -F'|' '($2 ~ /^flow:/) != ($3 == 2) { bad = bad " " $0 } END { exit bad != "" }' jobs.txt ||
+    fail "$variant: flows should have 2 CPUs and the others 1: $(cat jobs.txt)"
+  name=$(awk -F'|' -v id="$cancelled" '$1 == id { print $2 }' jobs.txt)
+  [ "$(grep -c "|$name|" jobs.txt)" -eq 2 ] || fail "$variant: $name was not submitted again"
+  grep -q "^$cancelled|$name|2|CANCELLED" jobs.txt ||
+    fail "$variant: Slurm does not show job $cancelled as cancelled: $(cat jobs.txt)"
+  grep -q "Trying to restart job" "$log" || fail "$variant: Snakemake did not retry the job"
+
+  scores "$out" >slurm.csv
+  diff local.csv slurm.csv || fail "$variant: scores differ from the local executor's"
+  grep -q "^damaged,failed,.*import: import-video: cannot decode picture" \
+    "$out/summary/scores.csv" || fail "$variant: the damaged sequence is not a failed row"
+
+  if [ $variant = sacct ]; then
+    dataset "$out" again.log --profile "$repository/workflow/profiles/slurm"
+    [ $? -eq 3 ] || { cat again.log; fail "$variant: the second invocation failed"; }
+    grep -q "Nothing to be done" again.log || { cat again.log; fail "second invocation ran jobs"; }
+    [ "$(sacct --noheader --allocations --format=JobID | wc -l)" -eq 18 ] ||
+      fail "the second invocation submitted jobs"
+  fi
+
+  "$repository/scripts/slurm-local" stop "$cluster" || fail "$variant: stopping Slurm failed"
+  cluster=""
+  echo "$variant: 18 submissions through sbatch, job $cancelled ($name) cancelled and redone"
+done
+echo "slurm: scores as on the local executor, without and with accounting"
