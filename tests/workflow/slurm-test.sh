@@ -15,17 +15,13 @@
 set -u
 repository=$1
 build=$2
-skip() {
-  echo "SKIPPED: $*"
+. "$(dirname "$0")/../script-util.sh"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIPPED: a single-node Slurm needs root (its daemons start the jobs)"
   exit 77
-}
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-[ "$(id -u)" -eq 0 ] || skip "a single-node Slurm needs root (its daemons start the jobs)"
-command -v snakemake >/dev/null 2>&1 || skip "snakemake is not installed (scripts/install-deps)"
-scratch=$(mktemp -d)
+fi
+require snakemake
+enter_scratch
 cluster=""
 workflow=""
 # Whatever way the test ends: the workflow's processes, the cluster's jobs and daemons stopped.
@@ -36,7 +32,6 @@ finish() {
 }
 trap finish EXIT
 trap 'exit 1' INT TERM HUP
-cd "$scratch" || exit 1
 unset SNAKEMAKE_PROFILE USER
 export CI=true
 export XDG_CACHE_HOME=$scratch/cache
@@ -78,7 +73,7 @@ for variant in scontrol sacct; do
   [ $variant = scontrol ] || option=(--accounting)
   "$repository/scripts/slurm-local" start "$cluster" "${option[@]}" >start.log 2>&1
   status=$?
-  [ $status -ne 3 ] || skip "$(cat start.log)"
+  [ $status -ne 3 ] || { echo "SKIPPED: $(cat start.log)"; exit 77; }
   [ $status -eq 0 ] || { cat start.log; fail "$variant: scripts/slurm-local start failed"; }
   export SLURM_CONF=$cluster/slurm.conf
   out=$scratch/out-$variant
