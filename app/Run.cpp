@@ -61,29 +61,9 @@ bool makeResultDirectory(const std::string& aPath) {
 
 }  // namespace
 
-// The names are collected one by one, so a count larger than the file holds never allocates
-// more than the file's size.
 bool readSequenceDescription(const std::string& aPath) {
-  std::ifstream aFile(aPath);
-  if (!aFile) {
-    std::cerr << "Cannot open sequence description " << aPath << std::endl;
-    return false;
-  }
-  long long aImageCount = -1, aViewCount = 0;
-  if (!(aFile >> aImageCount >> aViewCount) || aImageCount < 0) {
-    std::cerr << "Sequence description " << aPath
-              << " does not start with a frame count and a view count" << std::endl;
-    return false;
-  }
   std::vector<std::string> aNames;
-  std::string aName;
-  while (static_cast<long long>(aNames.size()) < aImageCount && aFile >> aName)
-    aNames.push_back(mInputDir + aName);
-  if (static_cast<long long>(aNames.size()) < aImageCount) {
-    std::cerr << "Sequence description " << aPath << " lists " << aNames.size()
-              << " frame names but announces " << aImageCount << std::endl;
-    return false;
-  }
+  if (!readFrameList(aPath, mInputDir, aNames)) return false;
   mInput.setSize(static_cast<int>(aNames.size()));
   for (size_t i = 0; i < aNames.size(); i++) mInput(static_cast<int>(i)) = aNames[i];
   return true;

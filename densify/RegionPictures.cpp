@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "foundation/PNGFile.h"
 #include "settings/RunSettings.h"
 
 int mR[kPaletteSize] = {255, 10, 200, 0,  255, 0,  0,  180, 255, 180, 0,  170, 100,
@@ -20,28 +19,41 @@ constexpr int kPNGPaletteSize = 256;
 constexpr float kBackgroundBlend = 0.25f;
 constexpr float kObjectBlend = 0.55f;
 constexpr float kBorderValue = 255.0f;
+// Mask value of a moving object's pixel, and the least value an overlay takes for one.
+constexpr float kMoving = 255.0f;
+constexpr float kMovingFrom = 128.0f;
 
 }  // namespace
 
-bool writeRegionPictures(int t, const CMatrix<int>& aRegionOf, const std::vector<bool>& aMoving,
-                         const CTensor<float>& aFrame) {
-  const int W = aRegionOf.xSize(), H = aRegionOf.ySize();
+std::string regionsFile(int t) {
+  return formatName("Regions%03d.png", t);
+}
+std::string maskFile(int t) {
+  return formatName("Mask%03d.png", t);
+}
+std::string overlayFile(int t) {
+  return formatName("Overlay%03d.png", t);
+}
+
+NPNG::CPalette regionPNGPalette() {
   NPNG::CPalette aPalette(kPNGPaletteSize);
   for (int i = 0; i < kPNGPaletteSize; i++)
     aPalette[i] = {static_cast<unsigned char>(mR[i % kPaletteSize]),
                    static_cast<unsigned char>(mG[i % kPaletteSize]),
                    static_cast<unsigned char>(mB[i % kPaletteSize])};
-  auto moving = [&](int r) { return r >= 0 && r < static_cast<int>(aMoving.size()) && aMoving[r]; };
+  return aPalette;
+}
 
-  CMatrix<float> aMask(W, H);
-  CTensor<float> aOverlay(W, H, 3);
+void drawRegionOverlay(const CMatrix<int>& aRegionOf, const CMatrix<float>& aMask,
+                       const CTensor<float>& aFrame, CTensor<float>& aOverlay) {
+  const int W = aRegionOf.xSize(), H = aRegionOf.ySize();
+  aOverlay.setSize(W, H, 3);
   for (int y = 0; y < H; y++)
     for (int x = 0; x < W; x++) {
       const int r = aRegionOf(x, y);
-      aMask(x, y) = moving(r) ? 255.0f : 0.0f;
       const bool aBorder =
           (x + 1 < W && aRegionOf(x + 1, y) != r) || (y + 1 < H && aRegionOf(x, y + 1) != r);
-      const float aShare = moving(r) ? kObjectBlend : kBackgroundBlend;
+      const float aShare = aMask(x, y) >= kMovingFrom ? kObjectBlend : kBackgroundBlend;
       const int c = ((r % kPaletteSize) + kPaletteSize) % kPaletteSize;
       const float aColour[3] = {static_cast<float>(mR[c]), static_cast<float>(mG[c]),
                                 static_cast<float>(mB[c])};
@@ -49,7 +61,16 @@ bool writeRegionPictures(int t, const CMatrix<int>& aRegionOf, const std::vector
         aOverlay(x, y, z) =
             aBorder ? kBorderValue : (1.0f - aShare) * aFrame(x, y, z) + aShare * aColour[z];
     }
-  return NPNG::writeIndexedPNG(resultFileName("Regions%03d.png", t), aRegionOf, aPalette) &&
-         NPNG::writeGreyPNG(resultFileName("Mask%03d.png", t), aMask) &&
-         NPNG::writeRGBPNG(resultFileName("Overlay%03d.png", t), aOverlay);
+}
+
+bool writeRegionPictures(int t, const CMatrix<int>& aRegionOf, const std::vector<bool>& aMoving,
+                         const CTensor<float>& aFrame) {
+  auto moving = [&](int r) { return r >= 0 && r < static_cast<int>(aMoving.size()) && aMoving[r]; };
+  CMatrix<float> aMask(aRegionOf.xSize(), aRegionOf.ySize());
+  for (int i = 0; i < aMask.size(); i++) aMask[i] = moving(aRegionOf[i]) ? kMoving : 0.0f;
+  CTensor<float> aOverlay;
+  drawRegionOverlay(aRegionOf, aMask, aFrame, aOverlay);
+  return NPNG::writeIndexedPNG(mResultDir + regionsFile(t), aRegionOf, regionPNGPalette()) &&
+         NPNG::writeGreyPNG(mResultDir + maskFile(t), aMask) &&
+         NPNG::writeRGBPNG(mResultDir + overlayFile(t), aOverlay);
 }

@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-// Digits (at least) of the frame numbers in the names of a run's per-frame results.
+// Digits (at least) of the frame numbers in the names of a run's per-frame results, and of
+// those of a whole video that quorvik-segment writes.
 constexpr int kResultDigits = 3;
+constexpr int kVideoResultDigits = 5;
 
 // Files of aDir named aPrefix + frame number + ".png", the number written with at least
 // aDigits digits (zero-padded, as printf's %0Nd writes it), by frame number. Only regular

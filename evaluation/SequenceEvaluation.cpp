@@ -162,10 +162,13 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
   const std::map<int, std::string> aTruth = numberedFiles(aRequest.mTruthDir, "", kTruthDigits);
   if (aTruth.empty())
     return fail("the ground-truth folder " + aRequest.mTruthDir + " holds no NNNNN.png file");
-  const std::map<int, std::string> aMasks =
-      numberedFiles(aRequest.mResultDir, "Mask", kResultDigits);
-  const std::map<int, std::string> aRegions =
-      numberedFiles(aRequest.mResultDir, "Regions", kResultDigits);
+  // A run's names, or else those of a whole video.
+  auto results = [&](const std::string& aKind) {
+    std::map<int, std::string> aFiles = numberedFiles(aRequest.mResultDir, aKind, kResultDigits);
+    return aFiles.empty() ? numberedFiles(aRequest.mResultDir, aKind, kVideoResultDigits) : aFiles;
+  };
+  const std::map<int, std::string> aMasks = results("Mask");
+  const std::map<int, std::string> aRegions = results("Regions");
   std::vector<CTrack> aTracks;
   int aTrackFrames = 0;
   if (!aRequest.mTracksFile.empty()) {
@@ -229,6 +232,7 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
           !sameSize(aLabels, aPath, aTruthLabels, aTruthPath))
         return false;
       addOverlap(aLabels, aTruthLabels, aRegionCounts);
+      aScore.mIdentity.add(aTruthLabels, aLabels);
     }
     if (aScore.mHasTracks) {
       trackLabels(aTracks, t, aTruthLabels.xSize(), aTruthLabels.ySize(), aLabels);

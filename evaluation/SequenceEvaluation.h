@@ -6,7 +6,8 @@
 // 2016 masks are 0 and 255, other tools write 0 and 1). A palette file holds object ids: the
 // palette index is the object, 0 the background (DAVIS 2017). Colour (RGB) files are refused.
 //
-// Results: a folder with, per processed frame t (relative, from 0, three digits):
+// Results: a folder with, per processed frame t (relative, from 0, three digits; or five
+// digits, as quorvik-segment names the results of a whole video, when there are no such files):
 // - "Regions%03d.png", the run's regions: palette index (or grey value) = region number;
 // - "Mask%03d.png", the run's moving-object mask: every grey value or palette index other
 //   than 0 = moving object;
@@ -22,13 +23,15 @@
 //   per frame, then averaged over the scored frames without the first and the last (all of
 //   them when there are fewer than three);
 // - the multi-object measures of the regions over all scored frames, and of the
-//   trajectories rasterised into sparse label maps (trackLabels) with their density.
+//   trajectories rasterised into sparse label maps (trackLabels) with their density;
+// - whether every object keeps one region over the frames (IdentitySwitches.h).
 #pragma once
 
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "evaluation/IdentitySwitches.h"
 #include "evaluation/SegmentationMeasures.h"
 #include "foundation/CMatrix.h"
 #include "tracking/CTrack.h"
@@ -68,6 +71,8 @@ struct CSequenceScore {
   std::vector<int> mOracleRegions;
   // Multi-object measures of the regions and of the trajectories (when present).
   CMultiObjectScore mRegions, mTracks;
+  // The region of every object in every scored frame where it is seen, and its changes.
+  CIdentityCount mIdentity;
   std::vector<CFrameScore> mPerFrame;
 };
 

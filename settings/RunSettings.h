@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "foundation/CTensor.h"
 #include "foundation/CVector.h"
@@ -28,6 +29,13 @@ extern int mStep;
 extern int mXSize, mYSize;
 // Status log of the run.
 extern std::ofstream mStatus;
+
+// Reads the frame names of the ".bmf" file aPath (frame count, ignored view count, then the
+// names) into aNames, each prefixed with aPrefix (the file's folder, so that the names become
+// paths). False after one line on standard error when the file cannot be opened, does not start
+// with the two counts or holds fewer names than its count.
+bool readFrameList(const std::string& aPath, const std::string& aPrefix,
+                   std::vector<std::string>& aNames);
 
 // Reads absolute frame aFrame of mInput (a colour P6 picture) into aImage. False after one line
 // on standard error.

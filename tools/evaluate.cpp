@@ -3,10 +3,12 @@
 // and prints a table; with --csv also writes one CSV row with a header line. Warns on standard
 // error when the results folder does not hold the results of one finished run, or the ground
 // truth holds no object.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "evaluation/ResultFiles.h"
 #include "evaluation/SequenceEvaluation.h"
@@ -17,11 +19,11 @@ namespace {
 
 const char* const kUsage =
     "usage: quorvik-evaluate --truth DIR --results DIR [--first N] [--name SEQ] [--csv FILE]\n"
-    "                        [--tracks FILE] [--per-frame]\n"
+    "                        [--tracks FILE] [--per-frame] [--identity]\n"
     "  --truth DIR      ground truth: NNNNN.png per frame (absolute frame numbers), grey\n"
     "                   (every value but 0 is the object) or palette indices (0 = background)\n"
     "  --results DIR    the run's results: Regions%03d.png and/or Mask%03d.png per frame\n"
-    "                   (relative frame numbers from 0)\n"
+    "                   (relative frame numbers from 0; or %05d, as quorvik-segment writes)\n"
     "  --first N        ground-truth frame of result frame 0 (default 0)\n"
     "  --name SEQ       sequence name in the report (default: the truth folder's name, or\n"
     "                   its parent's when it is called masks)\n"
@@ -29,6 +31,9 @@ const char* const kUsage =
     "                   whole; a symbolic link is written through; no FIFO or device)\n"
     "  --tracks FILE    also score the run's trajectories (Tracks<N>.dat) as sparse labels\n"
     "  --per-frame      also print J and F of every scored frame\n"
+    "  --identity       also print, per object, the regions that hold it (its region in a\n"
+    "                   frame: the one holding most of it, unless that is the background's)\n"
+    "                   and how often its region changes (identity switches)\n"
     "  --help           print this and exit";
 
 constexpr const char* kProgram = "quorvik-evaluate";
@@ -40,6 +45,7 @@ struct COptions {
   CEvaluationRequest mRequest;
   std::string mCsv;
   bool mPerFrame = false;
+  bool mIdentity = false;
 };
 
 bool parseOptions(int argc, char** argv, COptions& o) {
@@ -69,6 +75,8 @@ bool parseOptions(int argc, char** argv, COptions& o) {
       aOk = !o.mRequest.mTracksFile.empty();
     } else if (a == "--per-frame") {
       o.mPerFrame = true;
+    } else if (a == "--identity") {
+      o.mIdentity = true;
     } else {
       std::cerr << "quorvik-evaluate: unknown or incomplete option " << a << "\n"
                 << kUsage << std::endl;
@@ -143,6 +151,26 @@ void printTable(const CSequenceScore& s, bool aPerFrame) {
   if (s.mHasTracks) printMatches("trajectories", s.mTracks);
 }
 
+// Per object: the frames it is seen in, its regions in the order they first hold it, and the
+// switches between them.
+void printIdentity(const CSequenceScore& s) {
+  if (!s.mHasRegions) return;
+  std::printf("  identity switches: %d (an object is seen where it covers %.1f %% of the frame)\n",
+              s.mIdentity.switches(), 100 * kSeenShare);
+  for (const auto& [aObject, aIdentity] : s.mIdentity.objects()) {
+    std::string aRegions;
+    std::vector<int> aListed;
+    for (int r : aIdentity.mRegions)
+      if (std::find(aListed.begin(), aListed.end(), r) == aListed.end()) {
+        aListed.push_back(r);
+        aRegions += (aRegions.empty() ? "" : " ") + std::to_string(r);
+      }
+    std::printf("  object %d: seen in %d frames, missed in %d, regions %s, %d switches\n", aObject,
+                aIdentity.mFrames, aIdentity.mMissed, aRegions.empty() ? "none" : aRegions.c_str(),
+                aIdentity.mSwitches);
+  }
+}
+
 int evaluate(int argc, char** argv) {
   if (NCommandLine::wantsHelp(argc, argv)) {
     std::cout << kUsage << std::endl;
@@ -158,6 +186,7 @@ int evaluate(int argc, char** argv) {
     std::cerr << kProgram << ": warning: the ground truth in " << o.mRequest.mTruthDir
               << " holds no object in any scored frame (every pixel is background)" << std::endl;
   printTable(aScore, o.mPerFrame);
+  if (o.mIdentity) printIdentity(aScore);
   if (!o.mCsv.empty() && !NFile::writeWhole(o.mCsv, "CSV file", csvHeader() + csvRow(aScore)))
     return kFailed;
   return 0;

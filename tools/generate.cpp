@@ -1,6 +1,7 @@
 // quorvik-generate: writes a synthetic video with known motion for tests and demonstrations:
 // a textured background (optionally translating) and two or three textured objects that
-// translate, rotate and scale, the later ones passing in front of the earlier ones. Output:
+// translate, rotate and scale, the later ones passing in front of the earlier ones; or, for
+// long videos, objects that enter the picture one after another, cross it and leave it. Output:
 // PPM frames, the ".bmf" sequence description, the "<name>_truth.txt" annotation (reference
 // points on every object and on the background with their true positions), per-pixel
 // ground-truth masks in the DAVIS layout ("masks/NNNNN.png", palette-indexed: 0 background,
@@ -8,6 +9,7 @@
 // trajectory cache an ideal tracker would produce.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -26,17 +28,48 @@ namespace {
 // Palette of the masks: black background, then the objects in the colours of the DAVIS
 // annotations (dark red, green, olive).
 const NPNG::CPalette kMaskPalette = {{0, 0, 0}, {128, 0, 0}, {0, 128, 0}, {128, 128, 0}};
+// Frame numbers in the frame names take at least this many digits.
+constexpr int kFrameDigits = 3;
+
+// The first aCount colours of the DAVIS annotations' palette (the bits of the label spread over
+// red, green and blue from the top bit down), of which kMaskPalette is the start.
+NPNG::CPalette annotationPalette(int aCount) {
+  NPNG::CPalette aPalette(aCount);
+  for (int i = 0; i < aCount; i++) {
+    int r = 0, g = 0, b = 0;
+    for (int aLabel = i, aShift = 7; aLabel > 0; aLabel >>= 3, aShift--) {
+      r |= (aLabel & 1) << aShift;
+      g |= ((aLabel >> 1) & 1) << aShift;
+      b |= ((aLabel >> 2) & 1) << aShift;
+    }
+    aPalette[i] = {static_cast<unsigned char>(r), static_cast<unsigned char>(g),
+                   static_cast<unsigned char>(b)};
+  }
+  return aPalette;
+}
+
+// Objects that may cross the picture one after another in a long video.
+constexpr int kMaxPassing = 50;
+// The bounding distance of a crossing object from its centre, in half-sizes (a turned square's
+// corner lies 1.42 half-sizes out).
+constexpr double kReach = 1.5;
 
 const char* const kUsage =
     "usage: quorvik-generate [--out DIR] [--name NAME] [--size WIDTH HEIGHT] [--frames N]\n"
-    "                        [--objects 2|3] [--seed S] [--background DX DY] [--noise PIXELS]\n"
-    "                        [--speed FACTOR] [--tracks FIRST COUNT STEP] [--ideal-labels]\n"
+    "                        [--objects 2|3 | --passing N] [--seed S] [--background DX DY]\n"
+    "                        [--noise PIXELS] [--speed FACTOR] [--tracks FIRST COUNT STEP]\n"
+    "                        [--ideal-labels]\n"
     "  --out DIR            output folder, created if missing (default .)\n"
     "  --name NAME          sequence name without dots (default synth): NAME.bmf,\n"
     "                       NAME000.ppm ..., NAME_truth.txt; masks in DIR/masks/00000.png ...\n"
     "  --size W H           frame size in pixels (default 160 120, at least 32 x 32)\n"
-    "  --frames N           number of frames (default 10, at least 2)\n"
+    "  --frames N           number of frames (default 10, at least 2); frame names take as many\n"
+    "                       digits as the last number needs, at least three\n"
     "  --objects K          moving objects, 2 or 3 (default 2)\n"
+    "  --passing N          instead: N objects (1 ... 50) that enter the picture one after "
+    "another\n"
+    "                       at even intervals over the frames, cross it from one side to the\n"
+    "                       other (alternately) and leave it; mask labels 1 ... N\n"
     "  --seed S             seed of textures and motion variation (default 1)\n"
     "  --background DX DY   background translation per frame in pixels (default 0 0)\n"
     "  --noise PIXELS       position noise of the ideal trajectories (default 0.05)\n"
@@ -113,6 +146,7 @@ struct CLayer {
   double mCx, mCy, mVx, mVy;  // centre at frame 0 and its motion per frame
   double mRotation, mScale;   // per frame
   CTexture mTexture;
+  double mReach = 0;  // see mayCover
 
   void toPicture(double qx, double qy, int f, double& px, double& py) const {
     const double a = mRotation * f, s = std::pow(mScale, f);
@@ -125,6 +159,12 @@ struct CLayer {
     qx = std::cos(a) * dx - std::sin(a) * dy;
     qy = std::sin(a) * dx + std::cos(a) * dy;
   }
+  // False when picture point (px, py) of frame f lies beyond mReach of the centre, so that the
+  // layer cannot cover it; 0 means no bound.
+  bool mayCover(double px, double py, int f) const {
+    return mReach <= 0 ||
+           (std::fabs(px - mCx - mVx * f) <= mReach && std::fabs(py - mCy - mVy * f) <= mReach);
+  }
   bool inside(double qx, double qy) const {
     if (!mIsObject) return true;
     if (mRound) return qx * qx + qy * qy <= mHalfX * mHalfX;
@@ -135,7 +175,7 @@ struct CLayer {
 struct COptions {
   std::string mOut = ".";
   std::string mName = "synth";
-  int mWidth = 160, mHeight = 120, mFrames = 10, mObjects = 2;
+  int mWidth = 160, mHeight = 120, mFrames = 10, mObjects = 2, mPassing = 0;
   unsigned mSeed = 1;
   double mBackgroundX = 0, mBackgroundY = 0, mNoise = 0.05, mSpeed = 1;
   bool mTracks = false;
@@ -172,9 +212,11 @@ bool parseOptions(int argc, char** argv, COptions& o) {
             o.mHeight >= 32 && o.mWidth <= 4096 && o.mHeight <= 4096;
       i += 2;
     } else if (a == "--frames" && aNeed(1)) {
-      aOk = integer(argv[++i], o.mFrames) && o.mFrames >= 2 && o.mFrames <= 999;
+      aOk = integer(argv[++i], o.mFrames) && o.mFrames >= 2 && o.mFrames <= 999999;
     } else if (a == "--objects" && aNeed(1)) {
       aOk = integer(argv[++i], o.mObjects) && (o.mObjects == 2 || o.mObjects == 3);
+    } else if (a == "--passing" && aNeed(1)) {
+      aOk = integer(argv[++i], o.mPassing) && o.mPassing >= 1 && o.mPassing <= kMaxPassing;
     } else if (a == "--seed" && aNeed(1)) {
       int s = 0;
       aOk = integer(argv[++i], s);
@@ -213,12 +255,56 @@ bool parseOptions(int argc, char** argv, COptions& o) {
   return true;
 }
 
+// Objects that cross the picture one after another: object k (from 0) enters at frame
+// k * frames / N on the left (even k) or the right side, moves across at 0.7 to 1.3 times
+// |speed| * 1.2 pixels per frame at 160 x 120 (scaled with the picture), slightly up or down,
+// and leaves on the other side; squares, discs and bars in turn, some slowly turning.
+void addPassingObjects(const COptions& o, CRandom& aRandom, std::vector<CLayer>& aLayers) {
+  const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
+  const double aSpeed = 1.2 * std::fabs(o.mSpeed) * u;
+  auto jitter = [&](double x, double r) { return x + aRandom.range(-r, r); };
+  for (int k = 0; k < o.mPassing; k++) {
+    const int aShape = k % 3;
+    const double aHalfX = jitter(aShape == 2 ? 0.2 : 0.14, 0.02) * m;
+    const double aHalfY = aShape == 2 ? 0.5 * aHalfX : aHalfX;
+    const double aReach = kReach * aHalfX;
+    const double aDirection = k % 2 == 0 ? 1.0 : -1.0;
+    const double aEnter = static_cast<double>(k) * o.mFrames / o.mPassing;
+    const double aLane = 0.3 + 0.4 * std::fmod(0.618034 * k + 0.25, 1.0);
+    // Speeds and slopes differ from object to object, so that no two share one motion.
+    const double aOwnSpeed = aSpeed * (0.7 + 0.6 * std::fmod(0.618034 * k + 0.5, 1.0));
+    const double vx = aDirection * jitter(aOwnSpeed, 0.05 * aSpeed);
+    const double vy = (k % 4 < 2 ? 1 : -1) * jitter(0.2 * aSpeed, 0.05 * aSpeed);
+    // The centre at frame aEnter lies just outside the picture on the entering side.
+    const double aStartX = aDirection > 0 ? -aReach : W - 1 + aReach;
+    const double cx = aStartX - vx * aEnter, cy = jitter(aLane * H, 0.05 * H) - vy * aEnter;
+    const double aTurn = aShape == 1 ? 0.0 : jitter(0, 0.004);
+    CLayer aLayer{true,
+                  aShape == 1,
+                  aHalfX,
+                  aHalfY,
+                  cx,
+                  cy,
+                  vx,
+                  vy,
+                  aTurn,
+                  1.0,
+                  CTexture(aRandom, 90 + 25 * (k % 5))};
+    aLayer.mReach = aReach;
+    aLayers.push_back(aLayer);
+  }
+}
+
 std::vector<CLayer> buildScene(const COptions& o, CRandom& aRandom) {
   const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
   const double v = o.mSpeed * u, k = o.mSpeed;
   std::vector<CLayer> aLayers;
   aLayers.push_back(
       {false, false, 0, 0, 0, 0, o.mBackgroundX, o.mBackgroundY, 0, 1, CTexture(aRandom, 110)});
+  if (o.mPassing > 0) {
+    addPassingObjects(o, aRandom, aLayers);
+    return aLayers;
+  }
   auto jitter = [&](double x, double r) { return x + aRandom.range(-r, r); };
   // Object 1: a square drifting right; object 2: a rotating, growing disc moving left in
   // front of it; object 3: a rotating rectangle moving down.
@@ -238,6 +324,7 @@ std::vector<CLayer> buildScene(const COptions& o, CRandom& aRandom) {
 int frontLayer(const std::vector<CLayer>& aLayers, double x, double y, int f, double& qx,
                double& qy) {
   for (int k = static_cast<int>(aLayers.size()) - 1; k >= 1; k--) {
+    if (!aLayers[k].mayCover(x, y, f)) continue;
     aLayers[k].toCanonical(x, y, f, qx, qy);
     if (aLayers[k].inside(qx, qy)) return k;
   }
@@ -405,15 +492,21 @@ int generate(int argc, char** argv) {
   const std::string aMaskDir = aDir + "masks/";
   mkdir(aMaskDir.c_str(), 0755);
   std::string aBmf = std::to_string(o.mFrames) + " 1\n";
+  const NPNG::CPalette aMaskPalette =
+      o.mPassing > 0 ? annotationPalette(std::max(4, o.mPassing + 1)) : kMaskPalette;
+  const int aDigits =
+      std::max(kFrameDigits, static_cast<int>(std::to_string(o.mFrames - 1).size()));
   for (int f = 0; f < o.mFrames; f++) {
-    char aName[32];
-    std::snprintf(aName, sizeof(aName), "%03d.ppm", f);
-    const std::string aFrame = o.mName + aName;
+    std::string aNumber = std::to_string(f);
+    aNumber.insert(0, static_cast<size_t>(std::max(0, aDigits - static_cast<int>(aNumber.size()))),
+                   '0');
+    const std::string aFrame = o.mName + aNumber + ".ppm";
     aBmf += aFrame + "\n";
     CMatrix<int> aLayer;
     if (!writeFrame(aDir + aFrame, aLayers, o, f, aLayer)) return kFailed;
+    char aName[32];
     std::snprintf(aName, sizeof(aName), "%05d.png", f);
-    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, kMaskPalette)) return kFailed;
+    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, aMaskPalette)) return kFailed;
   }
   if (!writeTruth(aDir + o.mName + "_truth.txt", aLayers, o)) return kFailed;
   if (o.mTracks) {

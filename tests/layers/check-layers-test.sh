@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
   exit 1
 }
 cp -r "$repository/scripts" "$scratch/"
-for folder in foundation settings flow tracking spectral graph clustering densify evaluation app tests; do
+for folder in foundation settings flow tracking spectral graph clustering densify evaluation windows app tests; do
   cp -r "$repository/$folder" "$scratch/"
 done
 printf '#include "app/Run.h"\n' >>"$scratch/foundation/CVector.h"

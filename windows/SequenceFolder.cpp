@@ -1,0 +1,169 @@
+#include "windows/SequenceFolder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "densify/RegionPictures.h"
+#include "flow/FlowCache.h"
+#include "foundation/FileWrite.h"
+#include "settings/RunSettings.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A window's folder lies two levels below the sequence's: its frame names start with this.
+constexpr const char* kUpToSequence = "../../";
+// The record of a finished window, in its folder.
+constexpr const char* kDoneRecord = "window.txt";
+// The line a finished run's status log ends with starts so.
+constexpr const char* kClosingLine = "Computation time: ";
+
+bool makeFolder(const std::string& aPath) {
+  std::error_code aError;
+  fs::create_directories(aPath, aError);
+  if (!aError) return true;
+  std::cerr << "Cannot create folder " << aPath << ": " << aError.message() << std::endl;
+  return false;
+}
+
+bool writeText(const std::string& aPath, const std::string& aText) {
+  const NFile::CWriteResult aResult = NFile::writeThenRename(aPath, [&](FILE* aFile) {
+    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
+  });
+  if (aResult.mComplete) return true;
+  std::cerr << "Cannot write " << aPath << ": "
+            << std::strerror(aResult.mError != 0 ? aResult.mError : EIO) << std::endl;
+  return false;
+}
+
+std::string readText(const std::string& aPath) {
+  std::ifstream aFile(aPath, std::ios::binary);
+  std::ostringstream aText;
+  aText << aFile.rdbuf();
+  return aText.str();
+}
+
+bool exists(const std::string& aPath) {
+  struct stat aInfo;
+  return stat(aPath.c_str(), &aInfo) == 0;
+}
+
+// aTarget under the name aLink, sharing its contents: a hard link, or a symbolic link where the
+// file system refuses hard links. An older file under that name is replaced.
+bool shareFile(const std::string& aTarget, const std::string& aLink) {
+  struct stat aOld, aNew;
+  if (stat(aLink.c_str(), &aOld) == 0 && stat(aTarget.c_str(), &aNew) == 0 &&
+      aOld.st_dev == aNew.st_dev && aOld.st_ino == aNew.st_ino)
+    return true;
+  if (std::remove(aLink.c_str()) != 0 && errno != ENOENT) {
+    std::cerr << "Cannot replace " << aLink << ": " << std::strerror(errno) << std::endl;
+    return false;
+  }
+  if (link(aTarget.c_str(), aLink.c_str()) == 0) return true;
+  const std::string aAbsolute = fs::absolute(aTarget).string();
+  if (symlink(aAbsolute.c_str(), aLink.c_str()) == 0) return true;
+  std::cerr << "Cannot link " << aTarget << " to " << aLink << ": " << std::strerror(errno)
+            << std::endl;
+  return false;
+}
+
+std::string doneText(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
+  return "quorvik " + aSequence.mName + ".bmf " + std::to_string(aWindow.mFirst) + " " +
+         std::to_string(aWindow.mCount) + " " + std::to_string(aStep) + "\n";
+}
+
+}  // namespace
+
+bool openSequence(const std::string& aBmf, CSequence& aSequence) {
+  aSequence = CSequence();
+  aSequence.mBmf = aBmf;
+  const size_t aSlash = aBmf.rfind('/');
+  aSequence.mFolder = aSlash == std::string::npos ? "" : aBmf.substr(0, aSlash + 1);
+  const std::string aBase = aSlash == std::string::npos ? aBmf : aBmf.substr(aSlash + 1);
+  aSequence.mName = aBase.substr(0, aBase.find('.'));
+  return readFrameList(aBmf, "", aSequence.mFrames);
+}
+
+std::string flowFolder(const CSequence& aSequence) {
+  return aSequence.mFolder + kResultFolder;
+}
+
+bool pairDone(const CSequence& aSequence, int aPair) {
+  const std::string aFolder = flowFolder(aSequence);
+  return exists(aFolder + flowSourceFile(aPair)) && exists(aFolder + forwardFlowFile(aPair)) &&
+         exists(aFolder + backwardFlowFile(aPair));
+}
+
+std::string windowPath(const CSequence& aSequence, const CWindow& aWindow) {
+  return aSequence.mFolder + windowFolder(aWindow, aSequence.frames()) + "/";
+}
+
+std::string windowResults(const CSequence& aSequence, const CWindow& aWindow) {
+  return windowPath(aSequence, aWindow) + kResultFolder;
+}
+
+bool prepareWindow(const CSequence& aSequence, const CWindow& aWindow) {
+  const std::string aFolder = windowPath(aSequence, aWindow);
+  const std::string aResults = windowResults(aSequence, aWindow);
+  if (!makeFolder(aResults)) return false;
+  std::remove((aFolder + kDoneRecord).c_str());
+  // The window's run numbers its frames as the sequence does, so its ".bmf" lists them all.
+  std::string aList = std::to_string(aSequence.frames()) + " 1\n";
+  for (const std::string& aName : aSequence.mFrames) aList += kUpToSequence + aName + "\n";
+  if (!writeText(aFolder + aSequence.mName + ".bmf", aList)) return false;
+  const std::string aFlows = flowFolder(aSequence);
+  for (int a = aWindow.mFirst; a < aWindow.last(); a++) {
+    if (!pairDone(aSequence, a)) continue;  // the run computes it
+    for (const std::string& aName : {forwardFlowFile(a), backwardFlowFile(a), flowSourceFile(a)})
+      if (!shareFile(aFlows + aName, aResults + aName)) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> windowRun(const std::string& aQuorvik, const CSequence& aSequence,
+                                   const CWindow& aWindow, int aStep) {
+  return {aQuorvik, windowPath(aSequence, aWindow) + aSequence.mName + ".bmf",
+          std::to_string(aWindow.mFirst), std::to_string(aWindow.mCount), std::to_string(aStep)};
+}
+
+bool recordWindowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
+  return writeText(windowPath(aSequence, aWindow) + kDoneRecord,
+                   doneText(aSequence, aWindow, aStep));
+}
+
+bool windowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
+  if (readText(windowPath(aSequence, aWindow) + kDoneRecord) != doneText(aSequence, aWindow, aStep))
+    return false;
+  const std::string aResults = windowResults(aSequence, aWindow);
+  const std::string aStatus = readText(aResults + formatName("Status%d.txt", aWindow.mCount));
+  const size_t aLastLine = aStatus.rfind('\n', aStatus.size() >= 2 ? aStatus.size() - 2 : 0);
+  const size_t aStart = aLastLine == std::string::npos ? 0 : aLastLine + 1;
+  if (aStatus.compare(aStart, std::strlen(kClosingLine), kClosingLine) != 0) return false;
+  for (int t = 0; t < aWindow.mCount; t++)
+    if (!exists(aResults + regionsFile(t)) || !exists(aResults + maskFile(t))) return false;
+  return true;
+}
+
+void tidyWindow(const CSequence& aSequence, const CWindow& aWindow) {
+  const std::string aResults = windowResults(aSequence, aWindow);
+  auto starts = [](const std::string& aName, const char* aPrefix) {
+    return aName.compare(0, std::strlen(aPrefix), aPrefix) == 0;
+  };
+  std::error_code aError;
+  std::vector<fs::path> aDoomed;
+  for (const fs::directory_entry& aEntry : fs::directory_iterator(aResults, aError)) {
+    const std::string aName = aEntry.path().filename().string();
+    for (const char* aPrefix :
+         {"Tracking", "Segments", "Overlay", "ForwardFlow", "BackwardFlow", "FlowSource"})
+      if (starts(aName, aPrefix)) aDoomed.push_back(aEntry.path());
+  }
+  for (const fs::path& aPath : aDoomed) fs::remove(aPath, aError);
+}
