@@ -523,8 +523,9 @@ std::string summaryText(const CSequence& aSequence, const std::vector<CWindow>& 
     s << ", consecutive ones sharing " << aLeast
       << (aMost > aLeast ? " to " + std::to_string(aMost) : "") << " frames";
   s << ", grid step " << aOptions.mStep << "\n";
-  s << "regions    " << aVideo.mRegions << " region numbers, " << aVideo.mAcrossWindows
-    << " of them followed across windows";
+  s << "regions    " << aVideo.mRegions
+    << (aVideo.mRegions == 1 ? " region number, " : " region numbers, ") << aVideo.mAcrossWindows
+    << " followed across windows";
   if (aVideo.mReused > 0) s << ", " << aVideo.mReused << " numbers handed out again";
   s << "\nseconds    ";
   if (aReport.mImported) s << "import " << fixed(aReport.mImport, 1) << ", ";
@@ -539,7 +540,8 @@ std::string summaryText(const CSequence& aSequence, const std::vector<CWindow>& 
       << " programs at a time), ";
   s << "linking " << fixed(aReport.mLink, 1) << ", video " << fixed(aReport.mVideo, 1) << ", total "
     << fixed(secondsNow() - aReport.mStart, 1) << "\n";
-  s << "memory     peak " << fixed(aReport.mPeakBytes / kMiB, 0)
+  // A program too short for the sampling still counts with its own peak.
+  s << "memory     peak " << fixed(std::max(aReport.mPeakBytes, aLargest) / kMiB, 0)
     << " MiB, all programs running at once together (sampled 5 times a second); largest "
        "single program "
     << fixed(aLargest / kMiB, 0) << " MiB\n";

@@ -2,7 +2,7 @@
 """The table and the plot of a data set run, in two steps (paths relative to the workflow's
 output folder):
 
-  aggregate.py row --sequence SEQ --output sequences/SEQ/row.json
+  aggregate.py row --sequence SEQ --output sequences/SEQ/row.json [RECORD.json...]
   aggregate.py table --title TITLE [--published FILE] --csv FILE --markdown FILE --plot FILE
                      ROW.json...
 
@@ -10,7 +10,9 @@ A row, from the records of the sequence's stages (sequences/SEQ/records/*.json):
 (scored; unscored: no ground truth; failed: with the stage and the reason), J and F of its own
 moving-object masks, the oracle's J, the trajectories, the seconds of every stage (flow: the
 sum over the frame-pair jobs; graph, split and merge: from the run's status log, inside the
-run's seconds) and the peak memory of its largest process. The table lists the rows in the
+run's seconds) and the peak memory of its largest process. A sequence segmented in windows
+sums its windows (trajectories, flows they computed, and the seconds of their runs with the
+linking's as run_s) and counts them (windows). The table lists the rows in the
 order given; the plot shows each sequence's J beside the published values of a CSV
 (sequence, method, J). Every output is written whole (temporary name, then renamed).
 """
@@ -20,13 +22,14 @@ import csv
 import io
 import json
 import os
+import re
 import sys
 
 from datasets import clean_name
 
 COLUMNS = ["sequence", "status", "frames", "J", "F", "oracle_J", "trajectories",
            "valid_trajectories", "import_s", "flow_s", "run_s", "graph_s", "split_s", "merge_s",
-           "evaluate_s", "peak_MiB", "flows_by_run", "error"]
+           "evaluate_s", "peak_MiB", "flows_by_run", "windows", "error"]
 
 
 def load(path):
@@ -41,8 +44,9 @@ def number(text):
         return None
 
 
-def row_of(seq):
-    """The table row of one sequence, from whichever of its records exist."""
+def row_of(seq, window_records=()):
+    """The table row of one sequence, from whichever of its records exist; window_records: the
+    records of its windows, when it was segmented in windows."""
     folder = os.path.join("sequences", seq, "records")
     row = {column: "" for column in COLUMNS}
     row["sequence"] = seq
@@ -66,17 +70,22 @@ def row_of(seq):
                  for t in range(imported["frames"] - 1)]
         records += flows
         row["flow_s"] = sum(flow["seconds"] for flow in flows)
-        run = stage("run")
+        windows = [load(path) for path in window_records]
+        link = stage("link") if windows else None
+        run = stage("run") if not windows else combined(windows, link)
+        records += windows
         evaluation = stage("evaluate")
         if run is None or run["status"] != "ok":
             row["status"] = "failed"
-            row["error"] = "run: " + (run["error"] if run else "no record")
+            row["error"] = ("link: " if windows else "run: ") + (run["error"] if run else
+                                                                 "no record")
         else:
             row["trajectories"] = run["tracks"]
             row["valid_trajectories"] = run["valid_tracks"]
             for key in ("graph_s", "split_s", "merge_s"):
                 row[key] = run[key]
             row["flows_by_run"] = run["flows_by_run"]
+            row["windows"] = len(windows) if windows else ""
             if evaluation is None:
                 row["status"] = "unscored"
             elif evaluation["status"] != "ok":
@@ -96,6 +105,25 @@ def row_of(seq):
     peaks = [record["peak_kib"] for record in records if record.get("peak_kib")]
     row["peak_MiB"] = max(peaks) / 1024 if peaks else ""
     return row
+
+
+def combined(windows, link):
+    """The windows of a sequence and their linking as one run: counts and seconds summed, the
+    first failure as the failure."""
+    if link is None:
+        return None
+    for record in windows + [link]:
+        if record["status"] != "ok":
+            error = record["error"]
+            if record.get("window"):
+                error = f"window {record['window']}: {error}"
+            return {"status": "failed", "error": error, "seconds": record["seconds"]}
+    run = {"status": "ok", "error": "", "seconds": sum(r["seconds"] for r in windows + [link])}
+    for key in ("tracks", "valid_tracks", "flows_by_run"):
+        run[key] = sum(r[key] or 0 for r in windows)
+    for key in ("graph_s", "split_s", "merge_s"):
+        run[key] = sum(r[key] or 0.0 for r in windows)
+    return run
 
 
 def read_published(path, sequences):
@@ -230,6 +258,7 @@ def main():
     row = commands.add_parser("row", help="the row of one sequence")
     row.add_argument("--sequence", required=True)
     row.add_argument("--output", required=True)
+    row.add_argument("records", nargs="*", help="the sequence's records (its windows' count)")
     table = commands.add_parser("table", help="the table and the plot of all rows")
     table.add_argument("--title", required=True)
     table.add_argument("--published", default="")
@@ -239,7 +268,9 @@ def main():
     table.add_argument("rows", nargs="+")
     args = parser.parse_args()
     if args.command == "row":
-        text = json.dumps(row_of(args.sequence), indent=1, sort_keys=True) + "\n"
+        window_records = [path for path in args.records
+                          if re.fullmatch(r"window[0-9]+\.json", os.path.basename(path))]
+        text = json.dumps(row_of(args.sequence, window_records), indent=1, sort_keys=True) + "\n"
         write_whole(args.output, text.encode())
         return 0
     rows = [load(path) for path in args.rows]

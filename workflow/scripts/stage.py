@@ -7,8 +7,15 @@ seconds and peak memory, and writes a record (JSON, written whole) that the aggr
   stage.py flow     --program P --frame T --folder SEQDIR --name SEQ --record R --log L
   stage.py run      --program P --folder SEQDIR --name SEQ --step S --import-record I
                     --record R --log L
+  stage.py window   --program SEGMENT --folder SEQDIR --name SEQ --index I --window N
+                    --overlap K --step S --count C --window-folder W --record R --log L
+  stage.py link     --program SEGMENT --folder SEQDIR --name SEQ --window N --overlap K
+                    --step S --jobs J --record R --log L --window-records WR...
   stage.py evaluate --program P --folder SEQDIR --name SEQ --truth DIR --first N
                     --run-record RR --record R --log L
+
+(window and link: quorvik-segment's --run-window and --link for a sequence longer than one
+window; the evaluation takes the results of the run, or of the link when RR is its record.)
 
 A program that fails on the sequence's data (an exit status other than 0, or a crash) gives a
 record with status "failed" and the program's last error line, and this script exits 0, so
@@ -107,7 +114,8 @@ def do_import(args):
     frames = os.path.join(args.folder, "frames")
     staging = os.path.join(args.folder, "frames.import")
     bmf = os.path.join(args.folder, f"{args.name}.bmf")
-    for stale in (frames, staging, os.path.join(args.folder, "QuorvikResults")):
+    for stale in (frames, staging, os.path.join(args.folder, "QuorvikResults"),
+                  os.path.join(args.folder, "windows"), os.path.join(args.folder, "linked")):
         shutil.rmtree(stale, ignore_errors=True)
     for stale in glob.glob(os.path.join(args.folder, "records", "flow*.json")):
         os.remove(stale)
@@ -159,6 +167,31 @@ STATUS_NUMBERS = {
 }
 
 
+def run_record(stage, name, argv, results, count, step, log_path):
+    """Runs a quorvik run (or a window of one) and makes its record from its status log in the
+    result folder results: the counts and stage times, and the flows it computed itself."""
+    status, seconds, peak_kib, reason = measured(argv, log_path)
+    log = os.path.join(results, f"Status{count}.txt")
+    if status == 0 and not os.path.isfile(log):
+        status, reason = 1, f"no status log {log}"
+    if status != 0:
+        return base_record(stage, "failed", seconds, peak_kib, reason)
+    with open(log, encoding="utf-8", errors="replace") as stream:
+        text = stream.read()
+    record = base_record(stage, "ok", seconds, peak_kib)
+    record["frames"] = count
+    record["step"] = step
+    for key, pattern in STATUS_NUMBERS.items():
+        match = re.search(pattern, text)
+        record[key] = (float(match.group(1)) if key.endswith("_s") else int(match.group(1))) \
+            if match else None
+    record["flows_by_run"] = len(re.findall(r"^Compute optical flow\. Frame", text, re.M))
+    if record["flows_by_run"]:
+        print(f"warning: the {stage} of {name} computed {record['flows_by_run']} flow(s) itself",
+              file=sys.stderr)
+    return record
+
+
 def do_run(args):
     imported = read_record(args.import_record)
     if imported["status"] != "ok":
@@ -166,27 +199,53 @@ def do_run(args):
         return 0
     count = imported["frames"]
     bmf = os.path.join(args.folder, f"{args.name}.bmf")
-    status, seconds, peak_kib, reason = measured(
-        [args.program, bmf, "0", str(count), str(args.step)], args.log)
-    log = os.path.join(args.folder, "QuorvikResults", f"Status{count}.txt")
-    if status == 0 and not os.path.isfile(log):
-        status, reason = 1, f"no status log {log}"
-    if status != 0:
-        write_record(args.record, base_record("run", "failed", seconds, peak_kib, reason))
+    record = run_record("run", args.name, [args.program, bmf, "0", str(count), str(args.step)],
+                        os.path.join(args.folder, "QuorvikResults"), count, args.step, args.log)
+    if record["status"] == "ok":
+        record["results"] = "QuorvikResults"
+        record["tracks_file"] = f"Tracks{count}.dat"
+    write_record(args.record, record)
+    return 0
+
+
+def window_options(args):
+    return ["--window", str(args.window), "--overlap", str(args.overlap), "--step",
+            str(args.step)]
+
+
+def do_window(args):
+    bmf = os.path.join(args.folder, f"{args.name}.bmf")
+    record = run_record(
+        "window", args.name,
+        [args.program, "--run-window", str(args.index), bmf] + window_options(args),
+        os.path.join(args.folder, args.window_folder, "QuorvikResults"), args.count, args.step,
+        args.log)
+    record["window"] = args.window_folder
+    write_record(args.record, record)
+    return 0
+
+
+def do_link(args):
+    bmf = os.path.join(args.folder, f"{args.name}.bmf")
+    windows = [read_record(path) for path in args.window_records]
+    failed = [record for record in windows if record["status"] != "ok"]
+    if failed:
+        write_record(args.record, base_record(
+            "link", "failed", 0, 0,
+            f"window {failed[0]['window']}: {failed[0]['error']}" if "window" in failed[0]
+            else failed[0]["error"]))
         return 0
-    with open(log, encoding="utf-8", errors="replace") as stream:
-        text = stream.read()
-    record = base_record("run", "ok", seconds, peak_kib)
-    record["frames"] = count
-    record["step"] = args.step
-    for key, pattern in STATUS_NUMBERS.items():
-        match = re.search(pattern, text)
-        record[key] = (float(match.group(1)) if key.endswith("_s") else int(match.group(1))) \
-            if match else None
-    record["flows_by_run"] = len(re.findall(r"^Compute optical flow\. Frame", text, re.M))
-    if record["flows_by_run"]:
-        print(f"warning: the run of {args.name} computed {record['flows_by_run']} flow(s) itself",
-              file=sys.stderr)
+    status, seconds, peak_kib, reason = measured(
+        [args.program, "--link", bmf, os.path.join(args.folder, "linked"), "--jobs",
+         str(args.jobs)] + window_options(args), args.log)
+    if status != 0:
+        write_record(args.record, base_record("link", "failed", seconds, peak_kib, reason))
+        return 0
+    record = base_record("link", "ok", seconds, peak_kib)
+    record["results"] = "linked"
+    record["tracks_file"] = None
+    record["frames"] = sum(1 for entry in os.listdir(os.path.join(args.folder, "linked"))
+                           if re.fullmatch(r"Regions[0-9]{5,}\.png", entry))
     write_record(args.record, record)
     return 0
 
@@ -196,14 +255,17 @@ def do_evaluate(args):
     if run["status"] != "ok":
         write_record(args.record, base_record("evaluate", "skipped", 0, 0, "no results"))
         return 0
-    results = os.path.join(args.folder, "QuorvikResults")
+    # The results of the run, or of the linked windows (no tracks then); records of an earlier
+    # version name neither and are a run's.
+    results = os.path.join(args.folder, run.get("results", "QuorvikResults"))
+    tracks = run.get("tracks_file", f"Tracks{run['frames']}.dat")
     csv_path = os.path.join(args.folder, "scores.csv")
     if os.path.exists(csv_path):
         os.remove(csv_path)
     status, seconds, peak_kib, reason = measured(
         [args.program, "--truth", args.truth, "--results", results, "--first", str(args.first),
-         "--name", args.name, "--csv", csv_path,
-         "--tracks", os.path.join(results, f"Tracks{run['frames']}.dat")], args.log)
+         "--name", args.name, "--csv", csv_path]
+        + (["--tracks", os.path.join(results, tracks)] if tracks else []), args.log)
     if status == 0:
         with open(csv_path, encoding="utf-8") as stream:
             lines = stream.read().splitlines()
@@ -220,14 +282,17 @@ def do_evaluate(args):
 
 def main():
     parser = argparse.ArgumentParser(description="One stage of one sequence of a data set run.")
-    parser.add_argument("stage", choices=["import", "flow", "run", "evaluate"])
+    parser.add_argument("stage", choices=["import", "flow", "run", "window", "link", "evaluate"])
     for option in ("--tool", "--program", "--source", "--folder", "--name", "--truth",
-                   "--import-record", "--run-record", "--record", "--log"):
+                   "--import-record", "--run-record", "--record", "--log", "--window-folder"):
         parser.add_argument(option)
-    for option in ("--max-frames", "--max-width", "--frame", "--step", "--first"):
+    for option in ("--max-frames", "--max-width", "--frame", "--step", "--first", "--index",
+                   "--window", "--overlap", "--count", "--jobs"):
         parser.add_argument(option, type=int)
+    parser.add_argument("--window-records", nargs="*", default=[])
     args = parser.parse_args()
-    stage = {"import": do_import, "flow": do_flow, "run": do_run, "evaluate": do_evaluate}
+    stage = {"import": do_import, "flow": do_flow, "run": do_run, "window": do_window,
+             "link": do_link, "evaluate": do_evaluate}
     try:
         return stage[args.stage](args)
     except Interrupted as error:
