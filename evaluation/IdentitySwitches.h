@@ -3,8 +3,8 @@
 // most of the ground truth's background in that frame) the object is missed there: not told
 // apart from the background, which is a failure of the segmentation, not of its numbering. An
 // identity switch is a change of an object's region from one frame where it is found to the
-// next such frame (frames where it is missed or not seen in between are skipped), as tracking
-// benchmarks count them. A video whose regions follow every object has none.
+// next such frame (frames where it is missed or not seen in between are skipped). A video
+// whose regions follow every object has none.
 #pragma once
 
 #include <map>

@@ -258,7 +258,8 @@ bool parseOptions(int argc, char** argv, COptions& o) {
 // Objects that cross the picture one after another: object k (from 0) enters at frame
 // k * frames / N on the left (even k) or the right side, moves across at 0.7 to 1.3 times
 // |speed| * 1.2 pixels per frame at 160 x 120 (scaled with the picture), slightly up or down,
-// and leaves on the other side; squares, discs and bars in turn, some slowly turning.
+// along the upper third of the picture when it moves right and the lower third when it moves
+// left, and leaves on the other side; squares, discs and bars in turn, some slowly turning.
 void addPassingObjects(const COptions& o, CRandom& aRandom, std::vector<CLayer>& aLayers) {
   const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
   const double aSpeed = 1.2 * std::fabs(o.mSpeed) * u;
@@ -270,7 +271,10 @@ void addPassingObjects(const COptions& o, CRandom& aRandom, std::vector<CLayer>&
     const double aReach = kReach * aHalfX;
     const double aDirection = k % 2 == 0 ? 1.0 : -1.0;
     const double aEnter = static_cast<double>(k) * o.mFrames / o.mPassing;
-    const double aLane = 0.3 + 0.4 * std::fmod(0.618034 * k + 0.25, 1.0);
+    // Rightward objects in the upper third, leftward ones in the lower: two that are in the
+    // picture together pass each other well apart.
+    const double aLane = aDirection > 0 ? 0.27 + 0.06 * std::fmod(0.618034 * k, 1.0)
+                                        : 0.73 - 0.06 * std::fmod(0.618034 * k, 1.0);
     // Speeds and slopes differ from object to object, so that no two share one motion.
     const double aOwnSpeed = aSpeed * (0.7 + 0.6 * std::fmod(0.618034 * k + 0.5, 1.0));
     const double vx = aDirection * jitter(aOwnSpeed, 0.05 * aSpeed);

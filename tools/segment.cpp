@@ -26,7 +26,7 @@ constexpr int kMaxNumber = 1000000;
 
 const char* const kUsage =
     "usage: quorvik-segment INPUT OUTDIR [--window N] [--overlap K] [--step S] [--max-width W]\n"
-    "                       [--jobs J] [--fps F] [--keep-windows]\n"
+    "                       [--jobs J] [--fps F] [--flows DIR] [--keep-windows]\n"
     "       quorvik-segment --plan FRAMES [--window N] [--overlap K]\n"
     "       quorvik-segment --run-window I SEQUENCE.bmf [--window N] [--overlap K] [--step S]\n"
     "       quorvik-segment --link SEQUENCE.bmf OUTDIR [--window N] [--overlap K] [--step S]\n"
@@ -39,6 +39,8 @@ const char* const kUsage =
     "  --max-width W     frames wider than W pixels are scaled down (default 0: as they are)\n"
     "  --jobs J          programs running at once (default: one per core)\n"
     "  --fps F           frame rate of the overlay video (default 25)\n"
+    "  --flows DIR       take the flows of the pairs that DIR holds (a result folder, or\n"
+    "                    quorvik-flow's) instead of computing them\n"
     "  --keep-windows    keep every file of the windows' runs\n"
     "  --plan FRAMES     print the windows of a video of FRAMES frames: index, first frame,\n"
     "                    frame count and folder, one window a line\n"
@@ -108,6 +110,9 @@ int main(int argc, char** argv) {
             aEnd != argv[i + 1] && std::isfinite(aOptions.mFps) && aOptions.mFps > 0 &&
             aOptions.mFps <= 1000;
       i++;
+    } else if (a == "--flows") {
+      aOk = i + 1 < argc && argv[i + 1][0] != '\0';
+      if (aOk) aOptions.mFlows = argv[++i];
     } else if (a == "--keep-windows") {
       aOptions.mKeepWindows = true;
     } else if (a == "--plan" || a == "--run-window" || a == "--link") {

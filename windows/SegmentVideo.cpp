@@ -25,6 +25,7 @@
 #include "windows/ChildProcesses.h"
 #include "windows/LinkedResults.h"
 #include "windows/SequenceFolder.h"
+#include "windows/TextFiles.h"
 
 namespace {
 
@@ -51,28 +52,6 @@ int failed(const std::string& aProblem) {
   return 1;
 }
 
-bool writeText(const std::string& aPath, const std::string& aText) {
-  const NFile::CWriteResult aResult = NFile::writeThenRename(aPath, [&](FILE* aFile) {
-    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
-  });
-  if (aResult.mComplete) return true;
-  return fail("cannot write " + aPath + ": " +
-              std::strerror(aResult.mError != 0 ? aResult.mError : EIO));
-}
-
-std::string readText(const std::string& aPath) {
-  std::ifstream aFile(aPath, std::ios::binary);
-  std::ostringstream aText;
-  aText << aFile.rdbuf();
-  return aText.str();
-}
-
-bool makeFolder(const std::string& aPath) {
-  std::error_code aError;
-  fs::create_directories(aPath, aError);
-  return !aError || fail("cannot create folder " + aPath + ": " + aError.message());
-}
-
 std::string withSlash(const std::string& aFolder) {
   return aFolder.empty() || aFolder.back() == '/' ? aFolder : aFolder + "/";
 }
@@ -94,12 +73,16 @@ std::string fixed(double aValue, int aDecimals) {
   return aText;
 }
 
-// The sequence name of an input: its file or folder name up to the first dot, with every
-// character other than letters, digits, "_" and "-" replaced by "_" (as import-video does).
+// The sequence name of an input: its file or folder name (of a folder called "frames": its
+// parent's) up to the first dot, with every character other than letters, digits, "_" and "-"
+// replaced by "_" (as import-video does).
 std::string sequenceName(const std::string& aInput) {
-  std::string aBase = fs::path(aInput).lexically_normal().filename().string();
-  if (aBase.empty() || aBase == ".")
-    aBase = fs::path(aInput).lexically_normal().parent_path().filename().string();
+  fs::path aPath = fs::path(aInput).lexically_normal();
+  if (aPath.filename().empty()) aPath = aPath.parent_path();
+  // A folder of pictures called "frames" (SEQ/frames) takes its sequence's name.
+  if (aPath.filename() == "frames" && !aPath.parent_path().filename().empty())
+    aPath = aPath.parent_path();
+  std::string aBase = aPath.filename().string();
   aBase = aBase.substr(0, aBase.find('.'));
   for (char& c : aBase)
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
@@ -332,7 +315,7 @@ int CScheduler::run() {
   }
   mReport.mFlowsKept = static_cast<int>(std::count(mPairDone.begin(), mPairDone.end(), 1));
   mReport.mWindowsKept = static_cast<int>(std::count(mWindowDone.begin(), mWindowDone.end(), 1));
-  if (!makeFolder(mSequence.mFolder + "logs") || !makeFolder(flowFolder(mSequence))) return 1;
+  if (!makeFolders(mSequence.mFolder + "logs") || !makeFolders(flowFolder(mSequence))) return 1;
 
   const double aStart = secondsNow();
   bool aStop = false;
@@ -379,7 +362,7 @@ std::string importInput(const std::string& aInput, const std::string& aWork,
   const std::string aBmf = aWork + aName + ".bmf";
   const std::string aRecord = importRecord(aInput, aOptions.mMaxWidth);
   std::error_code aError;
-  if (readText(aWork + kImportRecord) == aRecord && fs::exists(aBmf, aError)) {
+  if (readTextFile(aWork + kImportRecord) == aRecord && fs::exists(aBmf, aError)) {
     aStatus = 0;
     return aBmf;
   }
@@ -406,7 +389,7 @@ std::string importInput(const std::string& aInput, const std::string& aWork,
           fs::absolute(aPath, aError).lexically_normal().lexically_relative(aFrom).string());
   } else {
     const std::string aStaging = aWork + "frames.import";
-    if (!makeFolder(aWork + "logs")) return "";
+    if (!makeFolders(aWork + "logs")) return "";
     CChildren aChildren;
     const std::string aLog = aWork + "logs/import.log";
     if (!aChildren.start({aOptions.mPrograms + "import-video", aInput, aStaging, "--name", aName,
@@ -437,7 +420,7 @@ std::string importInput(const std::string& aInput, const std::string& aWork,
   }
   std::string aList = std::to_string(aFrames.size()) + " 1\n";
   for (const std::string& aFrame : aFrames) aList += aFrame + "\n";
-  if (!writeText(aBmf, aList) || !writeText(aWork + kImportRecord, aRecord)) return "";
+  if (!writeTextFile(aBmf, aList) || !writeTextFile(aWork + kImportRecord, aRecord)) return "";
   aReport.mImport = secondsNow() - aStart;
   aReport.mImported = true;
   aStatus = 0;
@@ -587,7 +570,7 @@ int finishVideo(const CSequence& aSequence, const std::vector<CWindow>& aPlan,
   } catch (const EInvalidFileFormat&) {
   }
   const std::string aSummary = summaryText(aSequence, aPlan, aVideo, aOptions, aReport);
-  if (!writeText(aOutDir + kSummary, aSummary)) return 1;
+  if (!writeTextFile(aOutDir + kSummary, aSummary)) return 1;
   std::cout << aSummary << "results    " << aOutDir << std::endl;
   return 0;
 }
@@ -621,7 +604,7 @@ int segmentVideo(const std::string& aInput, const std::string& aOutDirGiven,
   if (!fs::exists(aInput, aError)) return failed(aInput + " does not exist");
   const std::string aOutDir = withSlash(aOutDirGiven);
   const std::string aWork = aOutDir + kWork;
-  if (!makeFolder(aWork)) return 1;
+  if (!makeFolders(aWork)) return 1;
   CFolderLock aLock(aWork + kLock);
   if (!aLock.held()) return failed(aOutDir + " is in use by another quorvik-segment");
 
@@ -631,6 +614,7 @@ int segmentVideo(const std::string& aInput, const std::string& aOutDirGiven,
   CSequence aSequence;
   std::vector<CWindow> aPlan;
   if (!openPlanned(aBmf, aOptions, aSequence, aPlan)) return 1;
+  if (!aOptions.mFlows.empty() && !shareFlows(aSequence, withSlash(aOptions.mFlows))) return 1;
   {
     CScheduler aScheduler(aSequence, aPlan, aOptions, aReport);
     aStatus = aScheduler.run();
@@ -677,6 +661,6 @@ int linkJob(const std::string& aBmf, const std::string& aOutDirGiven,
   std::vector<CWindow> aPlan;
   if (!openPlanned(aBmf, aOptions, aSequence, aPlan)) return 1;
   const std::string aOutDir = withSlash(aOutDirGiven);
-  if (!makeFolder(aOutDir) || !makeFolder(aSequence.mFolder + "logs")) return 1;
+  if (!makeFolders(aOutDir) || !makeFolders(aSequence.mFolder + "logs")) return 1;
   return finishVideo(aSequence, aPlan, aOutDir, aOptions, aReport);
 }

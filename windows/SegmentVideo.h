@@ -27,6 +27,10 @@ struct CSegmentOptions {
   int mJobs = 0;
   // Frame rate of the overlay video.
   double mFps = 25;
+  // A folder holding flows of the video's frame pairs (a result folder of an earlier run or of
+  // quorvik-flow): the pairs found there are shared (hard links) rather than computed. A run
+  // still checks each against its frames and computes a pair whose record names others.
+  std::string mFlows;
   // Keep every file of the windows' runs (otherwise their tracking, segment and overlay
   // pictures go once the window is done).
   bool mKeepWindows = false;

@@ -6,14 +6,12 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "densify/RegionPictures.h"
 #include "flow/FlowCache.h"
-#include "foundation/FileWrite.h"
 #include "settings/RunSettings.h"
+#include "windows/TextFiles.h"
 
 namespace {
 
@@ -25,31 +23,6 @@ constexpr const char* kUpToSequence = "../../";
 constexpr const char* kDoneRecord = "window.txt";
 // The line a finished run's status log ends with starts so.
 constexpr const char* kClosingLine = "Computation time: ";
-
-bool makeFolder(const std::string& aPath) {
-  std::error_code aError;
-  fs::create_directories(aPath, aError);
-  if (!aError) return true;
-  std::cerr << "Cannot create folder " << aPath << ": " << aError.message() << std::endl;
-  return false;
-}
-
-bool writeText(const std::string& aPath, const std::string& aText) {
-  const NFile::CWriteResult aResult = NFile::writeThenRename(aPath, [&](FILE* aFile) {
-    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
-  });
-  if (aResult.mComplete) return true;
-  std::cerr << "Cannot write " << aPath << ": "
-            << std::strerror(aResult.mError != 0 ? aResult.mError : EIO) << std::endl;
-  return false;
-}
-
-std::string readText(const std::string& aPath) {
-  std::ifstream aFile(aPath, std::ios::binary);
-  std::ostringstream aText;
-  aText << aFile.rdbuf();
-  return aText.str();
-}
 
 bool exists(const std::string& aPath) {
   struct stat aInfo;
@@ -102,6 +75,22 @@ bool pairDone(const CSequence& aSequence, int aPair) {
          exists(aFolder + backwardFlowFile(aPair));
 }
 
+bool shareFlows(const CSequence& aSequence, const std::string& aFolder) {
+  const std::string aFlows = flowFolder(aSequence);
+  if (!makeFolders(aFlows)) return false;
+  for (int a = 0; a + 1 < aSequence.frames(); a++) {
+    if (pairDone(aSequence, a)) continue;
+    const std::string aNames[] = {forwardFlowFile(a), backwardFlowFile(a), flowSourceFile(a)};
+    if (!exists(aFolder + aNames[0]) || !exists(aFolder + aNames[1]) ||
+        !exists(aFolder + aNames[2]))
+      continue;
+    // The record last, so that a pair is complete only with both flows.
+    for (const std::string& aName : aNames)
+      if (!shareFile(aFolder + aName, aFlows + aName)) return false;
+  }
+  return true;
+}
+
 std::string windowPath(const CSequence& aSequence, const CWindow& aWindow) {
   return aSequence.mFolder + windowFolder(aWindow, aSequence.frames()) + "/";
 }
@@ -113,12 +102,12 @@ std::string windowResults(const CSequence& aSequence, const CWindow& aWindow) {
 bool prepareWindow(const CSequence& aSequence, const CWindow& aWindow) {
   const std::string aFolder = windowPath(aSequence, aWindow);
   const std::string aResults = windowResults(aSequence, aWindow);
-  if (!makeFolder(aResults)) return false;
+  if (!makeFolders(aResults)) return false;
   std::remove((aFolder + kDoneRecord).c_str());
   // The window's run numbers its frames as the sequence does, so its ".bmf" lists them all.
   std::string aList = std::to_string(aSequence.frames()) + " 1\n";
   for (const std::string& aName : aSequence.mFrames) aList += kUpToSequence + aName + "\n";
-  if (!writeText(aFolder + aSequence.mName + ".bmf", aList)) return false;
+  if (!writeTextFile(aFolder + aSequence.mName + ".bmf", aList)) return false;
   const std::string aFlows = flowFolder(aSequence);
   for (int a = aWindow.mFirst; a < aWindow.last(); a++) {
     if (!pairDone(aSequence, a)) continue;  // the run computes it
@@ -135,15 +124,16 @@ std::vector<std::string> windowRun(const std::string& aQuorvik, const CSequence&
 }
 
 bool recordWindowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
-  return writeText(windowPath(aSequence, aWindow) + kDoneRecord,
-                   doneText(aSequence, aWindow, aStep));
+  return writeTextFile(windowPath(aSequence, aWindow) + kDoneRecord,
+                       doneText(aSequence, aWindow, aStep));
 }
 
 bool windowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
-  if (readText(windowPath(aSequence, aWindow) + kDoneRecord) != doneText(aSequence, aWindow, aStep))
+  if (readTextFile(windowPath(aSequence, aWindow) + kDoneRecord) !=
+      doneText(aSequence, aWindow, aStep))
     return false;
   const std::string aResults = windowResults(aSequence, aWindow);
-  const std::string aStatus = readText(aResults + formatName("Status%d.txt", aWindow.mCount));
+  const std::string aStatus = readTextFile(aResults + formatName("Status%d.txt", aWindow.mCount));
   const size_t aLastLine = aStatus.rfind('\n', aStatus.size() >= 2 ? aStatus.size() - 2 : 0);
   const size_t aStart = aLastLine == std::string::npos ? 0 : aLastLine + 1;
   if (aStatus.compare(aStart, std::strlen(kClosingLine), kClosingLine) != 0) return false;

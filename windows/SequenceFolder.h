@@ -37,6 +37,11 @@ std::string flowFolder(const CSequence& aSequence);
 // (written last) and both flows.
 bool pairDone(const CSequence& aSequence, int aPair);
 
+// Shares into flowFolder the flows of the pairs that are not there but in aFolder (ending in
+// "/"): the pair's record and both flows, when all three are there. False after one line on
+// standard error.
+bool shareFlows(const CSequence& aSequence, const std::string& aFolder);
+
 // A window's folder (ending in "/") and its run's result folder.
 std::string windowPath(const CSequence& aSequence, const CWindow& aWindow);
 std::string windowResults(const CSequence& aSequence, const CWindow& aWindow);

@@ -1,0 +1,35 @@
+#include "windows/TextFiles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "foundation/FileWrite.h"
+
+bool writeTextFile(const std::string& aPath, const std::string& aText) {
+  const NFile::CWriteResult aResult = NFile::writeThenRename(aPath, [&](FILE* aFile) {
+    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
+  });
+  if (aResult.mComplete) return true;
+  std::cerr << "Cannot write " << aPath << ": "
+            << std::strerror(aResult.mError != 0 ? aResult.mError : EIO) << std::endl;
+  return false;
+}
+
+std::string readTextFile(const std::string& aPath) {
+  std::ifstream aFile(aPath, std::ios::binary);
+  std::ostringstream aText;
+  aText << aFile.rdbuf();
+  return aText.str();
+}
+
+bool makeFolders(const std::string& aPath) {
+  std::error_code aError;
+  std::filesystem::create_directories(aPath, aError);
+  if (!aError) return true;
+  std::cerr << "Cannot create folder " << aPath << ": " << aError.message() << std::endl;
+  return false;
+}
