@@ -192,6 +192,48 @@ TEST(Generator, WritesIdealTrajectoryCacheUnderTheRunsName) {
   EXPECT_FALSE(aIn >> aRest);
 }
 
+TEST(Generator, PassingObjectsEnterOneAfterAnotherCrossAndLeave) {
+  // Three objects over 150 frames at 64 x 48: object k (from 1) enters at frame 50 (k - 1) and
+  // shows within a few frames, is in the picture for one unbroken stretch and, apart from the
+  // last, has left again before the end; rightward objects keep to the upper half, leftward
+  // ones to the lower.
+  testutil::TempDir aDir;
+  const std::string aPath =
+      generate(aDir, {"--size", "64", "48", "--frames", "150", "--passing", "3", "--speed", "3"});
+  std::map<int, std::vector<int>> aFrames;  // object -> frames where it is seen
+  std::map<int, double> aRow;               // object -> mean row of its pixels
+  std::map<int, long> aPixels;
+  for (int f = 0; f < 150; f++) {
+    char aName[32];
+    std::snprintf(aName, sizeof(aName), "masks/%05d.png", f);
+    NPNG::CImage aMask;
+    ASSERT_TRUE(NPNG::readPNG(aPath + aName, aMask)) << aName;
+    ASSERT_EQ(aMask.mPalette.size(), 4u);
+    std::map<int, int> aSeen;
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 64; x++) {
+        const int k = static_cast<int>(aMask.mPixels(x, y, 0));
+        if (k == 0) continue;
+        aSeen[k]++;
+        aRow[k] += y;
+        aPixels[k]++;
+      }
+    for (const auto& aEntry : aSeen) aFrames[aEntry.first].push_back(f);
+  }
+  ASSERT_EQ(aFrames.size(), 3u);
+  for (int k = 1; k <= 3; k++) {
+    const std::vector<int>& aSeen = aFrames[k];
+    EXPECT_GE(aSeen.front(), 50 * (k - 1)) << "object " << k;
+    EXPECT_LE(aSeen.front(), 50 * (k - 1) + 6) << "object " << k;
+    EXPECT_EQ(aSeen.back() - aSeen.front(), static_cast<int>(aSeen.size() - 1))
+        << "object " << k << " is not seen in one stretch";
+    if (k < 3) {
+      EXPECT_LT(aSeen.back(), 140) << "object " << k << " never leaves";
+    }
+    EXPECT_EQ(aRow[k] / aPixels[k] < 24, k % 2 == 1) << "object " << k;
+  }
+}
+
 TEST(Generator, RefusesBadOptions) {
   testutil::TempDir aDir;
   const std::string aProgram = testutil::programPath("quorvik-generate");
@@ -201,6 +243,7 @@ TEST(Generator, RefusesBadOptions) {
   EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--tracks", "3", "9", "8"}), 0);
   EXPECT_NE(testutil::runProgram({aProgram, "--size"}), 0);
   EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--speed", "0"}), 0);
+  EXPECT_NE(testutil::runProgram({aProgram, "--out", aDir.path(), "--passing", "0"}), 0);
   EXPECT_FALSE(testutil::fileExists(aDir.file("synth.bmf")));
 }
 
