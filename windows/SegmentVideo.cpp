@@ -176,6 +176,8 @@ struct CReport {
   double mImport = 0, mJobsWall = 0, mLink = 0, mVideo = 0;
   double mFlowSeconds = 0, mWindowSeconds = 0;
   int mFlowsRun = 0, mWindowsRun = 0, mFlowsKept = 0, mWindowsKept = 0;
+  // Flows the windows' runs computed themselves (none when the shared flows fit their frames).
+  int mFlowsByWindows = 0;
   double mPeakBytes = 0;
   int mWidth = 0, mHeight = 0;
   std::string mInput;
@@ -269,6 +271,7 @@ bool CScheduler::ended(const CChildEnd& aEnd) {
   mWindowDone[aIndex] = 1;
   mReport.mWindowsRun++;
   mReport.mWindowSeconds += aEnd.mSeconds;
+  mReport.mFlowsByWindows += flowsComputed(mSequence, aWindow);
   return true;
 }
 
@@ -528,6 +531,9 @@ std::string summaryText(const CSequence& aSequence, const std::vector<CWindow>& 
     << " MiB, all programs running at once together (sampled 5 times a second); largest "
        "single program "
     << fixed(aLargest / kMiB, 0) << " MiB\n";
+  if (aReport.mFlowsByWindows > 0)
+    s << "warning    the windows' runs computed " << aReport.mFlowsByWindows
+      << " flows themselves: the shared ones did not fit their frames\n";
   if (aReport.mFlowsKept + aReport.mWindowsKept > 0)
     s << "resumed    " << aReport.mFlowsKept << " of " << aPairs << " pairs and "
       << aReport.mWindowsKept << " of " << aPlan.size() << " windows were done before\n";

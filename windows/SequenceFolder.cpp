@@ -21,8 +21,10 @@ namespace fs = std::filesystem;
 constexpr const char* kUpToSequence = "../../";
 // The record of a finished window, in its folder.
 constexpr const char* kDoneRecord = "window.txt";
-// The line a finished run's status log ends with starts so.
+// The line a finished run's status log ends with starts so, and so the line of every flow the
+// run computes itself.
 constexpr const char* kClosingLine = "Computation time: ";
+constexpr const char* kFlowLine = "Compute optical flow";
 
 bool exists(const std::string& aPath) {
   struct stat aInfo;
@@ -140,6 +142,16 @@ bool windowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
   for (int t = 0; t < aWindow.mCount; t++)
     if (!exists(aResults + regionsFile(t)) || !exists(aResults + maskFile(t))) return false;
   return true;
+}
+
+int flowsComputed(const CSequence& aSequence, const CWindow& aWindow) {
+  const std::string aStatus =
+      readTextFile(windowResults(aSequence, aWindow) + formatName("Status%d.txt", aWindow.mCount));
+  int aCount = 0;
+  for (size_t i = aStatus.find(kFlowLine); i != std::string::npos;
+       i = aStatus.find(kFlowLine, i + 1))
+    aCount++;
+  return aCount;
 }
 
 void tidyWindow(const CSequence& aSequence, const CWindow& aWindow) {

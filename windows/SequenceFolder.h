@@ -64,6 +64,10 @@ bool recordWindowDone(const CSequence& aSequence, const CWindow& aWindow, int aS
 // mask of every frame exist.
 bool windowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep);
 
+// How many flows the window's run computed itself (its status log's "Compute optical flow"
+// lines): none when the shared flows fitted its frames.
+int flowsComputed(const CSequence& aSequence, const CWindow& aWindow);
+
 // Removes from a complete window what the linking does not need (its tracking, segment and
 // overlay pictures, and its links to the flows), keeping region maps, masks, trajectories and
 // status log.
