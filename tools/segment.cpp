@@ -15,12 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "foundation/CommandLine.h"
 #include "windows/SegmentVideo.h"
 #include "windows/SequenceFolder.h"
 #include "windows/WindowPlan.h"
 
 namespace {
 
+constexpr const char* kProgram = "quorvik-segment";
 constexpr int kBadCommandLine = 2;
 constexpr int kMaxNumber = 1000000;
 
@@ -46,23 +48,12 @@ const char* const kUsage =
     "                    frame count and folder, one window a line\n"
     "  --run-window I    run window I of a sequence whose flows are in its QuorvikResults/\n"
     "  --link            link the complete windows of a sequence and write the results\n"
+    "  --help            print this and exit\n"
     "Running the same command again after an interruption computes only what is missing.";
 
 int badCommandLine(const std::string& aProblem) {
   std::cerr << "quorvik-segment: " << aProblem << "\n" << kUsage << std::endl;
   return kBadCommandLine;
-}
-
-// A whole decimal number aLow ... kMaxNumber, nothing else.
-bool parseNumber(const char* aText, int aLow, int& aValue) {
-  char* aEnd = nullptr;
-  errno = 0;
-  const long v = std::strtol(aText, &aEnd, 10);
-  if (aEnd == aText || *aEnd != '\0' || errno != 0 || v < aLow || v > kMaxNumber ||
-      !std::isdigit(static_cast<unsigned char>(aText[0])))
-    return false;
-  aValue = static_cast<int>(v);
-  return true;
 }
 
 // The folder of this program, ending in "/", where the programs it runs are built too.
@@ -74,9 +65,11 @@ std::string programFolder(const char* aArgv0) {
   return aSlash == std::string::npos ? "./" : aSelf.substr(0, aSlash + 1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int segment(int argc, char** argv) {
+  if (NCommandLine::wantsHelp(argc, argv)) {
+    std::cout << kUsage << std::endl;
+    return 0;
+  }
   CSegmentOptions aOptions;
   aOptions.mPrograms = programFolder(argv[0]);
   aOptions.mProgress = isatty(2) != 0;
@@ -85,16 +78,15 @@ int main(int argc, char** argv) {
   int aModeNumber = 0;
   for (int i = 1; i < argc; i++) {
     const std::string a = argv[i];
+    // A value by the one rule for numbers (which reports a refusal itself), in aLow ... .
+    bool aReported = false;
     auto number = [&](int aLow, int& aValue) {
-      if (i + 1 >= argc || !parseNumber(argv[i + 1], aLow, aValue)) return false;
-      i++;
-      return true;
+      if (i + 1 >= argc) return false;
+      aReported = !NCommandLine::parseInteger(kProgram, a, argv[++i], aLow, kMaxNumber, aValue);
+      return !aReported;
     };
     bool aOk = true;
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage << std::endl;
-      return 0;
-    } else if (a == "--window") {
+    if (a == "--window") {
       aOk = number(2, aOptions.mWindow);
     } else if (a == "--overlap") {
       aOk = number(0, aOptions.mOverlap);
@@ -105,11 +97,11 @@ int main(int argc, char** argv) {
     } else if (a == "--jobs") {
       aOk = number(1, aOptions.mJobs);
     } else if (a == "--fps") {
-      char* aEnd = nullptr;
-      aOk = i + 1 < argc && (aOptions.mFps = std::strtod(argv[i + 1], &aEnd), *aEnd == '\0') &&
-            aEnd != argv[i + 1] && std::isfinite(aOptions.mFps) && aOptions.mFps > 0 &&
-            aOptions.mFps <= 1000;
-      i++;
+      aOk = i + 1 < argc;
+      if (aOk) {
+        aReported = !NCommandLine::parseDecimal(kProgram, a, argv[++i], aOptions.mFps);
+        aOk = !aReported && aOptions.mFps > 0 && aOptions.mFps <= 1000;
+      }
     } else if (a == "--flows") {
       aOk = i + 1 < argc && argv[i + 1][0] != '\0';
       if (aOk) aOptions.mFlows = argv[++i];
@@ -125,6 +117,7 @@ int main(int argc, char** argv) {
       aPositional.push_back(a);
       continue;
     }
+    if (aReported) return kBadCommandLine;
     if (!aOk) return badCommandLine("bad or missing value for " + a);
   }
   if (aOptions.mOverlap >= aOptions.mWindow)
@@ -149,4 +142,10 @@ int main(int argc, char** argv) {
   }
   if (aPositional.size() != 2) return badCommandLine("expected INPUT and OUTDIR");
   return segmentVideo(aPositional[0], aPositional[1], aOptions);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return NCommandLine::runProgram(kProgram, [&] { return segment(argc, argv); });
 }

@@ -1,7 +1,5 @@
 #include "windows/TextFiles.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -10,13 +8,7 @@
 #include "foundation/FileWrite.h"
 
 bool writeTextFile(const std::string& aPath, const std::string& aText) {
-  const NFile::CWriteResult aResult = NFile::writeThenRename(aPath, [&](FILE* aFile) {
-    return std::fwrite(aText.data(), 1, aText.size(), aFile) == aText.size();
-  });
-  if (aResult.mComplete) return true;
-  std::cerr << "Cannot write " << aPath << ": "
-            << std::strerror(aResult.mError != 0 ? aResult.mError : EIO) << std::endl;
-  return false;
+  return NFile::writeWhole(aPath, "", aText);
 }
 
 std::string readTextFile(const std::string& aPath) {

@@ -8,17 +8,9 @@
 set -u
 repository=$1
 build=$2
-if ! command -v snakemake >/dev/null 2>&1; then
-  echo "SKIPPED: snakemake is not installed (scripts/install-deps installs it)"
-  exit 77
-fi
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() {
-  echo "FAILED: $*"
-  exit 1
-}
-cd "$scratch" || exit 1
+. "$(dirname "$0")/../script-util.sh"
+require snakemake
+enter_scratch
 unset SNAKEMAKE_PROFILE
 export XDG_CACHE_HOME=$scratch/cache
 
