@@ -12,19 +12,11 @@ build=$2
 . "$(dirname "$0")/../script-util.sh"
 require snakemake
 enter_scratch
-# On this machine alone, whatever profile the environment names; Snakemake's cache in here.
-unset SNAKEMAKE_PROFILE
-export XDG_CACHE_HOME=$scratch/cache
+snakemake_here
 
 data=$scratch/data
 for name in alpha beta; do
-  "$build/quorvik-generate" --out "gen-$name" --name "$name" --size 64 48 --frames 4 \
-    --objects 2 --speed -2 >/dev/null || fail "quorvik-generate failed"
-  mkdir -p "$data/$name/frames"
-  for t in 0 1 2 3; do
-    cp "gen-$name/${name}00$t.ppm" "$data/$name/frames/0000$t.ppm"
-  done
-  cp -r "gen-$name/masks" "$data/$name/masks"
+  generated_sequence "$build" "$data" "$name" 4
 done
 mkdir -p "$data/broken/frames"
 echo "not a picture" >"$data/broken/frames/00000.jpg"

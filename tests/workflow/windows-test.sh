@@ -11,21 +11,11 @@ build=$2
 . "$(dirname "$0")/../script-util.sh"
 require snakemake
 enter_scratch
-unset SNAKEMAKE_PROFILE
-export XDG_CACHE_HOME=$scratch/cache
+snakemake_here
 
 data=$scratch/data
-for name in long short; do
-  frames=16
-  [ "$name" = short ] && frames=5
-  "$build/quorvik-generate" --out "gen-$name" --name "$name" --size 64 48 --frames "$frames" \
-    --objects 2 --speed -2 >/dev/null || fail "quorvik-generate failed"
-  mkdir -p "$data/$name/frames"
-  for ((t = 0; t < frames; t++)); do
-    cp "gen-$name/$name$(printf %03d "$t").ppm" "$data/$name/frames/$(printf %05d "$t").ppm"
-  done
-  cp -r "gen-$name/masks" "$data/$name/masks"
-done
+generated_sequence "$build" "$data" long 16
+generated_sequence "$build" "$data" short 5
 
 out=$scratch/out
 dataset() {
