@@ -35,6 +35,11 @@ double secondsNow() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+double processorSeconds(const struct rusage& aUsage) {
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+  return seconds(aUsage.ru_utime) + seconds(aUsage.ru_stime);
+}
+
 long long ownResidentBytes() {
   return residentOf("/proc/self/statm");
 }
@@ -111,9 +116,11 @@ std::vector<CChildEnd> CChildren::wait(double aSeconds, bool& aStop) {
   while (true) {
     for (size_t i = 0; i < mRunning.size();) {
       int aWaitStatus = 0;
-      if (waitpid(mRunning[i].mPid, &aWaitStatus, WNOHANG) == mRunning[i].mPid) {
+      struct rusage aUsage;
+      if (wait4(mRunning[i].mPid, &aWaitStatus, WNOHANG, &aUsage) == mRunning[i].mPid) {
         aEnded.push_back({mRunning[i].mTag, exitStatus(aWaitStatus),
-                          secondsNow() - mRunning[i].mStart, mRunning[i].mLog});
+                          secondsNow() - mRunning[i].mStart, processorSeconds(aUsage),
+                          mRunning[i].mLog});
         mRunning.erase(mRunning.begin() + static_cast<long>(i));
       } else {
         i++;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -15,7 +16,10 @@ struct CChildEnd {
   int mTag = 0;         // as given to start
   int mStatus = 0;      // exit status, or 128 + the signal that ended it
   double mSeconds = 0;  // wall-clock seconds it ran
-  std::string mLog;     // its log file (empty: it wrote to this process's output)
+  // Processor seconds (user and system) of it and the children it waited for: unlike the
+  // wall-clock seconds, the same on a machine that others share.
+  double mProcessorSeconds = 0;
+  std::string mLog;  // its log file (empty: it wrote to this process's output)
 };
 
 class CChildren {
@@ -60,5 +64,7 @@ class CChildren {
 double secondsNow();
 // Resident memory of this process, in bytes.
 long long ownResidentBytes();
+// User plus system seconds of a resource usage (getrusage, wait4).
+double processorSeconds(const struct rusage& aUsage);
 // The last line of aLog that is not empty (the reason a program gives for failing).
 std::string lastLine(const std::string& aLog);

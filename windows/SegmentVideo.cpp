@@ -175,6 +175,8 @@ struct CReport {
   double mStart = secondsNow();
   double mImport = 0, mJobsWall = 0, mLink = 0, mVideo = 0;
   double mFlowSeconds = 0, mWindowSeconds = 0;
+  // The same in processor seconds (user and system) of the programs.
+  double mFlowProcessor = 0, mWindowProcessor = 0;
   int mFlowsRun = 0, mWindowsRun = 0, mFlowsKept = 0, mWindowsKept = 0;
   // Flows the windows' runs computed themselves (none when the shared flows fit their frames).
   int mFlowsByWindows = 0;
@@ -253,6 +255,7 @@ bool CScheduler::ended(const CChildEnd& aEnd) {
     mPairDone[aIndex] = 1;
     mReport.mFlowsRun++;
     mReport.mFlowSeconds += aEnd.mSeconds;
+    mReport.mFlowProcessor += aEnd.mProcessorSeconds;
     std::remove(aEnd.mLog.c_str());
     return true;
   }
@@ -271,6 +274,7 @@ bool CScheduler::ended(const CChildEnd& aEnd) {
   mWindowDone[aIndex] = 1;
   mReport.mWindowsRun++;
   mReport.mWindowSeconds += aEnd.mSeconds;
+  mReport.mWindowProcessor += aEnd.mProcessorSeconds;
   mReport.mFlowsByWindows += flowsComputed(mSequence, aWindow);
   return true;
 }
@@ -526,6 +530,19 @@ std::string summaryText(const CSequence& aSequence, const std::vector<CWindow>& 
       << " programs at a time), ";
   s << "linking " << fixed(aReport.mLink, 1) << ", video " << fixed(aReport.mVideo, 1) << ", total "
     << fixed(secondsNow() - aReport.mStart, 1) << "\n";
+  // Processor seconds do not depend on what else the machine runs, unlike the seconds above.
+  struct rusage aOwn;
+  getrusage(RUSAGE_SELF, &aOwn);
+  const double aAll = processorSeconds(aUsage) + processorSeconds(aOwn);
+  s << "processor  ";
+  if (aReport.mFlowsRun > 0)
+    s << "flows " << fixed(aReport.mFlowProcessor, 1) << " ("
+      << fixed(aReport.mFlowProcessor / aReport.mFlowsRun, 2) << " per pair), ";
+  if (aReport.mWindowsRun > 0)
+    s << "windows " << fixed(aReport.mWindowProcessor, 1) << " ("
+      << fixed(aReport.mWindowProcessor / aReport.mWindowsRun, 1) << " each), ";
+  s << "all programs and this one together " << fixed(aAll, 1) << " ("
+    << fixed(aAll / aSequence.frames(), 2) << " per frame)\n";
   // A program too short for the sampling still counts with its own peak.
   s << "memory     peak " << fixed(std::max(aReport.mPeakBytes, aLargest) / kMiB, 0)
     << " MiB, all programs running at once together (sampled 5 times a second); largest "

@@ -15,6 +15,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -92,8 +93,14 @@ TEST(SegmentTool, FollowsObjectsThroughWindowsAndResumesAfterAKilledWindow) {
       << readFile(aDir.file("err.txt"));
   const std::vector<CWindow> aPlan = planWindows(kFrames, 12, 4);
   ASSERT_EQ(aPlan.size(), 4u);
-  EXPECT_NE(readFile(aDir.file("out/summary.txt")).find("36 frames of 160 x 120"),
-            std::string::npos);
+  const std::string aSummary = readFile(aDir.file("out/summary.txt"));
+  EXPECT_NE(aSummary.find("36 frames of 160 x 120"), std::string::npos) << aSummary;
+  // The windows' processor seconds come from their ends, not from a sum left at zero.
+  std::smatch aProcessor;
+  ASSERT_TRUE(std::regex_search(aSummary, aProcessor,
+                                std::regex("processor  flows [0-9.]+ .*windows ([0-9.]+) \\(")))
+      << aSummary;
+  EXPECT_GT(std::stod(aProcessor[1]), 0.0) << aSummary;
 
   // Every frame has its three pictures; every object keeps one region number over all windows,
   // is found apart from the background in most frames where it is seen, and the background
