@@ -5,7 +5,8 @@
 # 160 x 120 and one with a damaged frame. Each time: every job went through sbatch with the
 # rule's CPUs, a flow job cancelled with scancel while it runs is submitted again and the table
 # completes, the scores equal those of the local executor, the damaged sequence is a failed
-# row, and (with accounting) a second invocation submits nothing. USER is unset throughout, as
+# row, and (with accounting) a second invocation submits nothing; without accounting also a run
+# in windows, whose windows and linking are jobs of their own. USER is unset throughout, as
 # in batch shells. Snakemake asks after its cluster jobs every 10 s, every second where
 # CI=true (its own setting for test runs, which CI sets anyway): set here too, so that the
 # test takes as long on a developer's machine as in CI.
@@ -132,6 +133,28 @@ for variant in scontrol sacct; do
     grep -q "Nothing to be done" again.log || { cat again.log; fail "second invocation ran jobs"; }
     [ "$(sacct --noheader --allocations --format=JobID | wc -l)" -eq 18 ] ||
       fail "the second invocation submitted jobs"
+  fi
+
+  if [ $variant = scontrol ]; then
+    # Windows on the cluster, in the same folder: every window of a sequence longer than one
+    # window (6 frames, windows of 4 sharing 1: two) is a job of its own and the linking one job
+    # after them; the imports and flows that are there are kept.
+    dataset "$out" windows.log --window 4 --overlap 1 --profile "$repository/workflow/profiles/slurm"
+    [ $? -eq 3 ] || { cat windows.log; fail "windows: exit status, expected 3"; }
+    grep -o "^rule [a-z_]*" windows.log | sort | uniq -c | tr -s ' ' >windows-rules.txt
+    [ "$(grep -c . windows-rules.txt)" -eq 3 ] && grep -qx " 4 rule window" windows-rules.txt &&
+      grep -qx " 2 rule link" windows-rules.txt && grep -qx " 2 rule evaluate" windows-rules.txt ||
+      fail "windows: expected 4 window, 2 link and 2 evaluate jobs and no other: $(cat windows-rules.txt)"
+    scontrol --oneliner show job |
+      sed -n 's/^JobId=[0-9]* JobName=\([^ ]*\) .* JobState=\([A-Z_]*\) .*/\1|\2/p' >windows-jobs.txt
+    for seq in alpha beta; do
+      for job in "window:seq=$seq,w=000" "window:seq=$seq,w=001" "link:seq=$seq"; do
+        grep -qx "$job|COMPLETED" windows-jobs.txt || fail "windows: no job $job: $(cat windows-jobs.txt)"
+      done
+      row=$(awk -F, -v seq=$seq 'NR == 1 { for (i = 1; i <= NF; i++) c[$i] = i }
+        $1 == seq { print $c["status"], $c["windows"] }' "$out/summary/scores.csv")
+      [ "$row" = "scored 2" ] || fail "windows: $seq: status and windows '$row', expected 'scored 2'"
+    done
   fi
 
   "$repository/scripts/slurm-local" stop "$cluster" || fail "$variant: stopping Slurm failed"
