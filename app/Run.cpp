@@ -174,6 +174,17 @@ bool finishRun(std::clock_t aStart) {
 
 namespace {
 
+// What the dense-regions phase reads and writes, from the run's settings.
+CDenseInput denseInputOfRun() {
+  CDenseInput aInput;
+  for (int t = 0; t < mSequenceLength; t++) aInput.mFrames.push_back(mInput(mStartFrame + t));
+  aInput.mFirstFrame = mStartFrame;
+  aInput.mFlowDir = aInput.mOutputDir = mResultDir;
+  aInput.mXSize = mXSize;
+  aInput.mYSize = mYSize;
+  return aInput;
+}
+
 int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
   // Beyond a file-size limit a write should fail and be reported, not kill the process.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -205,7 +216,7 @@ int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
   phaseDone("clustering");
 
   if (!writeTracks()) return kRunFailed;
-  if (!computeDenseRegions(mTracks)) return kRunFailed;
+  if (!computeDenseRegions(denseInputOfRun(), mTracks)) return kRunFailed;
   phaseDone("regions");
   if (!computeError(mTracks)) return kRunFailed;
   if (!writeSegmentPictures()) return kRunFailed;

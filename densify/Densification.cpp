@@ -10,7 +10,6 @@
 #include "densify/RegionPictures.h"
 #include "densify/Superpixels.h"
 #include "flow/FlowCache.h"
-#include "settings/RunSettings.h"
 
 namespace {
 
@@ -41,9 +40,24 @@ std::vector<int> regionNumbers(const std::vector<CTrack>& aTracks, int& aRegions
   return aNumber;
 }
 
+// Reads a colour frame; false after one line on standard error.
+bool readColourFrame(const std::string& aName, int aXSize, int aYSize, CTensor<float>& aFrame) {
+  if (!aFrame.readFromPPM(aName.c_str())) return false;
+  if (aFrame.zSize() != 3) {
+    std::cerr << "Frame " << aName << " is not a colour (P6) picture" << std::endl;
+    return false;
+  }
+  if (aFrame.xSize() == aXSize && aFrame.ySize() == aYSize) return true;
+  std::cerr << "Frame " << aName << " is " << aFrame.xSize() << " x " << aFrame.ySize() << ", not "
+            << aXSize << " x " << aYSize << " like the first frame" << std::endl;
+  return false;
+}
+
 }  // namespace
 
-bool computeDenseRegions(const std::vector<CTrack>& aTracks) {
+bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& aTracks) {
+  const int W = aInput.mXSize, H = aInput.mYSize;
+  const int aLength = static_cast<int>(aInput.mFrames.size());
   int aRegions = 0;
   const std::vector<int> aNumber = regionNumbers(aTracks, aRegions);
   std::vector<CTrack> aNumbered;
@@ -55,9 +69,8 @@ bool computeDenseRegions(const std::vector<CTrack>& aTracks) {
     aSource = &aNumbered;
   }
   const std::vector<CTrack>& aLabelled = *aSource;
-  const std::vector<bool> aMoving = movingRegions(aLabelled, aRegions, mXSize, mYSize);
-  const int aGridStep =
-      std::max(kMinGridStep, static_cast<int>(kGridShare * std::min(mXSize, mYSize) + 0.5));
+  const std::vector<bool> aMoving = movingRegions(aLabelled, aRegions, W, H);
+  const int aGridStep = std::max(kMinGridStep, static_cast<int>(kGridShare * std::min(W, H) + 0.5));
 
   // The frame at hand and the next one, the flows of the pair before it (its backward flow
   // carries the previous regions) and of the pair after it.
@@ -68,28 +81,25 @@ bool computeDenseRegions(const std::vector<CTrack>& aTracks) {
   CSuperpixels aSuperpixels;
   std::vector<CRegionPoint> aPoints;
   CFlowSource aPair;
-  aPair.mXSize = mXSize;
-  aPair.mYSize = mYSize;
-  auto read = [&](int a, CTensor<float>& aPicture) {
-    if (!readFrame(a, aPicture)) return false;
-    if (aPicture.xSize() == mXSize && aPicture.ySize() == mYSize) return true;
-    std::cerr << "Frame " << mInput(a) << " is " << aPicture.xSize() << " x " << aPicture.ySize()
-              << ", not " << mXSize << " x " << mYSize << " like the first frame" << std::endl;
-    return false;
+  aPair.mXSize = W;
+  aPair.mYSize = H;
+  auto read = [&](int t, CTensor<float>& aPicture) {
+    return readColourFrame(aInput.mFrames[t], W, H, aPicture);
   };
-  if (!read(mStartFrame, aFrame)) return false;
+  if (aLength == 0) return true;
+  if (!read(0, aFrame)) return false;
   std::uint64_t aFingerprint = frameFingerprint(aFrame);
   bool aHasBackward = false;
-  for (int t = 0; t < mSequenceLength; t++) {
-    const int a = mStartFrame + t;
+  for (int t = 0; t < aLength; t++) {
+    const int a = aInput.mFirstFrame + t;
     bool aHasForward = false;
     std::uint64_t aNextFingerprint = 0;
-    if (t + 1 < mSequenceLength) {
-      if (!read(a + 1, aNext)) return false;
+    if (t + 1 < aLength) {
+      if (!read(t + 1, aNext)) return false;
       aNextFingerprint = frameFingerprint(aNext);
       aPair.mFirst = aFingerprint;
       aPair.mSecond = aNextFingerprint;
-      aHasForward = readCachedFlows(mResultDir, a, aPair, aForward, aNextBackward);
+      aHasForward = readCachedFlows(aInput.mFlowDir, a, aPair, aForward, aNextBackward);
     }
 
     computeSuperpixels(aFrame, aGridStep, kCompactness, aSuperpixels);
@@ -113,7 +123,7 @@ bool computeDenseRegions(const std::vector<CTrack>& aTracks) {
     labelFrame(aSuperpixels, aPoints, aHasBackward ? aPrevious : aNoRegions,
                aHasBackward ? aBackward : aNoFlow, aHasForward ? aForward : aNoFlow, aRegions,
                aRegionOf);
-    if (!writeRegionPictures(t, aRegionOf, aMoving, aFrame)) return false;
+    if (!writeRegionPictures(aInput.mOutputDir, t, aRegionOf, aMoving, aFrame)) return false;
 
     std::swap(aPrevious, aRegionOf);
     std::swap(aFrame, aNext);

@@ -63,14 +63,14 @@ void drawRegionOverlay(const CMatrix<int>& aRegionOf, const CMatrix<float>& aMas
     }
 }
 
-bool writeRegionPictures(int t, const CMatrix<int>& aRegionOf, const std::vector<bool>& aMoving,
-                         const CTensor<float>& aFrame) {
+bool writeRegionPictures(const std::string& aFolder, int t, const CMatrix<int>& aRegionOf,
+                         const std::vector<bool>& aMoving, const CTensor<float>& aFrame) {
   auto moving = [&](int r) { return r >= 0 && r < static_cast<int>(aMoving.size()) && aMoving[r]; };
   CMatrix<float> aMask(aRegionOf.xSize(), aRegionOf.ySize());
   for (int i = 0; i < aMask.size(); i++) aMask[i] = moving(aRegionOf[i]) ? kMoving : 0.0f;
   CTensor<float> aOverlay;
   drawRegionOverlay(aRegionOf, aMask, aFrame, aOverlay);
-  return NPNG::writeIndexedPNG(mResultDir + regionsFile(t), aRegionOf, regionPNGPalette()) &&
-         NPNG::writeGreyPNG(mResultDir + maskFile(t), aMask) &&
-         NPNG::writeRGBPNG(mResultDir + overlayFile(t), aOverlay);
+  return NPNG::writeIndexedPNG(aFolder + regionsFile(t), aRegionOf, regionPNGPalette()) &&
+         NPNG::writeGreyPNG(aFolder + maskFile(t), aMask) &&
+         NPNG::writeRGBPNG(aFolder + overlayFile(t), aOverlay);
 }

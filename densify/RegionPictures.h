@@ -32,10 +32,10 @@ NPNG::CPalette regionPNGPalette();
 void drawRegionOverlay(const CMatrix<int>& aRegionOf, const CMatrix<float>& aMask,
                        const CTensor<float>& aFrame, CTensor<float>& aOverlay);
 
-// Writes, for relative frame t, mResultDir + regionsFile(t) ("Regions%03d.png": aRegionOf,
-// values 0 ... 255, with regionPNGPalette), maskFile(t) ("Mask%03d.png": 255 where aMoving
-// holds for the pixel's region, else 0) and overlayFile(t) ("Overlay%03d.png": the
-// drawRegionOverlay of aFrame with that mask). Every file is written whole or not at all. False
+// Writes, for relative frame t, into aFolder (ending in "/", or empty) regionsFile(t)
+// ("Regions%03d.png": aRegionOf, values 0 ... 255, with regionPNGPalette), maskFile(t)
+// ("Mask%03d.png": 255 where aMoving holds for the pixel's region, else 0) and overlayFile(t)
+// ("Overlay%03d.png": the drawRegionOverlay of aFrame with that mask). Every file is written whole or not at all. False
 // after one line on standard error.
-bool writeRegionPictures(int t, const CMatrix<int>& aRegionOf, const std::vector<bool>& aMoving,
-                         const CTensor<float>& aFrame);
+bool writeRegionPictures(const std::string& aFolder, int t, const CMatrix<int>& aRegionOf,
+                         const std::vector<bool>& aMoving, const CTensor<float>& aFrame);

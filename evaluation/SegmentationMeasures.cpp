@@ -9,6 +9,8 @@
 
 namespace {
 
+// A frame counts for the recall when its measure is above this.
+constexpr double kRecallThreshold = 0.5;
 // Distance transform input of a pixel that is not a boundary pixel.
 constexpr float kFar = 1e20f;
 
@@ -62,12 +64,11 @@ void boundaryPixels(const CMatrix<bool>& aMask, CMatrix<bool>& aBoundary) {
   aBoundary.setSize(W, H);
   for (int y = 0; y < H; y++)
     for (int x = 0; x < W; x++) {
-      bool aEdge = false;
-      if (aMask(x, y)) {
-        aEdge = (x > 0 && !aMask(x - 1, y)) || (x + 1 < W && !aMask(x + 1, y)) ||
-                (y > 0 && !aMask(x, y - 1)) || (y + 1 < H && !aMask(x, y + 1));
-      }
-      aBoundary(x, y) = aEdge;
+      const bool m = aMask(x, y);
+      const bool aEast = x + 1 < W && aMask(x + 1, y) != m;
+      const bool aSouth = y + 1 < H && aMask(x, y + 1) != m;
+      const bool aSouthEast = x + 1 < W && y + 1 < H && aMask(x + 1, y + 1) != m;
+      aBoundary(x, y) = aEast || aSouth || aSouthEast;
     }
 }
 
@@ -184,12 +185,95 @@ CMultiObjectScore scoreObjects(const COverlapCounts& aCounts) {
   return aScore;
 }
 
-std::vector<int> oracleRegions(const COverlapCounts& aCounts) {
-  std::map<int, long long> aOnObjects;
-  for (const auto& aEntry : aCounts.mJoint)
-    if (aEntry.first.second >= 1) aOnObjects[aEntry.first.first] += aEntry.second;
+double measureRecall(const std::vector<double>& aValues) {
+  if (aValues.empty()) return 0.0;
+  long long aAbove = 0;
+  for (double v : aValues) aAbove += v > kRecallThreshold;
+  return quotient(aAbove, static_cast<long long>(aValues.size()));
+}
+
+double measureDecay(const std::vector<double>& aValues) {
+  const int n = static_cast<int>(aValues.size());
+  if (n == 0) return 0.0;
+  auto bound = [&](int i) {
+    // The evaluation's 1e-10 lifts exact halves, so they round up.
+    return static_cast<int>(std::floor(1.0 + i * (n - 1) / 4.0 + 1e-10 + 0.5)) - 1;
+  };
+  auto mean = [&](int aFrom, int aTo) {
+    double aSum = 0.0;
+    int aCount = 0;
+    for (int k = aFrom; k <= aTo && k < n; k++) aSum += aValues[k], aCount++;
+    return aCount > 0 ? aSum / aCount : 0.0;
+  };
+  return mean(bound(0), bound(1)) - mean(bound(3), bound(4));
+}
+
+void addFrameRegions(const CMatrix<int>& aLabels, const CMatrix<int>& aTruth,
+                     std::vector<CFrameRegionCounts>& aFrames) {
+  CFrameRegionCounts aFrame;
+  int aRegion = kNoLabel;
+  long long aPixels = 0, aOn = 0;
+  auto flush = [&]() {
+    if (aRegion != kNoLabel && aPixels > 0) {
+      auto& aEntry = aFrame.mRegions[aRegion];
+      aEntry.first += aPixels;
+      aEntry.second += aOn;
+    }
+    aPixels = aOn = 0;
+  };
+  for (int i = 0; i < aLabels.size(); i++) {
+    const int r = aLabels.data()[i] < 0 ? kNoLabel : aLabels.data()[i];
+    const bool aObject = aTruth.data()[i] >= 1;
+    aFrame.mTruth += aObject;
+    if (r != aRegion) flush(), aRegion = r;
+    aPixels++;
+    aOn += aObject;
+  }
+  flush();
+  aFrames.push_back(std::move(aFrame));
+}
+
+std::vector<int> oracleRegions(const std::vector<CFrameRegionCounts>& aFrames, int aFirst,
+                               int aEnd) {
+  std::map<int, std::pair<long long, long long>> aTotals;
+  for (const CFrameRegionCounts& f : aFrames)
+    for (const auto& aEntry : f.mRegions) {
+      aTotals[aEntry.first].first += aEntry.second.first;
+      aTotals[aEntry.first].second += aEntry.second.second;
+    }
+  // Regions on objects by their share, highest first; exact comparison of the fractions.
+  std::vector<std::pair<int, std::pair<long long, long long>>> aOrder;
+  for (const auto& aEntry : aTotals)
+    if (aEntry.second.second > 0) aOrder.push_back(aEntry);
+  std::stable_sort(aOrder.begin(), aOrder.end(), [](const auto& a, const auto& b) {
+    return a.second.second * b.second.first > b.second.second * a.second.first;
+  });
+  // Per frame the intersection and the union of the prefix's mask with the truth, grown one
+  // region at a time.
+  aFirst = std::max(aFirst, 0);
+  aEnd = std::min(aEnd, static_cast<int>(aFrames.size()));
+  std::vector<long long> aIntersection(aFrames.size(), 0), aUnion(aFrames.size(), 0);
+  for (int t = aFirst; t < aEnd; t++) aUnion[t] = aFrames[t].mTruth;
+  auto meanJ = [&]() {
+    double aSum = 0.0;
+    for (int t = aFirst; t < aEnd; t++)
+      aSum += aUnion[t] == 0 ? 1.0 : quotient(aIntersection[t], aUnion[t]);
+    return aEnd > aFirst ? aSum / (aEnd - aFirst) : 0.0;
+  };
+  double aBest = meanJ();
+  size_t aBestLength = 0;
+  for (size_t k = 0; k < aOrder.size(); k++) {
+    for (int t = aFirst; t < aEnd; t++) {
+      const auto aEntry = aFrames[t].mRegions.find(aOrder[k].first);
+      if (aEntry == aFrames[t].mRegions.end()) continue;
+      aIntersection[t] += aEntry->second.second;
+      aUnion[t] += aEntry->second.first - aEntry->second.second;
+    }
+    const double J = meanJ();
+    if (J > aBest) aBest = J, aBestLength = k + 1;
+  }
   std::vector<int> aRegions;
-  for (const auto& aEntry : aOnObjects)
-    if (2 * aEntry.second > aCounts.mRegionSize.at(aEntry.first)) aRegions.push_back(aEntry.first);
+  for (size_t k = 0; k < aBestLength; k++) aRegions.push_back(aOrder[k].first);
+  std::sort(aRegions.begin(), aRegions.end());
   return aRegions;
 }

@@ -1,12 +1,13 @@
 // Quality measures of a segmentation against per-pixel ground truth.
 //
-// - The DAVIS measures of a binary foreground mask (Perazzi et al., CVPR 2016): the region
-//   similarity J and the boundary measure F of one frame.
-// - The multi-object measures of FBMS-59 (Ochs, Malik and Brox, TPAMI 2014) of a label map:
-//   predicted regions matched one to one to ground-truth regions, per-object precision,
-//   recall and F from pixel overlaps summed over all frames, the number of objects
-//   extracted, and the density of a sparse map.
-// - The oracle foreground: every predicted region lying mostly on a ground-truth object.
+// - The measures of a binary foreground mask exactly as the DAVIS data set's evaluation
+//   computes them: the region similarity J and the boundary measure F of one frame, and per
+//   sequence the mean, the recall (share of frames above 0.5) and the decay.
+// - Multi-object measures of a label map: predicted regions matched one to one to
+//   ground-truth regions, per-object precision, recall and F from pixel overlaps summed over
+//   all frames, the number of objects extracted, and the density of a sparse map.
+// - The oracle foreground: the best set of predicted regions, an upper bound of what a choice
+//   of moving regions can reach.
 //
 // Conventions. A mask is a CMatrix<bool>, true = foreground. A label map is a CMatrix<int>:
 // in ground truth 0 is the background and 1, 2, ... the objects; in a prediction every
@@ -22,9 +23,9 @@
 
 // A pixel of a predicted label map that carries no label.
 constexpr int kNoLabel = -1;
-// Boundary tolerance as a share of the picture diagonal (the DAVIS value).
+// Boundary tolerance as a share of the picture diagonal (the value of the DAVIS evaluation).
 constexpr double kBoundaryToleranceShare = 0.008;
-// An object counts as extracted when its matched region reaches this F-measure (FBMS).
+// An object counts as extracted when its matched region reaches this F-measure.
 constexpr double kExtractedF = 0.75;
 
 // ---- DAVIS measures of one frame ----
@@ -37,9 +38,11 @@ double regionSimilarity(const CMatrix<bool>& aMask, const CMatrix<bool>& aTruth)
 // least 1 (8 for 854 x 480).
 int boundaryTolerance(int aXSize, int aYSize);
 
-// The boundary of a mask: its foreground pixels that have a background pixel among their
-// four neighbours inside the picture. The picture border itself is no boundary: an object
-// cut by the frame edge has no observed contour there. aBoundary gets aMask's size.
+// The boundary of a mask: the pixels (of either side) whose value differs from that of the
+// east, the south or the south-east neighbour; in the last row only the east neighbour counts,
+// in the last column only the south one, and the last pixel of the last row is no boundary.
+// The picture border itself is no boundary: an object cut by the frame edge has no observed
+// contour there. aBoundary gets aMask's size.
 void boundaryPixels(const CMatrix<bool>& aMask, CMatrix<bool>& aBoundary);
 
 // Boundary precision, recall and F of one frame.
@@ -114,6 +117,34 @@ struct CMultiObjectScore {
 // for a region without a match or a quotient with denominator 0.
 CMultiObjectScore scoreObjects(const COverlapCounts& aCounts);
 
-// The oracle foreground: regions more than half of whose pixels (over all counted frames;
-// exactly half is not enough) lie on truth objects (labels >= 1), in increasing order.
-std::vector<int> oracleRegions(const COverlapCounts& aCounts);
+// ---- Per-sequence statistics of a per-frame measure ----
+
+// The recall of per-frame values: the share of them above 0.5 (0 for none).
+double measureRecall(const std::vector<double>& aValues);
+
+// The decay of per-frame values: the mean of the first quarter minus the mean of the last.
+// The quarters are the DAVIS evaluation's: with n values and b_i = round(1 + i (n - 1) / 4) - 1
+// (halves rounded up), the first is values b_0 ... b_1 and the last b_3 ... b_4 (both ends
+// included, 0-based). 0 for no value.
+double measureDecay(const std::vector<double>& aValues);
+
+// ---- The oracle ----
+
+// Per frame and region: its pixels and those of them on truth objects (labels >= 1); and the
+// frame's truth object pixels.
+struct CFrameRegionCounts {
+  std::map<int, std::pair<long long, long long>> mRegions;  // region -> (pixels, on objects)
+  long long mTruth = 0;
+};
+
+// Adds one frame's counts (aLabels and aTruth of the same size; kNoLabel pixels count for no
+// region).
+void addFrameRegions(const CMatrix<int>& aLabels, const CMatrix<int>& aTruth,
+                     std::vector<CFrameRegionCounts>& aFrames);
+
+// The oracle foreground: the regions sorted by the share of their pixels (over all frames) on
+// truth objects, highest first (the lower region first on ties), and of these the prefix whose
+// masks have the highest mean J over frames aFirst ... aEnd - 1 of aFrames (the shortest such
+// prefix; none when no region lies on an object). In increasing order.
+std::vector<int> oracleRegions(const std::vector<CFrameRegionCounts>& aFrames, int aFirst,
+                               int aEnd);

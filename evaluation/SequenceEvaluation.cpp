@@ -205,6 +205,7 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
 
   // First pass: the masks' J and F, and the overlap counts of regions and trajectories.
   COverlapCounts aRegionCounts, aTrackCounts;
+  std::vector<CFrameRegionCounts> aFrameRegions;
   std::set<int> aObjects;
   CMatrix<int> aTruthLabels, aLabels;
   CMatrix<bool> aTruthMask, aMask;
@@ -233,6 +234,7 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
         return false;
       addOverlap(aLabels, aTruthLabels, aRegionCounts);
       aScore.mIdentity.add(aTruthLabels, aLabels);
+      addFrameRegions(aLabels, aTruthLabels, aFrameRegions);
     }
     if (aScore.mHasTracks) {
       trackLabels(aTracks, t, aTruthLabels.xSize(), aTruthLabels.ySize(), aLabels);
@@ -242,9 +244,11 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
   }
   aScore.mObjects = static_cast<int>(aObjects.size());
 
-  // Second pass: the oracle, once the majorities over all frames are known.
+  // Second pass: the oracle, once the regions' shares over all frames are known.
+  const int n = aScore.mFrames;
+  const int aBegin = n >= 3 ? 1 : 0, aEnd = n >= 3 ? n - 1 : n;
   if (aScore.mHasRegions) {
-    aScore.mOracleRegions = oracleRegions(aRegionCounts);
+    aScore.mOracleRegions = oracleRegions(aFrameRegions, aBegin, aEnd);
     for (CFrameScore& aFrame : aScore.mPerFrame) {
       if (!readLabels(aTruth.at(aFrame.mTruthFrame), CRole::kTruth, aTruthLabels) ||
           !readLabels(aRegions.at(aFrame.t), CRole::kRegions, aLabels))
@@ -257,11 +261,19 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
   }
   if (aScore.mHasTracks) aScore.mTracks = scoreObjects(aTrackCounts);
 
-  const int n = aScore.mFrames;
-  aScore.mAveragedFrames = n >= 3 ? n - 2 : n;
+  aScore.mAveragedFrames = aEnd - aBegin;
   if (aScore.mHasMasks) {
     aScore.mMaskJ = meanOver(aScore.mPerFrame, &CFrameScore::mMaskJ);
     aScore.mMaskF = meanOver(aScore.mPerFrame, &CFrameScore::mMaskF);
+    std::vector<double> aJ, aF;
+    for (int i = aBegin; i < aEnd; i++) {
+      aJ.push_back(aScore.mPerFrame[i].mMaskJ);
+      aF.push_back(aScore.mPerFrame[i].mMaskF);
+    }
+    aScore.mMaskJRecall = measureRecall(aJ);
+    aScore.mMaskJDecay = measureDecay(aJ);
+    aScore.mMaskFRecall = measureRecall(aF);
+    aScore.mMaskFDecay = measureDecay(aF);
   }
   if (aScore.mHasRegions) {
     aScore.mOracleJ = meanOver(aScore.mPerFrame, &CFrameScore::mOracleJ);
@@ -274,7 +286,7 @@ std::string csvHeader() {
   return "sequence,first,frames,jf_frames,mask_J,mask_F,oracle_J,oracle_F,oracle_regions,"
          "objects,regions,extracted,precision,recall,F,density,"
          "tracks_regions,tracks_extracted,tracks_precision,tracks_recall,tracks_F,"
-         "tracks_density\n";
+         "tracks_density,mask_J_recall,mask_J_decay,mask_F_recall,mask_F_decay\n";
 }
 
 std::string csvRow(const CSequenceScore& aScore) {
@@ -285,6 +297,8 @@ std::string csvRow(const CSequenceScore& aScore) {
        << csvNumber(aScore.mOracleF) << ","
        << (aScore.mHasRegions ? std::to_string(aScore.mOracleRegions.size()) : "") << ","
        << aScore.mObjects << "," << csvObjects(aScore.mHasRegions, aScore.mRegions) << ","
-       << csvObjects(aScore.mHasTracks, aScore.mTracks) << "\n";
+       << csvObjects(aScore.mHasTracks, aScore.mTracks) << "," << csvNumber(aScore.mMaskJRecall)
+       << "," << csvNumber(aScore.mMaskJDecay) << "," << csvNumber(aScore.mMaskFRecall) << ","
+       << csvNumber(aScore.mMaskFDecay) << "\n";
   return aOut.str();
 }

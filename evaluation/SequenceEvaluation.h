@@ -18,10 +18,11 @@
 // the trajectories); the scored frames are those whose ground truth exists too.
 //
 // Measures (evaluation/SegmentationMeasures.h), with the truth foreground = all objects:
-// - J and F of the run's own masks, and of the oracle mask made of the regions lying mostly
-//   on the objects (the majority taken over all scored frames together; an upper bound);
-//   per frame, then averaged over the scored frames without the first and the last (all of
-//   them when there are fewer than three);
+// - J and F of the run's own masks, and of the oracle mask (the best prefix of the regions
+//   sorted by their share on the objects over all scored frames; an upper bound of any choice
+//   of moving regions made that way); per frame, then averaged over the scored frames without
+//   the first and the last (all of them when there are fewer than three), as the DAVIS
+//   evaluation does; over the same frames the recall and the decay of the masks' J and F;
 // - the multi-object measures of the regions over all scored frames, and of the
 //   trajectories rasterised into sparse label maps (trackLabels) with their density;
 // - whether every object keeps one region over the frames (IdentitySwitches.h).
@@ -67,6 +68,9 @@ struct CSequenceScore {
   int mObjects = 0;
   // Means of J and F; NaN when the kind of prediction is missing.
   double mMaskJ = kNotScored, mMaskF = kNotScored, mOracleJ = kNotScored, mOracleF = kNotScored;
+  // Recall and decay of the masks' J and F over the averaged frames; NaN without masks.
+  double mMaskJRecall = kNotScored, mMaskJDecay = kNotScored;
+  double mMaskFRecall = kNotScored, mMaskFDecay = kNotScored;
   // The regions the oracle takes as foreground.
   std::vector<int> mOracleRegions;
   // Multi-object measures of the regions and of the trajectories (when present).
@@ -101,7 +105,7 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
 //   frames            frames scored (present on both sides)
 //   jf_frames         frames in the J and F means (frames without the first and the last)
 //   mask_J, mask_F    mean J and F of the run's moving-object masks
-//   oracle_J, oracle_F  mean J and F of the oracle foreground (regions mostly on objects)
+//   oracle_J, oracle_F  mean J and F of the oracle foreground (the best prefix of regions)
 //   oracle_regions    number of regions the oracle takes
 //   objects           ground-truth objects (background not counted)
 //   regions           distinct regions of the prediction
@@ -110,6 +114,8 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
 //   density           share of pixels with a region (1 for dense regions)
 //   tracks_regions, tracks_extracted, tracks_precision, tracks_recall, tracks_F,
 //   tracks_density    the same for the rasterised trajectories
+//   mask_J_recall, mask_J_decay, mask_F_recall, mask_F_decay
+//                     recall and decay of the masks' J and F
 // Numbers are written with six significant digits.
 std::string csvHeader();
 std::string csvRow(const CSequenceScore& aScore);

@@ -136,6 +136,10 @@ void printTable(const CSequenceScore& s, bool aPerFrame) {
   const std::string aMeans = "mean of " + std::to_string(s.mAveragedFrames) + " frames";
   std::printf("  %-30s %7s %7s\n", aMeans.c_str(), "J", "F");
   std::printf("  %-30s %7s %7s\n", "own masks", show(s.mMaskJ).c_str(), show(s.mMaskF).c_str());
+  std::printf("  %-30s %7s %7s\n", "  recall (share above 0.5)", show(s.mMaskJRecall).c_str(),
+              show(s.mMaskFRecall).c_str());
+  std::printf("  %-30s %7s %7s\n", "  decay (first - last quarter)", show(s.mMaskJDecay).c_str(),
+              show(s.mMaskFDecay).c_str());
   std::string aOracle = "oracle";
   if (s.mHasRegions)
     aOracle += " (" + std::to_string(s.mOracleRegions.size()) + " of " +

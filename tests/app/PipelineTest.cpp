@@ -256,6 +256,22 @@ TEST(Pipeline, SegmentsTrackedFramesOfTwoObjectsMovingApartEachInItsOwnCluster) 
     }
   }
   EXPECT_LT(aObjects.at(0).mJ, 0.05);
+
+  // quorvik-regions recomputes from the finished folder exactly what the run wrote.
+  ASSERT_EQ(testutil::runProgram({"/bin/mkdir", aDir.file("again")}), 0);
+  ASSERT_EQ(testutil::runProgram(
+                {testutil::programPath("quorvik-regions"), "--sequence", aDir.file("synth.bmf"),
+                 "--tracks", aDir.file("QuorvikResults/Tracks10.dat"), "--out", aDir.file("again")},
+                "", aDir.file("regions.err")),
+            0)
+      << testutil::readFile(aDir.file("regions.err"));
+  for (int t = 0; t < 10; t++)
+    for (const char* aKind : {"Regions", "Mask", "Overlay"}) {
+      const std::string aName = aKind + std::string("00") + std::to_string(t) + ".png";
+      EXPECT_EQ(testutil::readFile(aDir.file("again/" + aName)),
+                testutil::readFile(aDir.file("QuorvikResults/" + aName)))
+          << aName;
+    }
 }
 
 TEST(Pipeline, TracksFramesThenReusesTheFlowCacheWithIdenticalResults) {

@@ -130,7 +130,9 @@ TEST(SequenceEvaluation, ScoresFramesPresentOnBothSidesAndAveragesWithoutFirstAn
   EXPECT_EQ(s.mRegions.mExtracted, 2);
   EXPECT_EQ(s.mRegions.mF, 1.0);
   EXPECT_FALSE(s.mHasTracks);
-  EXPECT_EQ(csvRow(s), "squares,5,3,1,0.5,0.666667,1,1,2,2,3,2,1,1,1,1,,,,,,\n");
+  // One averaged frame with J 0.5 and F 2/3: J recall 0 (0.5 is not above), F recall 1, no
+  // decay.
+  EXPECT_EQ(csvRow(s), "squares,5,3,1,0.5,0.666667,1,1,2,2,3,2,1,1,1,1,,,,,,,0,0,1,0\n");
   EXPECT_EQ(fields(csvHeader()).size(), fields(csvRow(s)).size());
 }
 

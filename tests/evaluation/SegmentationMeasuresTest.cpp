@@ -64,23 +64,37 @@ TEST(BoundaryMeasure, ToleranceFromTheDiagonal) {
   EXPECT_EQ(boundaryTolerance(64, 48), 1);    // 0.64
 }
 
-TEST(BoundaryMeasure, BoundaryIsTheInnerContourWithoutThePictureBorder) {
+TEST(BoundaryMeasure, BoundaryIsWhereTheEastSouthOrSouthEastNeighbourDiffers) {
   CMatrix<bool> aBoundary;
-  // A 5 x 5 square inside a 9 x 9 picture: its 16 outer pixels.
+  auto count = [&]() {
+    int aCount = 0;
+    for (int i = 0; i < aBoundary.size(); i++) aCount += aBoundary.data()[i];
+    return aCount;
+  };
+  // A 5 x 5 square (2 ... 6) inside a 9 x 9 picture: its right column and bottom row (9
+  // pixels), and outside it the column left of it and the row above it, from (1, 1) (11).
   boundaryPixels(mask(9, 9, [](int x, int y) { return x >= 2 && x <= 6 && y >= 2 && y <= 6; }),
                  aBoundary);
-  int aCount = 0;
-  for (int i = 0; i < aBoundary.size(); i++) aCount += aBoundary.data()[i];
-  EXPECT_EQ(aCount, 16);
-  EXPECT_TRUE(aBoundary(2, 2));
-  EXPECT_FALSE(aBoundary(3, 3));
-  EXPECT_FALSE(aBoundary(1, 2));
+  EXPECT_EQ(count(), 20);
+  EXPECT_TRUE(aBoundary(6, 6));
+  EXPECT_TRUE(aBoundary(1, 1));
+  EXPECT_TRUE(aBoundary(1, 2));
+  EXPECT_FALSE(aBoundary(2, 2));
+  EXPECT_FALSE(aBoundary(7, 2));
+  EXPECT_FALSE(aBoundary(0, 2));
   // The left half of the picture: only its right edge, not the picture's border.
   boundaryPixels(mask(9, 9, [](int x, int) { return x <= 3; }), aBoundary);
-  aCount = 0;
-  for (int i = 0; i < aBoundary.size(); i++) aCount += aBoundary.data()[i];
-  EXPECT_EQ(aCount, 9);
+  EXPECT_EQ(count(), 9);
   for (int y = 0; y < 9; y++) EXPECT_TRUE(aBoundary(3, y));
+  // Only the last pixel of a 4 x 3 picture: it is no boundary itself (the corner); its west
+  // neighbour in the last row (east differs), its north neighbour in the last column (south
+  // differs) and its north-west neighbour (south-east differs) are.
+  boundaryPixels(mask(4, 3, [](int x, int y) { return x == 3 && y == 2; }), aBoundary);
+  EXPECT_EQ(count(), 3);
+  EXPECT_FALSE(aBoundary(3, 2));
+  EXPECT_TRUE(aBoundary(2, 2));
+  EXPECT_TRUE(aBoundary(3, 1));
+  EXPECT_TRUE(aBoundary(2, 1));
 }
 
 TEST(BoundaryMeasure, ShiftWithinToleranceMatchesBeyondItDoesNot) {
@@ -100,15 +114,15 @@ TEST(BoundaryMeasure, ShiftWithinToleranceMatchesBeyondItDoesNot) {
 
 TEST(BoundaryMeasure, PartlyMatchedBoundaryHasItsOwnPrecisionAndRecall) {
   // Truth: the left half (boundary column 49, 100 pixels). Mask: the left half and the block
-  // x 50...79, y 0...49. Its boundary: column 49 below row 50 (50 pixels), column 79 above it
-  // (50) and row 49 from x 50 to 78 (29): 129 pixels, of which column 49 and (50, 49),
-  // (51, 49) lie within 2 pixels of the truth's: 52. Truth pixels matched: rows 50...99 and
-  // rows 48, 49 (within 2 of (49, 50) and (50, 49)): 52 of 100.
+  // x 50...79, y 0...49. Its boundary: column 49 from row 50 (50 pixels), column 79 above row
+  // 49 (49) and row 49 from x 49 to 79 (31): 130 pixels, of which column 49 and (49 ... 51,
+  // 49) lie within 2 pixels of the truth's: 53. Truth pixels matched: rows 47...99 (within 2
+  // of (49, 49)): 53 of 100.
   const CMatrix<bool> aTruth = mask(100, 100, [](int x, int) { return x < 50; });
   const CMatrix<bool> aMask =
       mask(100, 100, [](int x, int y) { return x < 50 || (x < 80 && y < 50); });
   const CBoundaryMeasure m = boundaryMeasure(aMask, aTruth, 2);
-  const double P = 52.0 / 129.0, R = 52.0 / 100.0;
+  const double P = 53.0 / 130.0, R = 53.0 / 100.0;
   EXPECT_NEAR(m.mPrecision, P, kExact);
   EXPECT_NEAR(m.mRecall, R, kExact);
   EXPECT_NEAR(m.mF, 2 * P * R / (P + R), kExact);
@@ -128,6 +142,19 @@ TEST(BoundaryMeasure, EmptyBoundaries) {
   EXPECT_EQ(aInvented.mPrecision, 0.0);
   EXPECT_EQ(aInvented.mRecall, 1.0);
   EXPECT_EQ(aInvented.mF, 0.0);
+}
+
+TEST(SequenceStatistics, RecallAboveOneHalfAndDecayOverTheQuarters) {
+  std::vector<double> aValues;
+  for (int i = 0; i < 10; i++) aValues.push_back(0.1 * i);
+  // Above 0.5: 0.6 ... 0.9 (0.5 itself is not above).
+  EXPECT_NEAR(measureRecall(aValues), 0.4, kExact);
+  // Ten values: the quarters' bounds are 0, 2, 5, 7, 9: first 0 ... 2, last 7 ... 9.
+  EXPECT_NEAR(measureDecay(aValues), 0.1 - 0.8, 1e-9);
+  // Three values: bounds 0, 1 (1.5 rounded up), 1, 2 (2.5 rounded up), 2.
+  EXPECT_NEAR(measureDecay({1.0, 0.5, 0.0}), 0.75, kExact);
+  EXPECT_EQ(measureRecall({}), 0.0);
+  EXPECT_EQ(measureDecay({}), 0.0);
 }
 
 TEST(Assignment, LargestSumWhereGreedyChoosesWrong) {
@@ -229,13 +256,23 @@ TEST(MultiObject, NoObjectLeavesTheMeansUndefined) {
   EXPECT_TRUE(std::isnan(s.mF));
 }
 
-TEST(Oracle, TakesTheRegionsMostlyOnObjects) {
-  COverlapCounts aCounts;
-  // Region 1: 3 of 5 pixels on objects (taken); region 2: 2 of 4 (exactly half, not taken);
-  // region 3: 1 of 3 (not taken); region 4: all on object 2 (taken). Counts add over frames.
-  addOverlap(row({1, 1, 1, 2, 2, 3}), row({1, 2, 0, 1, 0, 0}), aCounts);
-  addOverlap(row({1, 1, 2, 2, 3, 3, 4}), row({1, 0, 1, 0, 1, 0, 2}), aCounts);
-  EXPECT_EQ(oracleRegions(aCounts), (std::vector<int>{1, 4}));
+TEST(Oracle, TheBestPrefixOfTheRegionsByTheirShareOnObjects) {
+  std::vector<CFrameRegionCounts> aFrames;
+  // Shares on objects over both frames: region 4 1 of 1, region 1 3 of 5, region 2 2 of 4,
+  // region 3 1 of 3. Frame 0 has 3 object pixels, frame 1 has 4.
+  addFrameRegions(row({1, 1, 1, 2, 2, 3}), row({1, 2, 0, 1, 0, 0}), aFrames);
+  addFrameRegions(row({1, 1, 2, 2, 3, 3, 4}), row({1, 0, 1, 0, 1, 0, 2}), aFrames);
+  ASSERT_EQ(aFrames.size(), 2u);
+  EXPECT_EQ(aFrames[1].mTruth, 4);
+  // Mean J of the prefixes 4; 4, 1; 4, 1, 2; all: (0 + 1/4) / 2, (2/4 + 2/5) / 2,
+  // (3/5 + 3/6) / 2 = 0.55, (3/6 + 4/7) / 2 = 0.536.
+  EXPECT_EQ(oracleRegions(aFrames, 0, 2), (std::vector<int>{1, 2, 4}));
+  // Frame 1 alone: 1/4, 2/5, 3/6, 4/7: all four.
+  EXPECT_EQ(oracleRegions(aFrames, 1, 2), (std::vector<int>{1, 2, 3, 4}));
+  // No region on an object: none.
+  std::vector<CFrameRegionCounts> aNone;
+  addFrameRegions(row({0, 1}), row({0, 0}), aNone);
+  EXPECT_TRUE(oracleRegions(aNone, 0, 1).empty());
   CMatrix<bool> aMask;
   regionsMask(row({4, 2, 1, kNoLabel}), {1, 4}, aMask);
   EXPECT_TRUE(aMask(0, 0));

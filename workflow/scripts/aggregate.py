@@ -27,9 +27,13 @@ import sys
 
 from datasets import clean_name
 
-COLUMNS = ["sequence", "status", "frames", "J", "F", "oracle_J", "trajectories",
+COLUMNS = ["sequence", "status", "frames", "J", "F", "J_recall", "J_decay", "oracle_J",
+           "trajectories",
            "valid_trajectories", "import_s", "flow_s", "run_s", "graph_s", "split_s", "merge_s",
            "evaluate_s", "peak_MiB", "flows_by_run", "windows", "error"]
+
+# Columns of measures: three decimals, and a mean over the scored sequences.
+MEASURES = ("J", "F", "J_recall", "J_decay", "oracle_J")
 
 
 def load(path):
@@ -94,9 +98,10 @@ def row_of(seq, window_records=()):
             else:
                 row["status"] = "scored"
                 scores = evaluation["scores"]
-                row["J"], row["F"], row["oracle_J"] = (scores.get("mask_J", ""),
-                                                       scores.get("mask_F", ""),
-                                                       scores.get("oracle_J", ""))
+                for column, key in (("J", "mask_J"), ("F", "mask_F"),
+                                    ("J_recall", "mask_J_recall"), ("J_decay", "mask_J_decay"),
+                                    ("oracle_J", "oracle_J")):
+                    row[column] = scores.get(key, "")
         for name, record in (("run", run), ("evaluate", evaluation)):
             if record is not None and record["status"] != "skipped":
                 row[f"{name}_s"] = record["seconds"]
@@ -184,7 +189,7 @@ def format_csv(column, value):
 def format_markdown(column, value):
     if value == "" or value is None:
         return ""
-    if column in ("J", "F", "oracle_J"):
+    if column in MEASURES:
         return f"{float(value):.3f}"
     if column.endswith("_s"):
         return f"{float(value):.2f}" if float(value) < 10 else f"{float(value):.1f}"
@@ -202,13 +207,15 @@ def markdown_text(title, rows):
     if scored:
         mean = {column: "" for column in COLUMNS}
         mean["sequence"] = f"mean of {len(scored)}"
-        for column in ("J", "F", "oracle_J"):
+        for column in MEASURES:
             values = [number(row[column]) for row in scored if number(row[column]) is not None]
             mean[column] = sum(values) / len(values) if values else ""
         lines.append("| " + " | ".join(format_markdown(c, mean[c]) for c in COLUMNS) + " |")
     failed = sum(1 for row in rows if row["status"] == "failed")
     lines += ["", f"{len(rows)} sequence(s): {len(scored)} scored, {failed} failed. J and F: "
-              "the run's own moving-object masks; oracle_J: every region mostly on objects. "
+              "the run's own moving-object masks; J_recall: the share of frames with J above 0.5; "
+              "J_decay: mean J of the first quarter of frames minus the last quarter; oracle_J: "
+              "the best set of regions (regions by their share on the objects, best prefix). "
               "flow_s: the sum over the frame-pair jobs; graph_s, split_s and merge_s are part "
               "of run_s. peak_MiB: the largest process of the sequence's jobs.", ""]
     return "\n".join(lines)
