@@ -13,6 +13,12 @@ namespace {
 constexpr double kPointWeight = 1.0;
 constexpr double kPriorWeight = 0.3;
 constexpr double kMotionWeight = 1.0;
+// Weight of the colour evidence of a superpixel whose colours one region's model alone
+// explains: like one trajectory point.
+constexpr double kColourWeight = 1.0;
+// A point's vote keeps at least this share when neither its region's colours nor its motion
+// explain its superpixel: evidence against a label lowers it, it never erases it.
+constexpr double kLeastSupport = 0.1;
 // A faint pull of every superpixel towards no region in particular, so that a part of the
 // graph without evidence still has one solution (decided by its neighbours).
 constexpr double kNeutralWeight = 1e-3;
@@ -210,7 +216,8 @@ void solve(const CSuperpixels& s, const std::vector<double>& aTie, const std::ve
 
 void labelFrame(const CSuperpixels& aSuperpixels, const std::vector<CRegionPoint>& aPoints,
                 const CMatrix<int>& aPrevious, const CTensor<float>& aBackward,
-                const CTensor<float>& aForward, int aRegions, CMatrix<int>& aRegionOf) {
+                const CTensor<float>& aForward, int aRegions, CMatrix<int>& aRegionOf,
+                const CColourEvidence& aColour) {
   const CSuperpixels& s = aSuperpixels;
   const int W = s.mLabel.xSize(), H = s.mLabel.ySize(), N = s.mCount;
   aRegionOf.setSize(W, H);
@@ -261,8 +268,12 @@ void labelFrame(const CSuperpixels& aSuperpixels, const std::vector<CRegionPoint
   if (!aMeanForward.empty()) aFlows.push_back(&aMeanForward);
   const std::vector<double> aTie = ties(s, aFlows);
 
+  std::vector<double> aColourShares;
+  if (aColour.mFrame && aColour.mColours)
+    aColourShares = aColour.mColours->shares(*aColour.mFrame, s, aActive);
   // Data per superpixel: weight and, per region, the weighted target. The motion evidence is
-  // spread over the active regions by their likelihoods, weighted by the best of them.
+  // spread over the active regions by their likelihoods, weighted by the best of them; the
+  // colour evidence by the regions' shares of the colour likelihoods.
   std::vector<double> aData(N, kNeutralWeight), aTarget(static_cast<size_t>(N) * K);
   for (int i = 0; i < N; i++) {
     double aMotionSum = 0.0, aMotionBest = 0.0;
@@ -271,11 +282,23 @@ void labelFrame(const CSuperpixels& aSuperpixels, const std::vector<CRegionPoint
         aMotionSum += aMotion[static_cast<size_t>(i) * aRegions + k];
         aMotionBest = std::max(aMotionBest, aMotion[static_cast<size_t>(i) * aRegions + k]);
       }
+    double aColourBest = 0.0;
+    if (!aColourShares.empty())
+      for (int a = 0; a < K; a++)
+        aColourBest = std::max(aColourBest, aColourShares[static_cast<size_t>(i) * K + a]);
     for (int a = 0; a < K; a++) {
       const size_t c = static_cast<size_t>(i) * aRegions + aActive[a];
-      double t =
-          kPointWeight * aVotes[c] + kPriorWeight * aCarried[c] / s.mSize[i] + kNeutralWeight / K;
+      // A point's vote counts fully when the region's colours or its motion explain the
+      // superpixel nearly as well as the best region's do, and less the less either does.
+      double aSupport = 1.0;
+      if (aColourBest > 0.0 && aMotionBest > 0.0)
+        aSupport = std::max({aColourShares[static_cast<size_t>(i) * K + a] / aColourBest,
+                             aMotion[c] / aMotionBest, kLeastSupport});
+      double t = kPointWeight * aSupport * aVotes[c] + kPriorWeight * aCarried[c] / s.mSize[i] +
+                 kNeutralWeight / K;
       if (aMotionSum > 0.0) t += kMotionWeight * aMotionBest * aMotion[c] / aMotionSum;
+      if (!aColourShares.empty())
+        t += kColourWeight * aColourShares[static_cast<size_t>(i) * K + a];
       aTarget[static_cast<size_t>(i) * K + a] = t;
     }
     double aSum = 0.0;

@@ -11,18 +11,11 @@
 
 #include <vector>
 
+#include "densify/RegionColours.h"
+#include "densify/RegionPoint.h"
 #include "densify/Superpixels.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
-
-// A labelled point of a frame: a trajectory's position, its region (0 ... aRegions - 1), and
-// its positions in the next and the previous frame where the trajectory has them.
-struct CRegionPoint {
-  float x, y;
-  int mRegion;
-  bool mHasNext, mHasPrevious;
-  float nx, ny, px, py;
-};
 
 // aRegionOf (resized to the frame) receives the region of every pixel of the frame whose
 // superpixels are aSuperpixels. aPoints are the labelled trajectory points of the frame.
@@ -32,6 +25,14 @@ struct CRegionPoint {
 // frame's pixels whose differences between neighbouring superpixels weaken their ties.
 // aRegions is the number of regions (labels 0 ... aRegions - 1). Without any point and prior
 // every pixel gets region 0.
+// Evidence beyond the points and flows: the frame itself (3 channels, 0 ... 255) and the
+// regions' colour models (RegionColours.h); either empty or null: no colour evidence.
+struct CColourEvidence {
+  const CTensor<float>* mFrame = nullptr;
+  const CRegionColours* mColours = nullptr;
+};
+
 void labelFrame(const CSuperpixels& aSuperpixels, const std::vector<CRegionPoint>& aPoints,
                 const CMatrix<int>& aPrevious, const CTensor<float>& aBackward,
-                const CTensor<float>& aForward, int aRegions, CMatrix<int>& aRegionOf);
+                const CTensor<float>& aForward, int aRegions, CMatrix<int>& aRegionOf,
+                const CColourEvidence& aColour = CColourEvidence());

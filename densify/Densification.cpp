@@ -7,6 +7,7 @@
 
 #include "densify/DenseRegions.h"
 #include "densify/MovingRegions.h"
+#include "densify/RegionColours.h"
 #include "densify/RegionPictures.h"
 #include "densify/Superpixels.h"
 #include "flow/FlowCache.h"
@@ -18,6 +19,10 @@ namespace {
 constexpr double kGridShare = 0.025;
 constexpr int kMinGridStep = 4;
 constexpr float kCompactness = 10.0f;
+// Radius, in superpixel grid steps, of the neighbourhood whose points confirm a point's label
+// before its colour counts for its region: a few trajectory spacings, so that a point near a
+// region border sees the other side.
+constexpr double kConfirmRadius = 2.0;
 // A PNG pixel holds region numbers 0 ... 255.
 constexpr int kMaxRegions = 256;
 
@@ -38,6 +43,26 @@ std::vector<int> regionNumbers(const std::vector<CTrack>& aTracks, int& aRegions
     aNumber[k] = aUsed[k] ? std::min(aNext++, kMaxRegions - 1) : 0;
   aRegions = std::min(aNext, kMaxRegions);
   return aNumber;
+}
+
+// The labelled points of relative frame t, with their steps to the neighbouring frames.
+void framePoints(const std::vector<CTrack>& aTracks, int t, std::vector<CRegionPoint>& aPoints) {
+  aPoints.clear();
+  for (const CTrack& aTrack : aTracks) {
+    if (aTrack.mLabel < 0 || !aTrack.covers(t)) continue;
+    const CTrackPoint p = aTrack.positionAt(t);
+    CRegionPoint aPoint{p.x,  p.y,  aTrack.mLabel, aTrack.covers(t + 1), aTrack.covers(t - 1), 0.0f,
+                        0.0f, 0.0f, 0.0f};
+    if (aPoint.mHasNext) {
+      const CTrackPoint n = aTrack.positionAt(t + 1);
+      aPoint.nx = n.x, aPoint.ny = n.y;
+    }
+    if (aPoint.mHasPrevious) {
+      const CTrackPoint q = aTrack.positionAt(t - 1);
+      aPoint.px = q.x, aPoint.py = q.y;
+    }
+    aPoints.push_back(aPoint);
+  }
 }
 
 // Reads a colour frame; false after one line on standard error.
@@ -87,6 +112,19 @@ bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& a
     return readColourFrame(aInput.mFrames[t], W, H, aPicture);
   };
   if (aLength == 0) return true;
+
+  // The regions' colours over the whole sequence, before any frame is labelled.
+  CRegionColours aColours(aRegions, kConfirmRadius * aGridStep);
+  for (int t = 0; t < aLength; t++) {
+    if (!read(t, aFrame)) return false;
+    framePoints(aLabelled, t, aPoints);
+    aColours.add(aFrame, aPoints);
+  }
+  aColours.finish();
+  CColourEvidence aColour;
+  aColour.mFrame = &aFrame;
+  aColour.mColours = &aColours;
+
   if (!read(0, aFrame)) return false;
   std::uint64_t aFingerprint = frameFingerprint(aFrame);
   bool aHasBackward = false;
@@ -103,26 +141,10 @@ bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& a
     }
 
     computeSuperpixels(aFrame, aGridStep, kCompactness, aSuperpixels);
-    aPoints.clear();
-    for (const CTrack& aTrack : aLabelled) {
-      if (aTrack.mLabel < 0 || !aTrack.covers(t)) continue;
-      const CTrackPoint p = aTrack.positionAt(t);
-      CRegionPoint aPoint{
-          p.x,  p.y,  aTrack.mLabel, aTrack.covers(t + 1), aTrack.covers(t - 1), 0.0f,
-          0.0f, 0.0f, 0.0f};
-      if (aPoint.mHasNext) {
-        const CTrackPoint n = aTrack.positionAt(t + 1);
-        aPoint.nx = n.x, aPoint.ny = n.y;
-      }
-      if (aPoint.mHasPrevious) {
-        const CTrackPoint q = aTrack.positionAt(t - 1);
-        aPoint.px = q.x, aPoint.py = q.y;
-      }
-      aPoints.push_back(aPoint);
-    }
+    framePoints(aLabelled, t, aPoints);
     labelFrame(aSuperpixels, aPoints, aHasBackward ? aPrevious : aNoRegions,
                aHasBackward ? aBackward : aNoFlow, aHasForward ? aForward : aNoFlow, aRegions,
-               aRegionOf);
+               aRegionOf, aColour);
     if (!writeRegionPictures(aInput.mOutputDir, t, aRegionOf, aMoving, aFrame)) return false;
 
     std::swap(aPrevious, aRegionOf);

@@ -9,6 +9,7 @@
 
 #include "densify/DenseRegions.h"
 #include "densify/MovingRegions.h"
+#include "densify/RegionColours.h"
 #include "densify/Superpixels.h"
 
 namespace {
@@ -161,4 +162,81 @@ TEST(MovingRegions, ObjectsAreTheRegionsThatNeitherReachTheBorderNorMoveWithTheB
   EXPECT_TRUE(aMoving[1]);
   EXPECT_FALSE(aMoving[2]);
   EXPECT_FALSE(aMoving[3]);
+}
+
+namespace {
+
+// A grey, finely textured background of 96 x 72 and a red square (x 48 ... 83, y 18 ... 53)
+// without texture, as a car on a road.
+constexpr int kRoadWidth = 96, kRoadHeight = 72;
+bool inSquare(int x, int y) { return x >= 48 && x < 84 && y >= 18 && y < 54; }
+CTensor<float> redSquare() {
+  CTensor<float> aFrame(kRoadWidth, kRoadHeight, 3);
+  for (int y = 0; y < kRoadHeight; y++)
+    for (int x = 0; x < kRoadWidth; x++) {
+      const bool aSquare = inSquare(x, y);
+      const float aRipple = aSquare ? 0.0f : 6.0f * std::sin(0.9f * x + 1.3f * y);
+      aFrame(x, y, 0) = (aSquare ? 200.0f : 120.0f) + aRipple;
+      aFrame(x, y, 1) = (aSquare ? 30.0f : 120.0f) + aRipple;
+      aFrame(x, y, 2) = (aSquare ? 30.0f : 120.0f) + aRipple;
+    }
+  return aFrame;
+}
+
+}  // namespace
+
+// The regions' colours are learned from the points their neighbours confirm: a region-1 point
+// amid region-0 points on the grey background teaches region 1 no grey. Then, in a frame with
+// the square moving 3 pixels a frame and a block of region-1 points gone astray on the still
+// background (a piece of road the clustering gave to the car), colour and motion overrule
+// those points: the road stays background, the square is region 1. Without the colour
+// evidence the stray points win their piece of road.
+TEST(DenseRegions, ColourAndMotionOverruleStrayPoints) {
+  const CTensor<float> aFrame = redSquare();
+  CTensor<float> aForward(kRoadWidth, kRoadHeight, 2, 0.0f);
+  // The points of a frame where the clustering was right but for one point in the middle of
+  // the road, and those of this frame, with a block of 16 x 16 pixels of them gone astray.
+  std::vector<CRegionPoint> aLearned, aPoints;
+  for (int y = 1; y < kRoadHeight; y += 3)
+    for (int x = 1; x < kRoadWidth; x += 3) {
+      const bool aSquare = inSquare(x, y);
+      const bool aStray = x >= 8 && x < 24 && y >= 40 && y < 56;
+      aLearned.push_back(point(x, y, aSquare || (x == 31 && y == 10) ? 1 : 0));
+      // Trajectories are sparser than the points colours are learned from over a sequence.
+      if (x % 6 == 1 && y % 6 == 1)
+        aPoints.push_back(stepping(x, y, aSquare || aStray ? 1 : 0, aSquare ? 3.0f : 0.0f));
+    }
+  for (int y = 0; y < kRoadHeight; y++)
+    for (int x = 0; x < kRoadWidth; x++) aForward(x, y, 0) = inSquare(x, y) ? 3.0f : 0.0f;
+
+  CRegionColours aColours(2, 6.0f);
+  aColours.add(aFrame, aLearned);
+  aColours.finish();
+  ASSERT_TRUE(aColours.hasModel(0));
+  ASSERT_TRUE(aColours.hasModel(1));
+  CSuperpixels s;
+  computeSuperpixels(aFrame, 8, 10.0f, s);
+  const std::vector<double> aShares = aColours.shares(aFrame, s, {0, 1});
+  // Grey is region 0's: the lone region-1 point on the road was not confident.
+  const int aRoad = s.mLabel(31, 10), aCar = s.mLabel(66, 36);
+  EXPECT_GT(aShares[aRoad * 2 + 0], 0.9);
+  EXPECT_LT(aShares[aRoad * 2 + 1], 0.1);
+  EXPECT_GT(aShares[aCar * 2 + 1], 0.9);
+
+  CColourEvidence aColour;
+  aColour.mFrame = &aFrame;
+  aColour.mColours = &aColours;
+  CMatrix<int> aRegions, aWithout;
+  labelFrame(s, aPoints, CMatrix<int>(), CTensor<float>(), aForward, 2, aRegions, aColour);
+  labelFrame(s, aPoints, CMatrix<int>(), CTensor<float>(), aForward, 2, aWithout);
+  int aWrong = 0, aWrongWithout = 0;
+  for (int y = 0; y < kRoadHeight; y++)
+    for (int x = 0; x < kRoadWidth; x++) {
+      aWrong += aRegions(x, y) != (inSquare(x, y) ? 1 : 0);
+      aWrongWithout += aWithout(x, y) != (inSquare(x, y) ? 1 : 0);
+    }
+  EXPECT_EQ(aWrong, 0);
+  EXPECT_EQ(aRegions(16, 48), 0);
+  EXPECT_EQ(aWithout(16, 48), 1);
+  EXPECT_GT(aWrongWithout, 100);
 }
