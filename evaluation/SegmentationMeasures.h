@@ -112,9 +112,9 @@ struct CMultiObjectScore {
 // Matches regions to truth regions one to one so that the sum of their F-measures is
 // largest (bestAssignment, the background taking part like an object, so that a region
 // matched to the background cannot also count for an object) and scores every truth region
-// g with its region c, over labelled pixels only (as FBMS scores sparse trajectories):
-// precision = |c ∩ g| / |c|, recall = |c ∩ g| / |g ∩ labelled|, F = 2PR / (P + R); all 0
-// for a region without a match or a quotient with denominator 0.
+// g with its region c, over labelled pixels only (so that sparse trajectories are scored where they
+// are): precision = |c ∩ g| / |c|, recall = |c ∩ g| / |g ∩ labelled|, F = 2PR / (P + R); all 0 for
+// a region without a match or a quotient with denominator 0.
 CMultiObjectScore scoreObjects(const COverlapCounts& aCounts);
 
 // ---- Per-sequence statistics of a per-frame measure ----

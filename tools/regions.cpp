@@ -4,9 +4,6 @@
 // phase (densify/Densification.h) on the same inputs, so it writes what the run would.
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,6 +11,7 @@
 #include "app/Run.h"
 #include "densify/Densification.h"
 #include "foundation/CTensor.h"
+#include "foundation/CommandLine.h"
 #include "settings/RunSettings.h"
 #include "tracking/TrackFiles.h"
 
@@ -25,7 +23,10 @@ const char* const kUsage =
     "  --tracks FILE    the run's Tracks<N>.dat; the flows are read from its folder\n"
     "  --first N        absolute frame of the run's first frame (default 0)\n"
     "  --out DIR        where Regions%03d.png, Mask%03d.png and Overlay%03d.png go (default:\n"
-    "                   the tracks file's folder)";
+    "                   the tracks file's folder)\n"
+    "  --help           print this and exit";
+
+constexpr const char* kProgram = "quorvik-regions";
 
 constexpr int kBadCommandLine = 2;
 constexpr int kFailed = 1;
@@ -51,12 +52,7 @@ bool parseOptions(int argc, char** argv, COptions& o) {
       o.mOut = argv[++i];
       o.mHasOut = aOk = !o.mOut.empty();
     } else if (a == "--first" && aHasValue) {
-      const char* aText = argv[++i];
-      char* aEnd = nullptr;
-      errno = 0;
-      const long v = std::strtol(aText, &aEnd, 10);
-      aOk = aEnd != aText && *aEnd == '\0' && errno == 0 && v >= 0 && v <= 99999;
-      o.mFirst = static_cast<int>(v);
+      if (!NCommandLine::parseInteger(kProgram, a, argv[++i], 0, 99999, o.mFirst)) return false;
     } else {
       std::cerr << "quorvik-regions: unknown or incomplete option " << a << "\n"
                 << kUsage << std::endl;
@@ -82,7 +78,11 @@ std::string folderOf(const std::string& aPath) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int regions(int argc, char** argv) {
+  if (NCommandLine::wantsHelp(argc, argv)) {
+    std::cout << kUsage << std::endl;
+    return 0;
+  }
   COptions o;
   if (!parseOptions(argc, argv, o)) return kBadCommandLine;
   int aLength = 0;
@@ -117,4 +117,8 @@ int main(int argc, char** argv) {
     aInput.mYSize = aFirst.ySize();
   }
   return computeDenseRegions(aInput, aTracks) ? 0 : kFailed;
+}
+
+int main(int argc, char** argv) {
+  return NCommandLine::runProgram(kProgram, [&] { return regions(argc, argv); });
 }

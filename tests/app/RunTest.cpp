@@ -227,6 +227,7 @@ TEST(Run, EveryProgramPrintsItsUsageForHelp) {
            {testutil::programPath("quorvik-generate"), "--help"},
            {testutil::programPath("quorvik-flow"), "--help"},
            {testutil::programPath("quorvik-evaluate"), "--help"},
+           {testutil::programPath("quorvik-regions"), "--help"},
            {"/bin/bash", std::string(QUORVIK_SOURCE_DIR) + "/tools/import-video", "--help"}}) {
     EXPECT_EQ(testutil::runProgram(aCommand, aDir.file("out.txt"), aDir.file("err.txt")), 0)
         << aCommand[0];
