@@ -1,9 +1,11 @@
 // The dense-regions phase of a run: after the clustering, every processed frame gets a region
-// for every pixel, and the regions the run calls moving objects make its mask. Per frame the
-// superpixels of the frame are labelled from the labelled trajectory points in it, with the
-// previous frame's regions carried along the backward flow as a prior (DenseRegions.h); which
-// regions are moving objects is decided once per run from the trajectories (MovingRegions.h).
-// Only the current and the previous frame's data are held at any time.
+// for every pixel, and the regions the run calls moving objects make its mask. A first pass
+// over the frames learns the regions' colours under their confident trajectory points
+// (RegionColours.h); then per frame the superpixels of the frame are labelled from the
+// labelled trajectory points in it, the regions' motions and colours, with the previous
+// frame's regions carried along the backward flow as a prior (DenseRegions.h); which regions
+// are moving objects is decided once per run from the trajectories (MovingRegions.h). Besides
+// the colour models only the current and the previous frame's data are held at any time.
 //
 // The run and quorvik-regions (which recomputes the regions of a finished result folder) call
 // the same function with the same inputs, so both write the same pictures.
