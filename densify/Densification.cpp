@@ -80,7 +80,11 @@ bool readColourFrame(const std::string& aName, int aXSize, int aYSize, CTensor<f
 
 }  // namespace
 
-bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& aTracks) {
+bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& aTracks,
+                         CDenseSummary* aSummary) {
+  CDenseSummary aOwnSummary;
+  CDenseSummary& aDone = aSummary ? *aSummary : aOwnSummary;
+  aDone = CDenseSummary();
   const int W = aInput.mXSize, H = aInput.mYSize;
   const int aLength = static_cast<int>(aInput.mFrames.size());
   int aRegions = 0;
@@ -138,6 +142,7 @@ bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& a
       aPair.mFirst = aFingerprint;
       aPair.mSecond = aNextFingerprint;
       aHasForward = readCachedFlows(aInput.mFlowDir, a, aPair, aForward, aNextBackward);
+      aDone.mPairsWithFlows += aHasForward;
     }
 
     computeSuperpixels(aFrame, aGridStep, kCompactness, aSuperpixels);

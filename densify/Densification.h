@@ -30,6 +30,13 @@ struct CDenseInput {
   int mXSize = 0, mYSize = 0;
 };
 
+// What the dense regions of a sequence were made from, so that a caller can tell a result judged
+// without motion (no accepted flows) from one judged with it.
+struct CDenseSummary {
+  // Frame pairs whose flows were read from the flow cache.
+  int mPairsWithFlows = 0;
+};
+
 // Writes "Regions%03d.png", "Mask%03d.png" and "Overlay%03d.png" (RegionPictures.h) for every
 // frame t = 0 ... aInput.mFrames.size() - 1 (relative numbers) into aInput.mOutputDir. The
 // regions are the trajectory labels of aTracks (labels >= 0; more than 256 distinct labels are
@@ -39,4 +46,6 @@ struct CDenseInput {
 // gets its regions (without the prior). Returns false, after one line on standard error, when
 // a frame cannot be read or differs in size from aInput.mXSize x aInput.mYSize, or when a
 // picture cannot be written.
-bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& aTracks);
+// aSummary, when given, receives what the regions were made from.
+bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& aTracks,
+                         CDenseSummary* aSummary = nullptr);

@@ -257,14 +257,18 @@ TEST(Pipeline, SegmentsTrackedFramesOfTwoObjectsMovingApartEachInItsOwnCluster) 
   }
   EXPECT_LT(aObjects.at(0).mJ, 0.05);
 
-  // quorvik-regions recomputes from the finished folder exactly what the run wrote.
+  // quorvik-regions recomputes from the finished folder exactly what the run wrote, from the
+  // flows of all frame pairs, and says so.
   ASSERT_EQ(testutil::runProgram({"/bin/mkdir", aDir.file("again")}), 0);
   ASSERT_EQ(testutil::runProgram(
                 {testutil::programPath("quorvik-regions"), "--sequence", aDir.file("synth.bmf"),
                  "--tracks", aDir.file("QuorvikResults/Tracks10.dat"), "--out", aDir.file("again")},
-                "", aDir.file("regions.err")),
+                aDir.file("regions.out"), aDir.file("regions.err")),
             0)
       << testutil::readFile(aDir.file("regions.err"));
+  EXPECT_NE(testutil::readFile(aDir.file("regions.out")).find("flows of 9 of 9 frame pairs"),
+            std::string::npos)
+      << testutil::readFile(aDir.file("regions.out"));
   for (int t = 0; t < 10; t++)
     for (const char* aKind : {"Regions", "Mask", "Overlay"}) {
       const std::string aName = aKind + std::string("00") + std::to_string(t) + ".png";

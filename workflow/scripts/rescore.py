@@ -16,6 +16,7 @@ standard error).
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -47,13 +48,22 @@ def main():
     frames = stage.read_record(run_record)["frames"]
     tracks = os.path.join(source, "QuorvikResults", f"Tracks{frames}.dat")
     shutil.copyfile(tracks, os.path.join(results, f"Tracks{frames}.dat"))
+    log_path = os.path.join(target, "logs", "regions.log")
     status, seconds, peak_kib, reason = stage.measured(
         [os.path.join(args.build, "quorvik-regions"), "--sequence",
          os.path.join(source, f"{seq}.bmf"), "--tracks", tracks, "--out", results],
-        os.path.join(target, "logs", "regions.log"))
+        log_path)
     record = stage.base_record("regions", "ok" if status == 0 else "failed", seconds, peak_kib,
                                reason)
     record["frames"] = frames
+    # The tool's summary line says how many frame pairs had flows; a rescoring whose flows
+    # were not accepted (records of another format) would judge the regions without motion.
+    with open(log_path, encoding="utf-8", errors="replace") as stream:
+        match = re.search(r"flows of (\d+) of (\d+) frame pairs", stream.read())
+    record["pairs_with_flows"] = int(match.group(1)) if match else None
+    if match and match.group(1) != match.group(2):
+        print(f"rescore: warning: {seq}: flows of only {match.group(1)} of {match.group(2)} "
+              f"frame pairs were usable in {source}", file=sys.stderr)
     stage.write_record(os.path.join(records, "regions.json"), record)
     if status != 0:
         print(f"rescore: regions of {seq}: {reason}", file=sys.stderr)
