@@ -11,21 +11,30 @@ namespace {
 // previous frame's regions (a weak hint: the flow of pixels hidden in the previous frame says
 // little); of a superpixel whose flow one region's motion explains perfectly.
 constexpr double kPointWeight = 1.0;
-constexpr double kPriorWeight = 0.3;
+constexpr double kPriorWeight = 0.1;
 constexpr double kMotionWeight = 1.0;
 // Weight of the colour evidence of a superpixel whose colours one region's model alone
-// explains: like one trajectory point.
-constexpr double kColourWeight = 1.0;
+// explains: like two trajectory points (a superpixel holds one or two at the tracking's
+// density), so that colour decides where points are few or disagree with it.
+constexpr double kColourWeight = 2.0;
+// A region's colour evidence fades with the distance from its points in the frame:
+// exp(-d^2 / (2 kColourReach^2)), d the distance in standard deviations of the points' spread
+// (their covariance, widened by one superpixel's area), so that the colours of an object claim
+// its surroundings but not a like-coloured surface across the frame (a shadow, a parked car).
+// Regions with fewer than kMinReachPoints points in the frame keep their evidence everywhere.
+constexpr double kColourReach = 3.0;
+constexpr int kMinReachPoints = 3;
 // A point's vote keeps at least this share when neither its region's colours nor its motion
 // explain its superpixel: evidence against a label lowers it, it never erases it.
 constexpr double kLeastSupport = 0.1;
 // A faint pull of every superpixel towards no region in particular, so that a part of the
 // graph without evidence still has one solution (decided by its neighbours).
 constexpr double kNeutralWeight = 1e-3;
-// Scale of the ties between neighbours against the data; a tie is its common border in grid
+// Scale of the ties between neighbours against the data (two trajectory points' weight per
+// grid step of common border between like neighbours); a tie is its common border in grid
 // steps times exp(-d^2 / (2 s^2)) for the colour and each flow, d the difference of the two
 // superpixels' means and s^2 its mean square over the frame's neighbour pairs.
-constexpr double kSmoothness = 1.0;
+constexpr double kSmoothness = 2.0;
 // Floor of the mean squares, so that a frame of one colour or one motion divides by no 0.
 constexpr double kSmallestMean = 1e-6;
 // A region's motion between two frames is fitted from at least this many of its points.
@@ -157,6 +166,40 @@ std::vector<double> motionLikelihood(const CSuperpixels& s,
   return aLikelihood;
 }
 
+// Lowers each region's colour shares (index i * aActive.size() + a) by the distance of
+// superpixel i from the region's points in the frame (kColourReach).
+void limitColourReach(const CSuperpixels& s, const std::vector<CRegionPoint>& aPoints,
+                      const std::vector<int>& aActive, std::vector<double>& aShares) {
+  const int N = s.mCount, K = static_cast<int>(aActive.size());
+  const double aSuperpixelArea = static_cast<double>(s.mLabel.size()) / N;
+  for (int a = 0; a < K; a++) {
+    int n = 0;
+    double mx = 0.0, my = 0.0;
+    for (const CRegionPoint& p : aPoints)
+      if (p.mRegion == aActive[a]) n++, mx += p.x, my += p.y;
+    if (n < kMinReachPoints) continue;
+    mx /= n;
+    my /= n;
+    double sxx = 0.0, sxy = 0.0, syy = 0.0;
+    for (const CRegionPoint& p : aPoints)
+      if (p.mRegion == aActive[a]) {
+        sxx += (p.x - mx) * (p.x - mx);
+        sxy += (p.x - mx) * (p.y - my);
+        syy += (p.y - my) * (p.y - my);
+      }
+    sxx = sxx / n + aSuperpixelArea;
+    syy = syy / n + aSuperpixelArea;
+    sxy /= n;
+    const double aDeterminant = sxx * syy - sxy * sxy;
+    for (int i = 0; i < N; i++) {
+      const double dx = s.mX[i] - mx, dy = s.mY[i] - my;
+      const double d2 = (syy * dx * dx - 2.0 * sxy * dx * dy + sxx * dy * dy) / aDeterminant;
+      aShares[static_cast<size_t>(i) * K + a] *=
+          std::exp(-0.5 * d2 / (kColourReach * kColourReach));
+    }
+  }
+}
+
 // Solves (D + L) x = b on the superpixel graph, D the data weights (diagonal), L the graph
 // Laplacian of the ties, by conjugate gradients with the diagonal as preconditioner. x holds
 // the start on entry.
@@ -271,6 +314,7 @@ void labelFrame(const CSuperpixels& aSuperpixels, const std::vector<CRegionPoint
   std::vector<double> aColourShares;
   if (aColour.mFrame && aColour.mColours)
     aColourShares = aColour.mColours->shares(*aColour.mFrame, s, aActive);
+  if (!aColourShares.empty()) limitColourReach(s, aPoints, aActive, aColourShares);
   // Data per superpixel: weight and, per region, the weighted target. The motion evidence is
   // spread over the active regions by their likelihoods, weighted by the best of them; the
   // colour evidence by the regions' shares of the colour likelihoods.

@@ -2,13 +2,13 @@
 // gets a region by a multi-label random walk with priors (Grady 2005) on the superpixel graph.
 // The trajectory points in a superpixel vote for their regions; where the flow is known, so
 // does the region whose motion (an affine map fitted to its points' steps) explains the
-// superpixel's flow; so do the regions' colour models (RegionColours.h), and a point's vote
-// counts less where neither its region's colours nor its motion explain its superpixel; the
+// superpixel's flow; so do the regions' colour models (RegionColours.h), each fading with the
+// distance from its region's points in the frame, and a point's vote counts less where
+// neither its region's colours nor its motion explain its superpixel; the
 // regions of the previous frame, carried along the backward flow, are a weak prior;
 // colour-similar neighbours are tied strongly and dissimilar ones weakly, in colour and, where
 // the flow is known, in motion, so region borders settle on colour edges and motion
-// boundaries. Every superpixel, also one
-// far from any trajectory, ends in some region.
+// boundaries. Every superpixel, also one far from any trajectory, ends in some region.
 #pragma once
 
 #include <vector>

@@ -169,7 +169,9 @@ namespace {
 // A grey, finely textured background of 96 x 72 and a red square (x 48 ... 83, y 18 ... 53)
 // without texture, as a car on a road.
 constexpr int kRoadWidth = 96, kRoadHeight = 72;
-bool inSquare(int x, int y) { return x >= 48 && x < 84 && y >= 18 && y < 54; }
+bool inSquare(int x, int y) {
+  return x >= 48 && x < 84 && y >= 18 && y < 54;
+}
 CTensor<float> redSquare() {
   CTensor<float> aFrame(kRoadWidth, kRoadHeight, 3);
   for (int y = 0; y < kRoadHeight; y++)
@@ -195,12 +197,12 @@ TEST(DenseRegions, ColourAndMotionOverruleStrayPoints) {
   const CTensor<float> aFrame = redSquare();
   CTensor<float> aForward(kRoadWidth, kRoadHeight, 2, 0.0f);
   // The points of a frame where the clustering was right but for one point in the middle of
-  // the road, and those of this frame, with a block of 16 x 16 pixels of them gone astray.
+  // the road, and those of this frame, with a block of 30 x 30 pixels of them gone astray.
   std::vector<CRegionPoint> aLearned, aPoints;
   for (int y = 1; y < kRoadHeight; y += 3)
     for (int x = 1; x < kRoadWidth; x += 3) {
       const bool aSquare = inSquare(x, y);
-      const bool aStray = x >= 8 && x < 24 && y >= 40 && y < 56;
+      const bool aStray = x >= 4 && x < 34 && y >= 34 && y < 64;
       aLearned.push_back(point(x, y, aSquare || (x == 31 && y == 10) ? 1 : 0));
       // Trajectories are sparser than the points colours are learned from over a sequence.
       if (x % 6 == 1 && y % 6 == 1)
@@ -239,4 +241,55 @@ TEST(DenseRegions, ColourAndMotionOverruleStrayPoints) {
   EXPECT_EQ(aRegions(16, 48), 0);
   EXPECT_EQ(aWithout(16, 48), 1);
   EXPECT_GT(aWrongWithout, 100);
+}
+
+// A region's colours claim its surroundings, not a like-coloured surface across the frame: on a
+// road of 192 x 72 with the red square moving at the right, a red patch without texture at the
+// far left (x 4 ... 27, y 24 ... 47, a parked car) holds two still road points and otherwise
+// none. With the colour evidence everywhere the patch's pointless superpixels went to the
+// square's region; faded by the distance from the square's points they stay road, while the
+// square, untextured as well, is still found whole.
+TEST(DenseRegions, ColourEvidenceFadesFarFromItsRegion) {
+  constexpr int W = 192, H = 72;
+  auto aPatch = [](int x, int y) { return x >= 4 && x < 28 && y >= 24 && y < 48; };
+  auto aSquare = [](int x, int y) { return x >= 144 && x < 180 && y >= 18 && y < 54; };
+  CTensor<float> aFrame(W, H, 3);
+  CTensor<float> aForward(W, H, 2, 0.0f);
+  for (int y = 0; y < H; y++)
+    for (int x = 0; x < W; x++) {
+      const bool aRed = aPatch(x, y) || aSquare(x, y);
+      const float aRipple = aRed ? 0.0f : 6.0f * std::sin(0.9f * x + 1.3f * y);
+      aFrame(x, y, 0) = (aRed ? 200.0f : 120.0f) + aRipple;
+      aFrame(x, y, 1) = (aRed ? 30.0f : 120.0f) + aRipple;
+      aFrame(x, y, 2) = (aRed ? 30.0f : 120.0f) + aRipple;
+      aForward(x, y, 0) = aSquare(x, y) ? 3.0f : 0.0f;
+    }
+  std::vector<CRegionPoint> aLearned, aPoints;
+  for (int y = 1; y < H; y += 3)
+    for (int x = 1; x < W; x += 3) {
+      if (aPatch(x, y)) continue;
+      aLearned.push_back(point(x, y, aSquare(x, y) ? 1 : 0));
+      if (x % 6 == 1 && y % 6 == 1)
+        aPoints.push_back(stepping(x, y, aSquare(x, y) ? 1 : 0, aSquare(x, y) ? 3.0f : 0.0f));
+    }
+  aPoints.push_back(stepping(10, 30, 0, 0.0f));
+  aPoints.push_back(stepping(22, 42, 0, 0.0f));
+  CRegionColours aColours(2, 6.0f);
+  aColours.add(aFrame, aLearned);
+  aColours.finish();
+  CColourEvidence aColour;
+  aColour.mFrame = &aFrame;
+  aColour.mColours = &aColours;
+  CSuperpixels s;
+  computeSuperpixels(aFrame, 8, 10.0f, s);
+  CMatrix<int> aRegions;
+  labelFrame(s, aPoints, CMatrix<int>(), CTensor<float>(), aForward, 2, aRegions, aColour);
+  int aPatchTaken = 0, aSquareMissed = 0;
+  for (int y = 0; y < H; y++)
+    for (int x = 0; x < W; x++) {
+      aPatchTaken += aPatch(x, y) && aRegions(x, y) == 1;
+      aSquareMissed += aSquare(x, y) && aRegions(x, y) != 1;
+    }
+  EXPECT_EQ(aPatchTaken, 0);
+  EXPECT_EQ(aSquareMissed, 0);
 }
