@@ -60,8 +60,13 @@ dataset() { # OUT LOG [OPTION...]
   shift 2
   "$repository/scripts/dataset" "$data" --build "$build" --out "$out" "$@" >"$log" 2>&1
 }
-# The columns that do not depend on timing, per sequence.
-scores() { cut -d, -f1-8,17,18 "$1/summary/scores.csv"; }
+# The columns that do not depend on timing, per sequence, found by their names: the table
+# gains columns over time, and a fixed position would compare times.
+scores() {
+  awk -F, 'NR == 1 { for (i = 1; i <= NF; i++) if ($i !~ /_s$|^peak_MiB$/) keep[i] = 1 }
+           { line = ""; for (i = 1; i <= NF; i++) if (i in keep) line = line $i ","; print line }' \
+    "$1/summary/scores.csv"
+}
 
 dataset local local.log --cores 2
 [ $? -eq 3 ] || { cat local.log; fail "local executor: expected exit status 3 (one failed row)"; }
