@@ -14,15 +14,10 @@
 #include <sstream>
 #include <vector>
 
-#include "flow/FlowCache.h"
 #include "foundation/FileWrite.h"
-#include "settings/RunSettings.h"
+#include "settings/ResultNames.h"
 
 namespace {
-
-constexpr const char* kLockName = "Run.lock";
-
-int gLock = -1;
 
 std::string readAll(int aFile) {
   std::string aText;
@@ -46,9 +41,9 @@ std::vector<std::string> lockLines(const std::string& aText) {
   return aLines;
 }
 
-void removeLeftovers() {
+void removeLeftovers(const std::string& aFolder) {
   std::error_code aError;
-  for (const auto& aEntry : std::filesystem::directory_iterator(mResultDir, aError)) {
+  for (const auto& aEntry : std::filesystem::directory_iterator(aFolder, aError)) {
     const long aWriter = NFile::temporaryWriter(aEntry.path().filename().string());
     if (aWriter <= 0 || aWriter == getpid()) continue;
     if (kill(static_cast<pid_t>(aWriter), 0) == 0 || errno != ESRCH) continue;
@@ -56,41 +51,41 @@ void removeLeftovers() {
   }
 }
 
-// "Name" or "First ... Last (N files)" for the existing files among aNames, in order.
-void listExisting(const std::vector<std::string>& aNames, std::vector<std::string>& aList) {
+// "Name" or "First ... Last (N files)" for the existing files of aFolder among aNames, in order.
+void listExisting(const std::string& aFolder, const std::vector<std::string>& aNames,
+                  std::vector<std::string>& aList) {
   std::vector<std::string> aFound;
   for (const std::string& aName : aNames)
-    if (std::filesystem::exists(mResultDir + aName)) aFound.push_back(aName);
+    if (std::filesystem::exists(aFolder + aName)) aFound.push_back(aName);
   if (aFound.size() == 1) aList.push_back(aFound[0]);
   if (aFound.size() > 1)
     aList.push_back(aFound.front() + " ... " + aFound.back() + " (" +
                     std::to_string(aFound.size()) + " files)");
 }
 
-// The result files this run writes, by kind, that already exist.
-std::string existingResultFiles() {
+// The result files the run of aSettings writes, by kind, that already exist.
+std::string existingResultFiles(const CRunSettings& aSettings) {
+  const std::string& aFolder = aSettings.mResultDir;
   std::vector<std::string> aList;
-  listExisting({formatName("Status%d.txt", mSequenceLength)}, aList);
-  listExisting({formatName("Tracks%d.dat", mSequenceLength)}, aList);
-  listExisting({"error.txt"}, aList);
-  const int aFirst = mStartFrame, aLast = mStartFrame + mSequenceLength - 1;
-  for (const char* aPattern : {"Segments%03d.ppm", "Tracking%03d.ppm", "Truth%03d.ppm"}) {
+  auto listNumbered = [&](const CNumberedName& aKind, int aFirst, int aLast) {
     std::vector<std::string> aNames;
-    for (int a = aFirst; a <= aLast; a++) aNames.push_back(formatName(aPattern, a));
-    listExisting(aNames, aList);
-  }
-  for (const char* aPattern : {"Regions%03d.png", "Mask%03d.png", "Overlay%03d.png"}) {
-    std::vector<std::string> aNames;
-    for (int t = 0; t < mSequenceLength; t++) aNames.push_back(formatName(aPattern, t));
-    listExisting(aNames, aList);
-  }
-  std::vector<std::string> aForward, aBackward, aSources;
-  for (int a = aFirst; a < aLast; a++) {
-    aForward.push_back(forwardFlowFile(a));
-    aBackward.push_back(backwardFlowFile(a));
-    aSources.push_back(flowSourceFile(a));
-  }
-  for (const auto* aNames : {&aForward, &aBackward, &aSources}) listExisting(*aNames, aList);
+    for (int n = aFirst; n <= aLast; n++) aNames.push_back(aKind.name(n));
+    listExisting(aFolder, aNames, aList);
+  };
+  const int aCount = aSettings.mSequenceLength;
+  const int aFirst = aSettings.mStartFrame, aLast = aSettings.mStartFrame + aCount - 1;
+  listNumbered(NResultNames::kStatusLog, aCount, aCount);
+  listNumbered(NResultNames::kResultTracks, aCount, aCount);
+  listExisting(aFolder, {NResultNames::kEvaluation}, aList);
+  for (const CNumberedName& aKind :
+       {NResultNames::kSegments, NResultNames::kTracking, NResultNames::kTruth})
+    listNumbered(aKind, aFirst, aLast);
+  for (const CNumberedName& aKind :
+       {NResultNames::kRegions, NResultNames::kMask, NResultNames::kOverlay})
+    listNumbered(aKind, 0, aCount - 1);
+  for (const CNumberedName& aKind :
+       {NResultNames::kForwardFlow, NResultNames::kBackwardFlow, NResultNames::kFlowSource})
+    listNumbered(aKind, aFirst, aLast - 1);
   std::string aText;
   for (const std::string& aItem : aList) aText += (aText.empty() ? "" : ", ") + aItem;
   return aText;
@@ -104,22 +99,24 @@ std::string describeLockHolder(const std::string& aText) {
   return "process " + aLines[0] + ": " + aLines[2];
 }
 
-bool holdResultFolder(const std::string& aSequence, const std::string& aCommand) {
-  releaseResultFolder();
-  const std::string aLockName = mResultDir + kLockName;
+bool CResultFolderHold::hold(const CRunSettings& aSettings, const std::string& aSequence,
+                             const std::string& aCommand) {
+  release();
+  const std::string& aFolder = aSettings.mResultDir;
+  const std::string aLockName = aFolder + NResultNames::kLock;
   const int aFile = open(aLockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (aFile < 0) {
-    std::cerr << "Cannot use result folder " << mResultDir << ": " << aLockName << ": "
+    std::cerr << "Cannot use result folder " << aFolder << ": " << aLockName << ": "
               << std::strerror(errno) << std::endl;
     return false;
   }
   if (flock(aFile, LOCK_EX | LOCK_NB) != 0) {
     const int aReason = errno;
     if (aReason == EWOULDBLOCK)
-      std::cerr << "Result folder " << mResultDir << " is in use by another run ("
+      std::cerr << "Result folder " << aFolder << " is in use by another run ("
                 << describeLockHolder(readAll(aFile)) << ")" << std::endl;
     else
-      std::cerr << "Cannot lock result folder " << mResultDir << ": " << std::strerror(aReason)
+      std::cerr << "Cannot lock result folder " << aFolder << ": " << std::strerror(aReason)
                 << std::endl;
     close(aFile);
     return false;
@@ -132,19 +129,23 @@ bool holdResultFolder(const std::string& aSequence, const std::string& aCommand)
     close(aFile);
     return false;
   }
-  gLock = aFile;
-  removeLeftovers();
+  mLock = aFile;
+  removeLeftovers(aFolder);
   if (!aPrevious.empty() && aPrevious != aSequence) {
-    const std::string aReplaced = existingResultFiles();
+    const std::string aReplaced = existingResultFiles(aSettings);
     if (!aReplaced.empty())
-      std::cerr << "Result folder " << mResultDir << " holds results of " << aPrevious
+      std::cerr << "Result folder " << aFolder << " holds results of " << aPrevious
                 << "; this run of " << aSequence << " replaces " << aReplaced << std::endl;
   }
   return true;
 }
 
-void releaseResultFolder() {
-  if (gLock < 0) return;
-  close(gLock);
-  gLock = -1;
+void CResultFolderHold::release() {
+  if (mLock < 0) return;
+  close(mLock);
+  mLock = -1;
+}
+
+CResultFolderHold::~CResultFolderHold() {
+  release();
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <new>
 #include <string>
@@ -21,8 +22,10 @@
 #include "evaluation/ComputeError.h"
 #include "flow/CMatching.h"
 #include "flow/FlowPictures.h"
+#include "foundation/CTensor.h"
 #include "foundation/CommandLine.h"
 #include "foundation/Exceptions.h"
+#include "settings/ResultNames.h"
 #include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
 #include "tracking/TrackFiles.h"
@@ -59,13 +62,18 @@ bool makeResultDirectory(const std::string& aPath) {
   return false;
 }
 
+std::string statusLogName(const CRunSettings& aSettings) {
+  return aSettings.mResultDir + NResultNames::kStatusLog.name(aSettings.mSequenceLength);
+}
+
 }  // namespace
 
-bool readSequenceDescription(const std::string& aPath) {
+bool readSequenceDescription(const std::string& aPath, const std::string& aInputDir,
+                             CVector<std::string>& aInput) {
   std::vector<std::string> aNames;
-  if (!readFrameList(aPath, mInputDir, aNames)) return false;
-  mInput.setSize(static_cast<int>(aNames.size()));
-  for (size_t i = 0; i < aNames.size(); i++) mInput(static_cast<int>(i)) = aNames[i];
+  if (!readFrameList(aPath, aInputDir, aNames)) return false;
+  aInput.setSize(static_cast<int>(aNames.size()));
+  for (size_t i = 0; i < aNames.size(); i++) aInput(static_cast<int>(i)) = aNames[i];
   return true;
 }
 
@@ -85,11 +93,7 @@ void raiseDataSegmentLimit() {
   setrlimit(RLIMIT_DATA, &aWanted);
 }
 
-int setUpRun(int argc, char** argv) {
-  // A process may run several times (tests, benchmarks); a log left open by a failed run is
-  // closed first so that this run's log can be opened.
-  if (mStatus.is_open()) mStatus.close();
-  mStatus.clear();
+int readCommandLine(int argc, char** argv, CRunSettings& aSettings) {
   if (argc == 2 && std::string(argv[1]) == "--help") {
     std::cout << "Usage: " << argv[0] << kUsage << std::endl;
     return kHelpShown;
@@ -100,7 +104,7 @@ int setUpRun(int argc, char** argv) {
   }
   const std::string aPath = argv[1];
   const size_t aSlash = aPath.rfind('/');
-  mInputDir = aSlash == std::string::npos ? "" : aPath.substr(0, aSlash + 1);
+  const std::string aInputDir = aSlash == std::string::npos ? "" : aPath.substr(0, aSlash + 1);
   const size_t aDot = aPath.rfind('.');
   const std::string aSuffix = aDot == std::string::npos ? "" : aPath.substr(aDot);
   if (aSuffix != ".bmf" && aSuffix != ".BMF") {
@@ -126,47 +130,34 @@ int setUpRun(int argc, char** argv) {
     return kRunFailed;
   }
 
-  if (!readSequenceDescription(aPath)) return kRunFailed;
-  if (aStart + aLength > mInput.size()) {
+  CRunSettings aRead;
+  if (!readSequenceDescription(aPath, aInputDir, aRead.mInput)) return kRunFailed;
+  if (aStart + aLength > aRead.mInput.size()) {
     std::cerr << "Frames " << aStart << " to " << aStart + aLength - 1 << " run past the end of "
-              << aPath << ", which lists " << mInput.size() << " frames" << std::endl;
+              << aPath << ", which lists " << aRead.mInput.size() << " frames" << std::endl;
     return kRunFailed;
   }
   const std::string aBaseName = aSlash == std::string::npos ? aPath : aPath.substr(aSlash + 1);
-  mFilename = aBaseName.substr(0, aBaseName.find('.'));
-
-  mResultDir = mInputDir + "QuorvikResults";
-  if (!makeResultDirectory(mResultDir)) return kRunFailed;
-  mResultDir += "/";
-  buildColorCode();
-  mStartFrame = static_cast<int>(aStart);
-  mSequenceLength = static_cast<int>(aLength);
-  mStep = static_cast<int>(aStep);
-
-  // One run at a time per folder; the folder is held before anything in it is written.
-  std::string aCommand = "quorvik";
-  for (int i = 1; i < argc; i++) aCommand += std::string(" ") + argv[i];
-  if (!holdResultFolder(aBaseName, aCommand)) return kRunFailed;
-
-  const std::string aStatusName = resultFileName("Status%d.txt", mSequenceLength);
-  mStatus.open(aStatusName, std::ios::out | std::ios::trunc);
-  if (!mStatus) {
-    std::cerr << "Cannot write status log " << aStatusName << ": " << std::strerror(errno)
-              << std::endl;
-    return kRunFailed;
-  }
+  aRead.mSequenceFile = aPath;
+  aRead.mFilename = aBaseName.substr(0, aBaseName.find('.'));
+  aRead.mInputDir = aInputDir;
+  aRead.mResultDir = aInputDir + NResultNames::kFolder + "/";
+  aRead.mStartFrame = static_cast<int>(aStart);
+  aRead.mSequenceLength = static_cast<int>(aLength);
+  aRead.mStep = static_cast<int>(aStep);
+  aSettings = aRead;
   return 0;
 }
 
-bool finishRun(std::clock_t aStart) {
+bool finishRun(CRun& aRun, std::clock_t aStart) {
   const std::clock_t aFinish = std::clock();
   errno = 0;
-  mStatus << "Computation time: " << (aFinish - aStart) / 1000000.0 << " seconds" << std::endl;
-  mStatus.close();
-  if (mStatus.fail()) {
+  aRun.mStatus << "Computation time: " << (aFinish - aStart) / 1000000.0 << " seconds" << std::endl;
+  aRun.mStatus.close();
+  if (aRun.mStatus.fail()) {
     // The stream keeps no reason of its own; the failing write left it in errno.
-    std::cerr << "Cannot write status log " << resultFileName("Status%d.txt", mSequenceLength)
-              << ": " << (errno != 0 ? std::strerror(errno) : "write failed") << std::endl;
+    std::cerr << "Cannot write status log " << statusLogName(aRun.mSettings) << ": "
+              << (errno != 0 ? std::strerror(errno) : "write failed") << std::endl;
     return false;
   }
   return true;
@@ -175,65 +166,87 @@ bool finishRun(std::clock_t aStart) {
 namespace {
 
 // What the dense-regions phase reads and writes, from the run's settings.
-CDenseInput denseInputOfRun() {
+CDenseInput denseInputOfRun(const CRunSettings& aSettings) {
   CDenseInput aInput;
-  for (int t = 0; t < mSequenceLength; t++) aInput.mFrames.push_back(mInput(mStartFrame + t));
-  aInput.mFirstFrame = mStartFrame;
-  aInput.mFlowDir = aInput.mOutputDir = mResultDir;
-  aInput.mXSize = mXSize;
-  aInput.mYSize = mYSize;
+  for (int t = 0; t < aSettings.mSequenceLength; t++)
+    aInput.mFrames.push_back(aSettings.mInput(aSettings.mStartFrame + t));
+  aInput.mFirstFrame = aSettings.mStartFrame;
+  aInput.mFlowDir = aInput.mOutputDir = aSettings.mResultDir;
+  aInput.mXSize = aSettings.mXSize;
+  aInput.mYSize = aSettings.mYSize;
   return aInput;
 }
 
-int runPhases(int argc, char** argv, const CRunHooks& aHooks) {
-  // Beyond a file-size limit a write should fail and be reported, not kill the process.
-  std::signal(SIGXFSZ, SIG_IGN);
-  raiseDataSegmentLimit();
-  // The random draws of the graph, the splitting and the k-means start from the C library's
-  // initial sequence, as in a fresh process, also when a process runs several times.
-  std::srand(1);
-  if (const int aStatus = setUpRun(argc, argv); aStatus != 0)
-    return aStatus == kHelpShown ? 0 : aStatus;
+// The command that the folder's lock records: the program and its four arguments.
+std::string commandOf(const CRunSettings& aSettings) {
+  return "quorvik " + aSettings.mSequenceFile + " " + std::to_string(aSettings.mStartFrame) + " " +
+         std::to_string(aSettings.mSequenceLength) + " " + std::to_string(aSettings.mStep);
+}
+
+int runPhases(const CRunSettings& aSettings, const CRunHooks& aHooks) {
+  // The result folder is given up however the run ends, after the status log is closed.
+  CResultFolderHold aFolder;
+  CRun aRun;
+  aRun.mSettings = aSettings;
+  CRunSettings& aOwn = aRun.mSettings;
+  const std::string aFolderPath = aOwn.mResultDir.substr(0, aOwn.mResultDir.size() - 1);
+  if (!makeResultDirectory(aFolderPath)) return kRunFailed;
+  // One run at a time per folder; the folder is held before anything in it is written.
+  const size_t aSlash = aOwn.mSequenceFile.rfind('/');
+  const std::string aBaseName =
+      aSlash == std::string::npos ? aOwn.mSequenceFile : aOwn.mSequenceFile.substr(aSlash + 1);
+  if (!aFolder.hold(aOwn, aBaseName, commandOf(aOwn))) return kRunFailed;
+
+  const std::string aStatusName = statusLogName(aOwn);
+  aRun.mStatus.open(aStatusName, std::ios::out | std::ios::trunc);
+  if (!aRun.mStatus) {
+    std::cerr << "Cannot write status log " << aStatusName << ": " << std::strerror(errno)
+              << std::endl;
+    return kRunFailed;
+  }
   const std::clock_t aStart = std::clock();
   auto phaseDone = [&](const char* aPhase) {
-    if (aHooks.mPhaseDone) aHooks.mPhaseDone(aPhase);
+    if (aHooks.mPhaseDone) aHooks.mPhaseDone(aPhase, aRun);
   };
 
   CTensor<float> aFirstFrame;
-  if (!readFrame(mStartFrame, aFirstFrame)) return kRunFailed;
-  mXSize = aFirstFrame.xSize();
-  mYSize = aFirstFrame.ySize();
+  if (!readFrame(aOwn, aOwn.mStartFrame, aFirstFrame)) return kRunFailed;
+  aOwn.mXSize = aFirstFrame.xSize();
+  aOwn.mYSize = aFirstFrame.ySize();
 
   // Trajectories: from the cache when this range was tracked before, else from the frames.
-  if (!readTrackFromFile(mTracks)) {
-    mStatus << "Tracks are being computed..." << std::endl;
+  if (!readTrackFromFile(aOwn, aRun.mTracks)) {
+    aRun.mStatus << "Tracks are being computed..." << std::endl;
     const CPairFlow aPairFlow = aHooks.mPairFlow ? aHooks.mPairFlow : CMatching::hogFlow;
-    if (!computeTracks(aFirstFrame, aPairFlow, &showFlow)) return kRunFailed;
+    const std::string aFolderName = aOwn.mResultDir;
+    const int aFirst = aOwn.mStartFrame;
+    const CPairFlowPictures aShowFlow = [aFolderName, aFirst](const CTensor<float>& aForward,
+                                                              const CTensor<float>& aBackward,
+                                                              int t) {
+      return writeFlowPictures(aFolderName, aFirst + t, aForward, aBackward);
+    };
+    if (!computeTracks(aOwn, aFirstFrame, aPairFlow, aShowFlow, aRun.mTracks, aRun.mStatus))
+      return kRunFailed;
   }
   phaseDone("tracks");
 
-  clustering(mTracks);
+  clustering(aOwn, aRun.mTracks, aRun.mClustering, aRun.mStatus, &aRun.mClusteringTimes);
   phaseDone("clustering");
 
-  if (!writeTracks()) return kRunFailed;
-  if (!computeDenseRegions(denseInputOfRun(), mTracks)) return kRunFailed;
+  if (!writeTracks(aOwn, aRun.mTracks)) return kRunFailed;
+  if (!computeDenseRegions(denseInputOfRun(aOwn), aRun.mTracks)) return kRunFailed;
   phaseDone("regions");
-  if (!computeError(mTracks)) return kRunFailed;
-  if (!writeSegmentPictures()) return kRunFailed;
-  if (!finishRun(aStart)) return kRunFailed;
+  if (!computeError(aOwn, aRun.mTracks, aRun.mClustering.mRegionNo)) return kRunFailed;
+  if (!writeSegmentPictures(aOwn, aRun.mTracks)) return kRunFailed;
+  if (!finishRun(aRun, aStart)) return kRunFailed;
   phaseDone("output");
   return 0;
 }
 
-}  // namespace
-
-int runQuorvik(int argc, char** argv, const CRunHooks& aHooks) {
-  // The result folder is given up however the run ends.
-  struct CRelease {
-    ~CRelease() { releaseResultFolder(); }
-  } aRelease;
+// aRun with the exceptions of the foundation and a failed allocation turned into kRunFailed.
+int guarded(const std::function<int()>& aRun) {
   try {
-    return runPhases(argc, argv, aHooks);
+    return aRun();
   } catch (const EInvalidFileFormat&) {
   } catch (const ETensorIncompatibleSize&) {
   } catch (const EIncompatibleMatrices&) {
@@ -244,4 +257,22 @@ int runQuorvik(int argc, char** argv, const CRunHooks& aHooks) {
     std::cerr << "quorvik: out of memory" << std::endl;
   }
   return kRunFailed;
+}
+
+}  // namespace
+
+int runQuorvik(const CRunSettings& aSettings, const CRunHooks& aHooks) {
+  return guarded([&] { return runPhases(aSettings, aHooks); });
+}
+
+int runQuorvik(int argc, char** argv, const CRunHooks& aHooks) {
+  // Beyond a file-size limit a write should fail and be reported, not kill the process.
+  std::signal(SIGXFSZ, SIG_IGN);
+  raiseDataSegmentLimit();
+  return guarded([&] {
+    CRunSettings aSettings;
+    if (const int aStatus = readCommandLine(argc, argv, aSettings); aStatus != 0)
+      return aStatus == kHelpShown ? 0 : aStatus;
+    return runPhases(aSettings, aHooks);
+  });
 }

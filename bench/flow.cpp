@@ -33,6 +33,7 @@
 #include "flow/COpticFlow.h"
 #include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
+#include "foundation/Random.h"
 
 namespace {
 
@@ -43,11 +44,11 @@ constexpr int kXSize = 640, kYSize = 480;
 struct CTexture {
   std::vector<float> mLattice[3][3];
   int mCells[3] = {8, 24, 72};
-  CTexture() {
+  explicit CTexture(CRandom& aRandom) {
     for (int o = 0; o < 3; o++)
       for (int c = 0; c < 3; c++) {
         mLattice[o][c].resize((mCells[o] + 3) * (mCells[o] + 3));
-        for (float& v : mLattice[o][c]) v = rand() / (float)RAND_MAX;
+        for (float& v : mLattice[o][c]) v = aRandom.next() / static_cast<float>(CRandom::kMax);
       }
   }
   float at(double x, double y, int c) const {
@@ -97,8 +98,8 @@ struct CPair {
 
 const CPair& pair() {
   static CPair* aPair = [] {
-    srand(1);
-    const CTexture aBack, aFront;
+    CRandom aRandom;
+    const CTexture aBack(aRandom), aFront(aRandom);
     CPair* p = new CPair;
     p->mFirst = makeFrame(aBack, aFront, 0, 0, 0, 0);
     p->mSecond = makeFrame(aBack, aFront, 3.4, -1.2, 9.4, 2.8);

@@ -8,9 +8,10 @@
 #include <sys/time.h>
 
 #include <cmath>
-#include <cstdlib>
+#include <sstream>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "graph/HOGraph.h"
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
@@ -23,13 +24,13 @@ constexpr int kWidth = 640, kHeight = 480, kFrames = 20, kSteps = 19;
 // aCount trajectories at random grid-aligned starts, each following one of four rigid motions
 // by its quadrant, with a little position noise and a slowly growing flow variation.
 std::vector<CTrack> generate(int aCount) {
-  srand(7);
+  CRandom aRandom(7);
   std::vector<CTrack> aTracks(aCount);
   for (CTrack& aTrack : aTracks) {
-    aTrack.mox = rand() % kWidth;
-    aTrack.moy = rand() % kHeight;
+    aTrack.mox = aRandom.next() % kWidth;
+    aTrack.moy = aRandom.next() % kHeight;
     const int aKind = (aTrack.mox < kWidth / 2 ? 0 : 1) + (aTrack.moy < kHeight / 2 ? 0 : 2);
-    const float aRate = 0.2f + 0.001f * static_cast<float>(rand() % 100);
+    const float aRate = 0.2f + 0.001f * static_cast<float>(aRandom.next() % 100);
     float aSum = 0.0f;
     for (int k = 1; k <= kSteps; k++) {
       const float fk = static_cast<float>(k);
@@ -38,7 +39,7 @@ std::vector<CTrack> generate(int aCount) {
       const float dx = x - 320.0f, dy = y - 240.0f;
       x = 320.0f + std::cos(aAngle) * dx - std::sin(aAngle) * dy + fk * (aKind - 1.5f);
       y = 240.0f + std::sin(aAngle) * dx + std::cos(aAngle) * dy + fk * 0.5f * aKind;
-      x += 0.01f * static_cast<float>(rand() % 11 - 5);
+      x += 0.01f * static_cast<float>(aRandom.next() % 11 - 5);
       aTrack.mx.push_back(std::min(std::max(x, 0.0f), kWidth - 1.0f));
       aTrack.my.push_back(std::min(std::max(y, 0.0f), kHeight - 1.0f));
       aSum += aRate;
@@ -48,34 +49,40 @@ std::vector<CTrack> generate(int aCount) {
   return aTracks;
 }
 
+// The settings of a 640 x 480 run of 20 frames at step 8.
+CRunSettings benchSettings() {
+  CRunSettings aSettings;
+  aSettings.mXSize = kWidth;
+  aSettings.mYSize = kHeight;
+  aSettings.mSequenceLength = kFrames;
+  aSettings.mStep = 8;
+  return aSettings;
+}
+
 void BM_BuildHOGraph(benchmark::State& aState) {
-  mXSize = kWidth;
-  mYSize = kHeight;
-  mSequenceLength = kFrames;
-  mStep = 8;
+  const CRunSettings aSettings = benchSettings();
   omp_set_num_threads(static_cast<int>(aState.range(1)));
   const std::vector<CTrack> aInput = generate(static_cast<int>(aState.range(0)));
   size_t aEdges = 0;
-  long long aTriples = 0;
+  CHOGraphStats aStats;
   for (auto _ : aState) {
     aState.PauseTiming();
     std::vector<CTrack> aTracks = aInput;
     CVector<bool> aValid(static_cast<int>(aTracks.size()), true);
     CGraph aGraph;
-    srand(1);
+    CRandom aRandom;
     aState.ResumeTiming();
-    buildHOGraph(aTracks, aValid, aGraph);
+    buildHOGraph(aSettings, aTracks, aValid, aGraph, aRandom, &aStats);
     aEdges = 0;
     for (const auto& aList : aGraph) aEdges += aList.size();
     aEdges /= 2;
-    aTriples = lastHOGraphStats().mTriples;
   }
   rusage aUsage;
   getrusage(RUSAGE_SELF, &aUsage);
   aState.counters["edges"] = static_cast<double>(aEdges);
-  aState.counters["weighed"] = static_cast<double>(lastHOGraphStats().mEdgesWeighed);
+  aState.counters["weighed"] = static_cast<double>(aStats.mEdgesWeighed);
   aState.counters["triples/s"] =
-      benchmark::Counter(static_cast<double>(aTriples), benchmark::Counter::kIsRate);
+      benchmark::Counter(static_cast<double>(aStats.mTriples), benchmark::Counter::kIsRate);
   aState.counters["peakMiB"] = static_cast<double>(aUsage.ru_maxrss) / 1024.0;
 }
 
@@ -85,25 +92,25 @@ double now() {
   return aTime.tv_sec + aTime.tv_usec / 1e6;
 }
 
+// Every size is a run of its own: its own random numbers and eigen solver starts.
 void BM_GraphAndSplit(benchmark::State& aState) {
-  mXSize = kWidth;
-  mYSize = kHeight;
-  mSequenceLength = kFrames;
-  mStep = 8;
+  const CRunSettings aSettings = benchSettings();
   const std::vector<CTrack> aInput = generate(static_cast<int>(aState.range(0)));
   double aGraphSeconds = 0, aSplitSeconds = 0;
   int aRegions = 0;
   for (auto _ : aState) {
-    mTracks = aInput;
-    CVector<bool> aValid(static_cast<int>(mTracks.size()), true);
-    srand(1);
+    std::vector<CTrack> aTracks = aInput;
+    CClusteringState aClustering;
+    CVector<bool> aValid(static_cast<int>(aTracks.size()), true);
     const double t0 = now();
-    buildHOGraph(mTracks, aValid, mGraph);
+    buildHOGraph(aSettings, aTracks, aValid, aClustering.mGraph, aClustering.mRandom);
     const double t1 = now();
-    aRegions = 1;
-    splitTracks(0, mTracks, aRegions);
+    aClustering.mRegionNo = 1;
+    std::ostringstream aLog;
+    splitTracks(0, aTracks, aClustering, aLog);
     aGraphSeconds = t1 - t0;
     aSplitSeconds = now() - t1;
+    aRegions = aClustering.mRegionNo;
   }
   aState.counters["graph_s"] = aGraphSeconds;
   aState.counters["split_s"] = aSplitSeconds;

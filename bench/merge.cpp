@@ -3,11 +3,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <sstream>
 #include <vector>
 
 #include "clustering/MergeClustersAffine.h"
 #include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "tracking/CTrack.h"
 
 namespace {
@@ -43,14 +43,15 @@ std::vector<CTrack> gridTracks() {
 
 void BM_MergeClustersAffine(benchmark::State& aState) {
   const std::vector<CTrack> aInput = gridTracks();
-  mStep = 8;
-  mSequenceLength = 20;
+  CRunSettings aSettings;
+  aSettings.mStep = 8;
+  aSettings.mSequenceLength = 20;
+  std::ostringstream aLog;
   for (auto _ : aState) {
     aState.PauseTiming();
     std::vector<CTrack> aTracks = aInput;
-    mRegionNo = 6;
     aState.ResumeTiming();
-    mergeClustersAffine(aTracks);
+    mergeClustersAffine(aSettings, aTracks, 6, aLog);
     benchmark::DoNotOptimize(aTracks.data());
   }
 }

@@ -27,8 +27,8 @@
 #include "app/Run.h"
 #include "clustering/Clustering.h"
 #include "flow/CMatching.h"
+#include "settings/ResultNames.h"
 #include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "tracking/CTrack.h"
 #include "tracking/TrackFiles.h"
 
@@ -122,15 +122,19 @@ int main(int argc, char** argv) {
     aFlowPairs++;
   };
   double aPhaseStart = now();
-  aHooks.mPhaseDone = [&](const std::string& aPhase) {
+  // What the run leaves for the summary.
+  CRunSettings aSettings;
+  size_t aTrackCount = 0;
+  int aValid = 0, aRegions = 0;
+  aHooks.mPhaseDone = [&](const std::string& aPhase, const CRun& aRun) {
     const double aSeconds = now() - aPhaseStart;
     if (aPhase == "tracks") {
       // Written before the clustering labels the trajectories, as the tracker left them.
-      if (aWriteCache) writeTrackToFile(mTracks);
+      if (aWriteCache) writeTrackToFile(aRun.mSettings, aRun.mTracks);
       aStages.push_back({"flow", aFlowSeconds, peakMiB()});
       aStages.push_back({"tracking", aSeconds - aFlowSeconds, peakMiB()});
     } else if (aPhase == "clustering") {
-      const CClusteringTimes& aTimes = lastClusteringTimes();
+      const CClusteringTimes& aTimes = aRun.mClusteringTimes;
       aStages.push_back({"graph", aTimes.mGraph, peakMiB()});
       aStages.push_back({"split", aTimes.mSplit, peakMiB()});
       aStages.push_back({"merge", aTimes.mMerge, peakMiB()});
@@ -138,6 +142,10 @@ int main(int argc, char** argv) {
       aStages.push_back({"regions", aSeconds, peakMiB()});
     } else {
       aStages.push_back({"output", aSeconds, peakMiB()});
+      aSettings = aRun.mSettings;
+      aTrackCount = aRun.mTracks.size();
+      for (const CTrack& aTrack : aRun.mTracks) aValid += aTrack.mx.empty() ? 0 : 1;
+      aRegions = aRun.mClustering.mRegionNo;
     }
     aPhaseStart = now();
   };
@@ -148,12 +156,11 @@ int main(int argc, char** argv) {
 #ifdef _OPENMP
   aThreads = omp_get_max_threads();
 #endif
-  int aValid = 0;
-  for (const CTrack& aTrack : mTracks) aValid += aTrack.mx.empty() ? 0 : 1;
   std::printf("%s, frames %d ... %d, %d x %d, step %d, %d threads\n", aArguments[1].c_str(),
-              mStartFrame, mStartFrame + mSequenceLength - 1, mXSize, mYSize, mStep, aThreads);
+              aSettings.mStartFrame, aSettings.mStartFrame + aSettings.mSequenceLength - 1,
+              aSettings.mXSize, aSettings.mYSize, aSettings.mStep, aThreads);
   std::printf("%d flow pairs computed, %zu tracks (%d with a step), %d clusters\n", aFlowPairs,
-              mTracks.size(), aValid, mRegionNo);
+              aTrackCount, aValid, aRegions);
   std::printf("%-10s %10s %14s\n", "stage", "seconds", "peak MiB");
   double aTotal = 0;
   for (const CStage& s : aStages) {
@@ -164,10 +171,12 @@ int main(int argc, char** argv) {
   for (size_t i = 1; i < aStages.size(); i++)
     if (std::string(aStages[i].mName) == "regions")
       std::printf("dense regions: %.3f s per frame, peak memory %.2f times that before them\n",
-                  aStages[i].mSeconds / mSequenceLength, aStages[i].mPeak / aStages[i - 1].mPeak);
+                  aStages[i].mSeconds / aSettings.mSequenceLength,
+                  aStages[i].mPeak / aStages[i - 1].mPeak);
   std::printf("processor time %.1f s\n",
               static_cast<double>(std::clock() - aStart) / CLOCKS_PER_SEC);
-  if (std::FILE* aError = std::fopen((mResultDir + "error.txt").c_str(), "r")) {
+  const std::string aEvaluation = aSettings.mResultDir + NResultNames::kEvaluation;
+  if (std::FILE* aError = std::fopen(aEvaluation.c_str(), "r")) {
     double aPositives = 0, aNegatives = 0, aShare = 0;
     if (std::fscanf(aError, "%lf %lf %lf", &aPositives, &aNegatives, &aShare) == 3)
       std::printf("wrong votes %.2f %%\n", aShare);

@@ -1,9 +1,10 @@
 // Speed of the spectral embedding and of the whole cluster splitting on synthetic graphs.
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
+#include <sstream>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "spectral/ArpackSolver.h"
 #include "spectral/CGraph.h"
 #include "spectral/SplitTracks.h"
@@ -14,23 +15,24 @@ namespace {
 // (weights in [0.5, 1.5]), so each list holds about 2 * aLinks entries; a few weak links join
 // consecutive blocks.
 CGraph blockGraph(int aNodes, int aBlocks, int aLinks) {
-  srand(1);
+  CRandom aRandom;
   CGraph aGraph(static_cast<size_t>(aNodes));
   const int aBlock = aNodes / aBlocks;
   for (size_t i = 0; i < aGraph.size(); i++) aGraph[i].reserve(static_cast<size_t>(2 * aLinks + 8));
   for (int i = 0; i < aNodes; i++) {
     const int aFirst = (i / aBlock) * aBlock;
     for (int e = 0; e < aLinks; e++) {
-      const int j = aFirst + rand() % aBlock;
+      const int j = aFirst + aRandom.next() % aBlock;
       if (j == i) continue;
-      const float w = 0.5f + static_cast<float>(rand() % 1000) * 0.001f;
+      const float w = 0.5f + static_cast<float>(aRandom.next() % 1000) * 0.001f;
       aGraph[static_cast<size_t>(i)].push_back(CEdge(j, w));
       aGraph[static_cast<size_t>(j)].push_back(CEdge(i, w));
     }
   }
   for (int b = 0; b + 1 < aBlocks; b++)
     for (int e = 0; e < 10; e++) {
-      const int i = b * aBlock + rand() % aBlock, j = (b + 1) * aBlock + rand() % aBlock;
+      const int i = b * aBlock + aRandom.next() % aBlock,
+                j = (b + 1) * aBlock + aRandom.next() % aBlock;
       aGraph[static_cast<size_t>(i)].push_back(CEdge(j, 0.01f));
       aGraph[static_cast<size_t>(j)].push_back(CEdge(i, 0.01f));
     }
@@ -43,7 +45,11 @@ void BM_Ncut(benchmark::State& aState) {
   CMatrix<float> aVecs;
   CVector<float> aVals;
   CArpackStats aStats;
-  for (auto _ : aState) ncut(aGraph, aValid, aVecs, aVals, 2, &aStats);
+  std::ostringstream aLog;
+  for (auto _ : aState) {
+    CEigenStart aStart;
+    ncut(aGraph, aValid, aVecs, aVals, 2, aStart, aLog, &aStats);
+  }
   aState.counters["products"] = aStats.mProducts;
   aState.counters["restarts"] = aStats.mIterations;
   aState.counters["converged"] = aStats.mConverged;
@@ -73,17 +79,20 @@ void BM_SplitTracks(benchmark::State& aState) {
         r++;
       }
   }
-  mGraph = blockGraph(aCount, 4, 50);
-  int aRegionNo = 1;
+  const CGraph aGraph = blockGraph(aCount, 4, 50);
+  CClusteringState aSplit;
+  std::ostringstream aLog;
   for (auto _ : aState) {
     aState.PauseTiming();
     for (CTrack& T : aTracks) T.mLabel = 0;
-    aRegionNo = 1;
+    aSplit = CClusteringState();
+    aSplit.mGraph = aGraph;
+    aSplit.mRegionNo = 1;
     aState.ResumeTiming();
-    splitTracks(0, aTracks, aRegionNo);
+    splitTracks(0, aTracks, aSplit, aLog);
   }
-  aState.counters["regions"] = aRegionNo;
-  aState.counters["features"] = mEigVals.size();
+  aState.counters["regions"] = aSplit.mRegionNo;
+  aState.counters["features"] = aSplit.mEigVals.size();
 }
 BENCHMARK(BM_SplitTracks)->Unit(benchmark::kSecond)->Iterations(1);
 

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "flow/CMatching.h"
 #include "flow/FlowPictures.h"
@@ -37,28 +39,35 @@ CTensor<float> makeFrame(int t) {
   return aFrame;
 }
 
-// Two frames in a fresh folder; the globals describe a run over them.
+// Two frames in a fresh folder and the settings of a run over them.
 struct CSetUp {
   CSetUp() {
     char aTemplate[] = "/tmp/quorvik-bench-tracker-XXXXXX";
     mDir = mkdtemp(aTemplate);
-    mInput.setSize(2);
+    mSettings.mInput.setSize(2);
     for (int t = 0; t < 2; t++) {
-      mInput(t) = mDir + "/frame" + std::to_string(t) + ".ppm";
-      makeFrame(t).writeToPPM(mInput(t).c_str());
+      mSettings.mInput(t) = mDir + "/frame" + std::to_string(t) + ".ppm";
+      makeFrame(t).writeToPPM(mSettings.mInput(t).c_str());
     }
-    mResultDir = mDir + "/";
-    mStartFrame = 0;
-    mSequenceLength = 2;
-    mStep = 8;
-    mXSize = kWidth;
-    mYSize = kHeight;
-    buildColorCode();
-    mStatus.open(mDir + "/Status.txt");
-    mFirst.readFromPPM(mInput(0).c_str());
+    mSettings.mResultDir = mDir + "/";
+    mSettings.mStartFrame = 0;
+    mSettings.mSequenceLength = 2;
+    mSettings.mStep = 8;
+    mSettings.mXSize = kWidth;
+    mSettings.mYSize = kHeight;
+    mFirst.readFromPPM(mSettings.mInput(0).c_str());
+  }
+  // The run's tracker with the run's flow pictures.
+  void track() {
+    const std::string aFolder = mSettings.mResultDir;
+    computeTracks(
+        mSettings, mFirst, CMatching::hogFlow,
+        [aFolder](const CTensor<float>& aForward, const CTensor<float>& aBackward, int t) {
+          return writeFlowPictures(aFolder, t, aForward, aBackward);
+        },
+        mTracks, mStatus);
   }
   ~CSetUp() {
-    mStatus.close();
     const std::string aCommand = "rm -rf '" + mDir + "'";
     if (std::system(aCommand.c_str()) != 0)
       std::fprintf(stderr, "could not remove %s\n", mDir.c_str());
@@ -68,17 +77,20 @@ struct CSetUp {
     std::remove((mDir + "/BackwardFlow000.flo").c_str());
   }
   std::string mDir;
+  CRunSettings mSettings;
   CTensor<float> mFirst;
+  std::vector<CTrack> mTracks;
+  std::ostringstream mStatus;
 };
 
 void BM_TrackerCachedFlow(benchmark::State& aState) {
   CSetUp aSetUp;
-  computeTracks(aSetUp.mFirst, CMatching::hogFlow, showFlow);
+  aSetUp.track();
   for (auto _ : aState) {
-    computeTracks(aSetUp.mFirst, CMatching::hogFlow, showFlow);
-    benchmark::DoNotOptimize(mTracks.data());
+    aSetUp.track();
+    benchmark::DoNotOptimize(aSetUp.mTracks.data());
   }
-  aState.counters["tracks"] = static_cast<double>(mTracks.size());
+  aState.counters["tracks"] = static_cast<double>(aSetUp.mTracks.size());
 }
 BENCHMARK(BM_TrackerCachedFlow)->Unit(benchmark::kMillisecond);
 
@@ -86,10 +98,10 @@ void BM_TrackerComputedFlow(benchmark::State& aState) {
   CSetUp aSetUp;
   for (auto _ : aState) {
     aSetUp.dropCache();
-    computeTracks(aSetUp.mFirst, CMatching::hogFlow, showFlow);
-    benchmark::DoNotOptimize(mTracks.data());
+    aSetUp.track();
+    benchmark::DoNotOptimize(aSetUp.mTracks.data());
   }
-  aState.counters["tracks"] = static_cast<double>(mTracks.size());
+  aState.counters["tracks"] = static_cast<double>(aSetUp.mTracks.size());
 }
 BENCHMARK(BM_TrackerComputedFlow)->Unit(benchmark::kMillisecond)->Iterations(2);
 

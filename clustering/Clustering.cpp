@@ -7,8 +7,6 @@
 
 #include "clustering/MergeClustersAffine.h"
 #include "graph/HOGraph.h"
-#include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "spectral/SplitTracks.h"
 
 namespace {
@@ -26,15 +24,11 @@ void showStage(const char* aStage, int aCount) {
   if (aTerminal) std::cerr << "clustering: " << aStage << " (" << aCount << " tracks)" << std::endl;
 }
 
-CClusteringTimes theTimes;
-
 }  // namespace
 
-const CClusteringTimes& lastClusteringTimes() {
-  return theTimes;
-}
-
-void clustering(std::vector<CTrack>& aTracks) {
+void clustering(const CRunSettings& aSettings, std::vector<CTrack>& aTracks,
+                CClusteringState& aState, std::ostream& aStatus, CClusteringTimes* aTimes) {
+  CClusteringTimes aStageTimes;
   CVector<bool> aValidTracks(static_cast<int>(aTracks.size()), true);
   int aValidcount = 0;
   for (size_t i = 0; i < aTracks.size(); i++) {
@@ -43,32 +37,33 @@ void clustering(std::vector<CTrack>& aTracks) {
     if (aTracks[i].mx.empty()) aValidTracks(static_cast<int>(i)) = false;
     if (aValidTracks(static_cast<int>(i))) aValidcount++;
   }
-  mStatus << "clustering   >> number of tracks: " << aTracks.size() << std::endl;
-  mStatus << "clustering   >> number of valid tracks: " << aValidcount << std::endl;
+  aStatus << "clustering   >> number of tracks: " << aTracks.size() << std::endl;
+  aStatus << "clustering   >> number of valid tracks: " << aValidcount << std::endl;
 
   showStage("building the graph", aValidcount);
   double _start1 = now();
-  buildHOGraph(aTracks, aValidTracks, mGraph);
+  buildHOGraph(aSettings, aTracks, aValidTracks, aState.mGraph, aState.mRandom);
   double _finish1 = now();
-  theTimes.mGraph = _finish1 - _start1;
-  mStatus << "clustering   >> TIME FOR build Graph:    [ " << _finish1 - _start1 << " sec ]"
+  aStageTimes.mGraph = _finish1 - _start1;
+  aStatus << "clustering   >> TIME FOR build Graph:    [ " << _finish1 - _start1 << " sec ]"
           << std::endl;
 
   // All graph trajectories start as cluster 0.
-  mRegionNo = 1;
+  aState.mRegionNo = 1;
   showStage("splitting", aValidcount);
   _start1 = now();
-  splitTracks(0, aTracks, mRegionNo);
+  splitTracks(0, aTracks, aState, aStatus);
   _finish1 = now();
-  theTimes.mSplit = _finish1 - _start1;
-  mStatus << "clustering   >> TIME FOR split Tracks:   [ " << _finish1 - _start1 << " sec ]"
+  aStageTimes.mSplit = _finish1 - _start1;
+  aStatus << "clustering   >> TIME FOR split Tracks:   [ " << _finish1 - _start1 << " sec ]"
           << std::endl;
 
   showStage("merging", aValidcount);
   _start1 = now();
-  mergeClustersAffine(aTracks);
+  mergeClustersAffine(aSettings, aTracks, aState.mRegionNo, aStatus);
   _finish1 = now();
-  theTimes.mMerge = _finish1 - _start1;
-  mStatus << "clustering   >> TIME FOR mergeClusters:  [ " << _finish1 - _start1 << " sec ]"
+  aStageTimes.mMerge = _finish1 - _start1;
+  aStatus << "clustering   >> TIME FOR mergeClusters:  [ " << _finish1 - _start1 << " sec ]"
           << std::endl;
+  if (aTimes != nullptr) *aTimes = aStageTimes;
 }

@@ -7,8 +7,6 @@
 #include "foundation/CVector.h"
 #include "foundation/NMath.h"
 #include "graph/TrackDistances.h"
-#include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 
 namespace {
 
@@ -98,9 +96,9 @@ float closestApproach(const CTrack& A, const CTrack& B) {
 }
 
 // Phase 1: which clusters touch each other.
-void findAdjacentClusters(const std::vector<CTrack>& aTracks, int aRegionNo,
+void findAdjacentClusters(const std::vector<CTrack>& aTracks, int aRegionNo, int aStep,
                           CMatrix<bool>& aNeighbors) {
-  const float aThreshold = static_cast<float>(4 * mStep * mStep);
+  const float aThreshold = static_cast<float>(4 * aStep * aStep);
   const int aTrackCount = static_cast<int>(aTracks.size());
   auto aValidLabel = [aRegionNo](int aLabel) { return aLabel >= 0 && aLabel < aRegionNo; };
   for (int i = 0; i < aTrackCount; i++) {
@@ -121,14 +119,15 @@ void findAdjacentClusters(const std::vector<CTrack>& aTracks, int aRegionNo,
 
 }  // namespace
 
-void mergeClustersAffine(std::vector<CTrack>& aTracks) {
-  const int R = std::max(mRegionNo, 0);
-  const int T = std::max(mSequenceLength, 0);
+void mergeClustersAffine(const CRunSettings& aSettings, std::vector<CTrack>& aTracks, int aRegionNo,
+                         std::ostream& aStatus) {
+  const int R = std::max(aRegionNo, 0);
+  const int T = std::max(aSettings.mSequenceLength, 0);
   const int aTrackCount = static_cast<int>(aTracks.size());
 
   CMatrix<bool> aNeighbors(R, R, false);
-  findAdjacentClusters(aTracks, R, aNeighbors);
-  mStatus << "Merging..." << std::endl;
+  findAdjacentClusters(aTracks, R, aSettings.mStep, aNeighbors);
+  aStatus << "Merging..." << std::endl;
 
   CMatrix<float> aError(R, T);
   CMatrix<int> aErrorCount(R, T);
@@ -237,7 +236,7 @@ void mergeClustersAffine(std::vector<CTrack>& aTracks) {
         aNeighbors(aMinA, c) = true;
         aNeighbors(c, aMinA) = true;
       }
-    mStatus << "Merging " << aMinA << " and " << aMinB << ": " << static_cast<double>(aMin)
+    aStatus << "Merging " << aMinA << " and " << aMinB << ": " << static_cast<double>(aMin)
             << std::endl;
   }
 }

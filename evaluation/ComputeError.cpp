@@ -12,8 +12,7 @@
 #include "foundation/CVector.h"
 #include "foundation/Exceptions.h"
 #include "foundation/FileWrite.h"
-#include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
+#include "settings/ResultNames.h"
 #include "tracking/TrackRecords.h"
 
 namespace {
@@ -54,7 +53,9 @@ void refuse(const std::string& aFile, const std::string& aReason) {
 }
 
 // Reads and checks the annotation; false (with a message) when it cannot be used.
-bool readAnnotation(std::ifstream& aIn, const std::string& aName, CAnnotation& aResult) {
+bool readAnnotation(const CRunSettings& aSettings, std::ifstream& aIn, const std::string& aName,
+                    CAnnotation& aResult) {
+  const int aStartFrame = aSettings.mStartFrame, aFrames = aSettings.mSequenceLength;
   long long aPointCount, aRowCount, aShift;
   if (!(aIn >> aPointCount >> aRowCount >> aShift)) {
     refuse(aName, "malformed annotation header");
@@ -67,12 +68,12 @@ bool readAnnotation(std::ifstream& aIn, const std::string& aName, CAnnotation& a
   }
   // Row k describes absolute frame shift + k. The evaluation starts at the later of the
   // annotation's and the run's first frame and needs a row for each of its frames.
-  const long long aFirstRow = std::max(aShift, static_cast<long long>(mStartFrame)) - aShift;
-  if (aRowCount < aFirstRow + mSequenceLength) {
+  const long long aFirstRow = std::max(aShift, static_cast<long long>(aStartFrame)) - aShift;
+  if (aRowCount < aFirstRow + aFrames) {
     refuse(aName, "annotation has " + std::to_string(aRowCount) + " rows from frame " +
                       std::to_string(aShift) + ", the run evaluates frames " +
                       std::to_string(aShift + aFirstRow) + " to " +
-                      std::to_string(aShift + aFirstRow + mSequenceLength - 1));
+                      std::to_string(aShift + aFirstRow + aFrames - 1));
     return false;
   }
   // The values are gathered while they are read, so a header promising more than the file
@@ -125,16 +126,19 @@ bool readAnnotation(std::ifstream& aIn, const std::string& aName, CAnnotation& a
 
 // Reads the evaluated frames aFirstFrame ... aFirstFrame + mSequenceLength - 1; false (with a
 // message) when one is missing or unusable.
-bool readFrames(int aFirstFrame, std::vector<CTensor<float>>& aShow) {
-  aShow.resize(mSequenceLength);
-  for (int k = 0; k < mSequenceLength; k++) {
+bool readFrames(const CRunSettings& aSettings, int aFirstFrame,
+                std::vector<CTensor<float>>& aShow) {
+  const CVector<std::string>& aInput = aSettings.mInput;
+  const int aXSize = aSettings.mXSize, aYSize = aSettings.mYSize;
+  aShow.resize(aSettings.mSequenceLength);
+  for (int k = 0; k < aSettings.mSequenceLength; k++) {
     const long long t = static_cast<long long>(aFirstFrame) + k;
-    if (t >= mInput.size()) {
+    if (t >= aInput.size()) {
       refuse("frame " + std::to_string(t),
-             "the sequence list has only " + std::to_string(mInput.size()) + " frames");
+             "the sequence list has only " + std::to_string(aInput.size()) + " frames");
       return false;
     }
-    const std::string& aName = mInput(static_cast<int>(t));
+    const std::string& aName = aInput(static_cast<int>(t));
     bool aRead = false;
     try {
       aRead = aShow[k].readFromPPM(aName.c_str());
@@ -145,8 +149,8 @@ bool readFrames(int aFirstFrame, std::vector<CTensor<float>>& aShow) {
       refuse(aName, "frame cannot be read");
       return false;
     }
-    if (aShow[k].xSize() != mXSize || aShow[k].ySize() != mYSize || aShow[k].zSize() < 3) {
-      refuse(aName, "frame is not a " + std::to_string(mXSize) + " x " + std::to_string(mYSize) +
+    if (aShow[k].xSize() != aXSize || aShow[k].ySize() != aYSize || aShow[k].zSize() < 3) {
+      refuse(aName, "frame is not a " + std::to_string(aXSize) + " x " + std::to_string(aYSize) +
                         " colour picture");
       return false;
     }
@@ -156,11 +160,12 @@ bool readFrames(int aFirstFrame, std::vector<CTensor<float>>& aShow) {
 
 // Labelled trajectory positions of every evaluated frame (absolute aFirstFrame + k, relative
 // aFirstFrame + k - mStartFrame), in trajectory-list order.
-std::vector<std::vector<CPoint>> labelledPositions(const std::vector<CTrack>& aTracks,
+std::vector<std::vector<CPoint>> labelledPositions(const CRunSettings& aSettings,
+                                                   const std::vector<CTrack>& aTracks,
                                                    int aFirstFrame) {
-  std::vector<std::vector<CPoint>> aFrames(mSequenceLength);
-  for (int k = 0; k < mSequenceLength; k++) {
-    const int t = aFirstFrame - mStartFrame + k;
+  std::vector<std::vector<CPoint>> aFrames(aSettings.mSequenceLength);
+  for (int k = 0; k < aSettings.mSequenceLength; k++) {
+    const int t = aFirstFrame - aSettings.mStartFrame + k;
     for (const CTrack& aTrack : aTracks) {
       if (aTrack.mLabel < 0 || !aTrack.covers(t)) continue;
       const CTrackPoint p = aTrack.positionAt(t);
@@ -189,9 +194,9 @@ int nearestLabel(const std::vector<CPoint>& aPoints, int x, int y) {
 // Fills the square of half-size r around (x, y), clipped to the picture.
 void paintSquare(CTensor<float>& aPicture, int x, int y, int r, const float aColor[3]) {
   const long long x0 = std::max(static_cast<long long>(x) - r, 0LL);
-  const long long x1 = std::min(static_cast<long long>(x) + r, mXSize - 1LL);
+  const long long x1 = std::min(static_cast<long long>(x) + r, aPicture.xSize() - 1LL);
   const long long y0 = std::max(static_cast<long long>(y) - r, 0LL);
-  const long long y1 = std::min(static_cast<long long>(y) + r, mYSize - 1LL);
+  const long long y1 = std::min(static_cast<long long>(y) + r, aPicture.ySize() - 1LL);
   for (long long py = y0; py <= y1; py++)
     for (long long px = x0; px <= x1; px++)
       for (int c = 0; c < 3; c++)
@@ -200,27 +205,24 @@ void paintSquare(CTensor<float>& aPicture, int x, int y, int r, const float aCol
 
 }  // namespace
 
-bool computeError(std::vector<CTrack>& aTracks) {
-  const std::string aName = mInputDir + mFilename + "_truth.txt";
+bool computeError(const CRunSettings& aSettings, const std::vector<CTrack>& aTracks,
+                  int aRegionNo) {
+  const std::string aName = aSettings.mInputDir + NResultNames::annotation(aSettings.mFilename);
   std::ifstream aIn(aName);
   if (!aIn.is_open()) return true;
 
-  if (mColorCode.xSize() < 3 || mColorCode.ySize() < 1) {
-    refuse(aName, "no colour ramp to draw the objects with");
-    return true;
-  }
   CAnnotation aTruth;
-  if (!readAnnotation(aIn, aName, aTruth)) return true;
+  if (!readAnnotation(aSettings, aIn, aName, aTruth)) return true;
   aIn.close();
   std::vector<CTensor<float>> aShow;
   // The evaluated frames: from the later of the annotation's and the run's first frame on; the
   // pictures, the annotation rows and the trajectories all refer to these same frames.
-  const int aFirstFrame = std::max(aTruth.mShift, mStartFrame);
+  const int aFirstFrame = std::max(aTruth.mShift, aSettings.mStartFrame);
   const int aFirstRow = aFirstFrame - aTruth.mShift;
-  if (!readFrames(aFirstFrame, aShow)) return true;
+  if (!readFrames(aSettings, aFirstFrame, aShow)) return true;
 
   // Cluster numbers come from the trajectories; size the vote table to hold every one.
-  long long aLargest = std::max(mRegionNo, 1) - 1LL;
+  long long aLargest = std::max(aRegionNo, 1) - 1LL;
   for (const CTrack& aTrack : aTracks) aLargest = std::max<long long>(aLargest, aTrack.mLabel);
   if (aLargest >= kMaxClusters) {
     refuse(aName, "cluster number " + std::to_string(aLargest) + " out of range");
@@ -229,19 +231,19 @@ bool computeError(std::vector<CTrack>& aTracks) {
   const int aClusterCount = static_cast<int>(aLargest) + 1;
   std::vector<char> aAllowedLabels(aClusterCount, 1);
   std::vector<int> aAssigned(aClusterCount);
-  const std::vector<std::vector<CPoint>> aPositions = labelledPositions(aTracks, aFirstFrame);
+  const std::vector<std::vector<CPoint>> aPositions =
+      labelledPositions(aSettings, aTracks, aFirstFrame);
+  const int aFrames = aSettings.mSequenceLength;
   int aPositives = 0, aNegatives = 0;
 
   for (size_t r = 0; r < aTruth.mSizes.size(); r++) {
     const int aObject = aTruth.mSizes[r].mLabel;
-    const int aRow =
-        static_cast<int>(std::min(static_cast<long long>(kColorRowStep) * static_cast<long long>(r),
-                                  static_cast<long long>(mColorCode.ySize() - 1)));
-    const float aColor[3] = {mColorCode(0, aRow), mColorCode(1, aRow), mColorCode(2, aRow)};
+    const CColour c = colorCode(static_cast<long long>(kColorRowStep) * static_cast<long long>(r));
+    const float aColor[3] = {c.mRed, c.mGreen, c.mBlue};
     std::fill(aAssigned.begin(), aAssigned.end(), 0);
     for (int p = 0; p < aTruth.mPointCount; p++) {
       if (aTruth.mLabel(p, 0) != aObject) continue;
-      for (int k = 0; k < mSequenceLength; k++) {
+      for (int k = 0; k < aFrames; k++) {
         const int x = aTruth.X(p, aFirstRow + k), y = aTruth.Y(p, aFirstRow + k);
         paintSquare(aShow[k], x, y, kPointRadius, aColor);
         aAssigned[nearestLabel(aPositions[k], x, y)]++;
@@ -264,7 +266,7 @@ bool computeError(std::vector<CTrack>& aTracks) {
     }
     for (int p = 0; p < aTruth.mPointCount; p++) {
       if (aTruth.mLabel(p, 0) != aObject) continue;
-      for (int k = 0; k < mSequenceLength; k++) {
+      for (int k = 0; k < aFrames; k++) {
         const int x = aTruth.X(p, aFirstRow + k), y = aTruth.Y(p, aFirstRow + k);
         if (nearestLabel(aPositions[k], x, y) != aMatch)
           paintSquare(aShow[k], x, y, kErrorRadius, aColor);
@@ -272,12 +274,14 @@ bool computeError(std::vector<CTrack>& aTracks) {
     }
   }
 
-  for (int k = 0; k < mSequenceLength; k++)
-    if (!aShow[k].writeToPPM(resultFileName("Truth%03d.ppm", aFirstFrame + k).c_str()))
+  for (int k = 0; k < aFrames; k++)
+    if (!aShow[k].writeToPPM(
+            (aSettings.mResultDir + NResultNames::kTruth.name(aFirstFrame + k)).c_str()))
       return false;
   const float aResult =
       (static_cast<float>(aNegatives) * 100.0f) / static_cast<float>(aNegatives + aPositives);
   std::ostringstream aOut;
   aOut << aPositives << " " << aNegatives << " " << aResult << "\n";
-  return NFile::writeWhole(mResultDir + "error.txt", "evaluation file", aOut.str());
+  return NFile::writeWhole(aSettings.mResultDir + NResultNames::kEvaluation, "evaluation file",
+                           aOut.str());
 }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
 
 // Annotation format (whitespace-separated integers): point count P, row count, first
@@ -21,6 +22,7 @@
 // result is true then too, as the run goes on without the evaluation. Every file is written
 // whole; false, after one line on standard error naming the file and the reason, when one of
 // them cannot be written.
-// Reads mInputDir, mFilename, mResultDir, mInput, mStartFrame, mSequenceLength, mRegionNo,
-// mXSize, mYSize, mColorCode.
-bool computeError(std::vector<CTrack>& aTracks);
+// Reads mInputDir, mFilename, mResultDir, mInput, mStartFrame, mSequenceLength, mXSize and
+// mYSize of aSettings; aRegionNo is the run's number of clusters (every label of aTracks below
+// it or the largest label counts).
+bool computeError(const CRunSettings& aSettings, const std::vector<CTrack>& aTracks, int aRegionNo);

@@ -8,31 +8,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Frame numbers beyond this many digits are not frame numbers.
-constexpr int kMaxDigits = 9;
 // The last line of a finished run's status log starts so.
 constexpr const char* kFinishedLine = "Computation time:";
 // The per-frame results of a run.
-constexpr const char* kKinds[] = {"Regions", "Mask"};
-
-// The number of a file named aPrefix + digits + aSuffix (at least aDigits digits, more only
-// without a leading zero), or -1.
-int fileNumber(const std::string& aName, const std::string& aPrefix, const std::string& aSuffix,
-               int aDigits) {
-  if (aName.size() <= aPrefix.size() + aSuffix.size() ||
-      aName.compare(0, aPrefix.size(), aPrefix) != 0 ||
-      aName.compare(aName.size() - aSuffix.size(), aSuffix.size(), aSuffix) != 0)
-    return -1;
-  const std::string aText =
-      aName.substr(aPrefix.size(), aName.size() - aPrefix.size() - aSuffix.size());
-  const int aLength = static_cast<int>(aText.size());
-  if (aLength < aDigits || aLength > kMaxDigits ||
-      aText.find_first_not_of("0123456789") != std::string::npos)
-    return -1;
-  // Longer than the padding only without a leading zero: "1000", not "01000" for %03d.
-  if (aLength > aDigits && aText[0] == '0') return -1;
-  return std::stoi(aText);
-}
+constexpr CNumberedName kKinds[] = {NResultNames::kRegions, NResultNames::kMask};
 
 // "4", "4 ... 9" or "1, 3 ... 5, 8" for ascending frame numbers.
 std::string ranges(const std::vector<int>& aFrames) {
@@ -59,12 +38,11 @@ std::string lastLine(const std::string& aPath) {
 
 }  // namespace
 
-std::map<int, std::string> numberedFiles(const std::string& aDir, const std::string& aPrefix,
-                                         int aDigits) {
+std::map<int, std::string> numberedFiles(const std::string& aDir, const CNumberedName& aKind) {
   std::map<int, std::string> aFiles;
   std::error_code aError;
   for (const fs::directory_entry& aEntry : fs::directory_iterator(aDir, aError)) {
-    const int aNumber = fileNumber(aEntry.path().filename().string(), aPrefix, ".png", aDigits);
+    const int aNumber = aKind.numberOf(aEntry.path().filename().string());
     if (aNumber < 0 || !aEntry.is_regular_file(aError)) continue;
     aFiles[aNumber] = aEntry.path().string();
   }
@@ -79,7 +57,7 @@ std::vector<std::string> resultFolderWarnings(const std::string& aResultDir) {
   std::string aLog;
   for (const fs::directory_entry& aEntry : fs::directory_iterator(aResultDir, aError)) {
     const std::string aName = aEntry.path().filename().string();
-    const int aCount = fileNumber(aName, "Status", ".txt", 1);
+    const int aCount = NResultNames::kStatusLog.numberOf(aName);
     if (aCount < 0 || !aEntry.is_regular_file(aError)) continue;
     const fs::file_time_type aTime = aEntry.last_write_time(aError);
     if (aError) continue;
@@ -96,8 +74,8 @@ std::vector<std::string> resultFolderWarnings(const std::string& aResultDir) {
     aWarnings.push_back(aRun + " has not finished (its log does not end with \"" + kFinishedLine +
                         "\"): its results may be incomplete or older");
   std::string aMissing, aForeign;
-  for (const char* aKind : kKinds) {
-    const std::map<int, std::string> aFiles = numberedFiles(aResultDir, aKind, kResultDigits);
+  for (const CNumberedName& aKind : kKinds) {
+    const std::map<int, std::string> aFiles = numberedFiles(aResultDir, aKind);
     if (aFiles.empty()) continue;
     std::vector<int> aAbsent, aBeyond;
     for (int t = 0; t < aFrames; t++)
@@ -106,9 +84,9 @@ std::vector<std::string> resultFolderWarnings(const std::string& aResultDir) {
       if (aFile.first >= aFrames) aBeyond.push_back(aFile.first);
     const std::string aSeparator = "; ";
     if (!aAbsent.empty())
-      aMissing += (aMissing.empty() ? "" : aSeparator) + aKind + " " + ranges(aAbsent);
+      aMissing += (aMissing.empty() ? "" : aSeparator) + aKind.mPrefix + " " + ranges(aAbsent);
     if (!aBeyond.empty())
-      aForeign += (aForeign.empty() ? "" : aSeparator) + aKind + " " + ranges(aBeyond);
+      aForeign += (aForeign.empty() ? "" : aSeparator) + aKind.mPrefix + " " + ranges(aBeyond);
   }
   if (!aMissing.empty()) aWarnings.push_back("frames missing from " + aRun + ": " + aMissing);
   if (!aForeign.empty())

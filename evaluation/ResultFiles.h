@@ -6,16 +6,11 @@
 #include <string>
 #include <vector>
 
-// Digits (at least) of the frame numbers in the names of a run's per-frame results, and of
-// those of a whole video that quorvik-segment writes.
-constexpr int kResultDigits = 3;
-constexpr int kVideoResultDigits = 5;
+#include "settings/ResultNames.h"
 
-// Files of aDir named aPrefix + frame number + ".png", the number written with at least
-// aDigits digits (zero-padded, as printf's %0Nd writes it), by frame number. Only regular
+// Files of aDir named as aKind numbers them (CNumberedName::numberOf), by number. Only regular
 // files count; a folder that cannot be read gives none.
-std::map<int, std::string> numberedFiles(const std::string& aDir, const std::string& aPrefix,
-                                         int aDigits);
+std::map<int, std::string> numberedFiles(const std::string& aDir, const CNumberedName& aKind);
 
 // What a results folder records about the run that wrote it: the run's status logs
 // ("Status<N>.txt", N frames) and its per-frame results ("Regions%03d.png", "Mask%03d.png").

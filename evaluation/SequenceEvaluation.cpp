@@ -16,7 +16,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Digits of the frame numbers in ground-truth file names.
-constexpr int kTruthDigits = 5;
+constexpr CNumberedName kTruthFrames{"", 5, ".png"};
 
 // What a PNG file of the evaluation holds, which decides how its values become labels.
 enum class CRole { kTruth, kMask, kRegions };
@@ -159,16 +159,17 @@ bool evaluateSequence(const CEvaluationRequest& aRequest, CSequenceScore& aScore
     return fail("the " + std::string(aFolder.first) + " folder " + aPath +
                 (fs::exists(aPath, aError) ? " is not a folder" : " does not exist"));
   }
-  const std::map<int, std::string> aTruth = numberedFiles(aRequest.mTruthDir, "", kTruthDigits);
+  const std::map<int, std::string> aTruth = numberedFiles(aRequest.mTruthDir, kTruthFrames);
   if (aTruth.empty())
     return fail("the ground-truth folder " + aRequest.mTruthDir + " holds no NNNNN.png file");
   // A run's names, or else those of a whole video.
-  auto results = [&](const std::string& aKind) {
-    std::map<int, std::string> aFiles = numberedFiles(aRequest.mResultDir, aKind, kResultDigits);
-    return aFiles.empty() ? numberedFiles(aRequest.mResultDir, aKind, kVideoResultDigits) : aFiles;
+  auto results = [&](const CNumberedName& aRun, const CNumberedName& aVideo) {
+    std::map<int, std::string> aFiles = numberedFiles(aRequest.mResultDir, aRun);
+    return aFiles.empty() ? numberedFiles(aRequest.mResultDir, aVideo) : aFiles;
   };
-  const std::map<int, std::string> aMasks = results("Mask");
-  const std::map<int, std::string> aRegions = results("Regions");
+  const std::map<int, std::string> aMasks = results(NResultNames::kMask, NResultNames::kVideoMask);
+  const std::map<int, std::string> aRegions =
+      results(NResultNames::kRegions, NResultNames::kVideoRegions);
   std::vector<CTrack> aTracks;
   int aTrackFrames = 0;
   if (!aRequest.mTracksFile.empty()) {

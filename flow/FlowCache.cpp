@@ -9,7 +9,7 @@
 #include "flow/COpticFlow.h"
 #include "foundation/FileWrite.h"
 #include "foundation/Fingerprint.h"
-#include "settings/RunSettings.h"
+#include "settings/ResultNames.h"
 
 namespace {
 
@@ -24,8 +24,9 @@ void mixInt(std::uint64_t& aHash, int aValue) {
 std::string recordSource(int aFrame, const CFlowSource& aSource) {
   char aText[200];
   std::snprintf(aText, sizeof(aText), "%s %s from %d x %d frames %016llx %016llx",
-                forwardFlowFile(aFrame).c_str(), backwardFlowFile(aFrame).c_str(), aSource.mXSize,
-                aSource.mYSize, static_cast<unsigned long long>(aSource.mFirst),
+                NResultNames::kForwardFlow.name(aFrame).c_str(),
+                NResultNames::kBackwardFlow.name(aFrame).c_str(), aSource.mXSize, aSource.mYSize,
+                static_cast<unsigned long long>(aSource.mFirst),
                 static_cast<unsigned long long>(aSource.mSecond));
   return aText;
 }
@@ -44,16 +45,6 @@ constexpr std::streamsize kMaxRecordBytes = 1024;
 
 }  // namespace
 
-std::string forwardFlowFile(int aFrame) {
-  return formatName("ForwardFlow%03d.flo", aFrame);
-}
-std::string backwardFlowFile(int aFrame) {
-  return formatName("BackwardFlow%03d.flo", aFrame);
-}
-std::string flowSourceFile(int aFrame) {
-  return formatName("FlowSource%03d.txt", aFrame);
-}
-
 std::uint64_t frameFingerprint(const CTensor<float>& aFrame) {
   std::uint64_t aHash = NFingerprint::kStart;
   mixInt(aHash, aFrame.xSize());
@@ -68,7 +59,7 @@ std::uint64_t frameFingerprint(const CTensor<float>& aFrame) {
 
 bool readCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource& aSource,
                      CTensor<float>& aForward, CTensor<float>& aBackward) {
-  std::ifstream aRecord(aFolder + flowSourceFile(aFrame), std::ios::binary);
+  std::ifstream aRecord(aFolder + NResultNames::kFlowSource.name(aFrame), std::ios::binary);
   if (!aRecord) return false;
   std::string aText(static_cast<size_t>(kMaxRecordBytes), '\0');
   aRecord.read(&aText[0], kMaxRecordBytes);
@@ -77,26 +68,28 @@ bool readCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource& 
   const std::string aSourceText = recordSource(aFrame, aSource);
   if (aText.compare(0, aSourceText.size(), aSourceText) != 0) return false;
   std::uint64_t aForwardBytes = 0, aBackwardBytes = 0;
-  return COpticFlow::readMiddlebury((aFolder + forwardFlowFile(aFrame)).c_str(), aForward, false,
-                                    aSource.mXSize, aSource.mYSize, &aForwardBytes) &&
-         COpticFlow::readMiddlebury((aFolder + backwardFlowFile(aFrame)).c_str(), aBackward, false,
-                                    aSource.mXSize, aSource.mYSize, &aBackwardBytes) &&
+  return COpticFlow::readMiddlebury((aFolder + NResultNames::kForwardFlow.name(aFrame)).c_str(),
+                                    aForward, false, aSource.mXSize, aSource.mYSize,
+                                    &aForwardBytes) &&
+         COpticFlow::readMiddlebury((aFolder + NResultNames::kBackwardFlow.name(aFrame)).c_str(),
+                                    aBackward, false, aSource.mXSize, aSource.mYSize,
+                                    &aBackwardBytes) &&
          aText == recordText(aFrame, aSource, aForwardBytes, aBackwardBytes);
 }
 
 bool writeCachedFlows(const std::string& aFolder, int aFrame, const CFlowSource& aSource,
                       const CTensor<float>& aForward, const CTensor<float>& aBackward) {
-  const std::string aRecordName = aFolder + flowSourceFile(aFrame);
+  const std::string aRecordName = aFolder + NResultNames::kFlowSource.name(aFrame);
   if (std::remove(aRecordName.c_str()) != 0 && errno != ENOENT) {
     std::cerr << "Cannot replace flow record " << aRecordName << ": " << std::strerror(errno)
               << std::endl;
     return false;
   }
   std::uint64_t aForwardBytes = 0, aBackwardBytes = 0;
-  if (!COpticFlow::writeMiddlebury(aForward, (aFolder + forwardFlowFile(aFrame)).c_str(),
-                                   &aForwardBytes) ||
-      !COpticFlow::writeMiddlebury(aBackward, (aFolder + backwardFlowFile(aFrame)).c_str(),
-                                   &aBackwardBytes))
+  if (!COpticFlow::writeMiddlebury(
+          aForward, (aFolder + NResultNames::kForwardFlow.name(aFrame)).c_str(), &aForwardBytes) ||
+      !COpticFlow::writeMiddlebury(
+          aBackward, (aFolder + NResultNames::kBackwardFlow.name(aFrame)).c_str(), &aBackwardBytes))
     return false;
   return NFile::writeWhole(aRecordName, "flow record",
                            recordText(aFrame, aSource, aForwardBytes, aBackwardBytes));

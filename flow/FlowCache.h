@@ -13,11 +13,6 @@
 
 #include "foundation/CTensor.h"
 
-// Names (without folder) of the pair's files; aFrame is the pair's first absolute frame.
-std::string forwardFlowFile(int aFrame);
-std::string backwardFlowFile(int aFrame);
-std::string flowSourceFile(int aFrame);
-
 // Fingerprint of a frame as read: its width, height, channel count and every value (64-bit
 // FNV-1a over the values as bytes 0 ... 255). Frames with the same fingerprint are, for every
 // practical purpose, the same picture.

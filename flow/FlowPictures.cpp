@@ -1,9 +1,9 @@
 #include "flow/FlowPictures.h"
 
-#include "flow/COpticFlow.h"
-#include "settings/RunSettings.h"
+#include <algorithm>
 
-CMatrix<float> mColorCode;
+#include "flow/COpticFlow.h"
+#include "settings/ResultNames.h"
 
 namespace {
 
@@ -12,33 +12,22 @@ constexpr float kFlowPictureDivisor = 4.0f;
 
 }  // namespace
 
-void buildColorCode() {
-  mColorCode.setSize(3, kColorCodeRows);
-  for (int k = 0; k < kColorCodeRows; k++) {
-    const int aBand = k / kBandRows;
-    const float j = static_cast<float>(k % kBandRows);
-    float aRGB[3];
-    switch (aBand) {
-      case 0:
-        aRGB[0] = 0, aRGB[1] = j, aRGB[2] = 255;
-        break;
-      case 1:
-        aRGB[0] = 0, aRGB[1] = 255, aRGB[2] = 255 - j;
-        break;
-      case 2:
-        aRGB[0] = j, aRGB[1] = 255, aRGB[2] = 0;
-        break;
-      case 3:
-        aRGB[0] = 255, aRGB[1] = 255 - j, aRGB[2] = 0;
-        break;
-      case 4:
-        aRGB[0] = 255, aRGB[1] = 0, aRGB[2] = j;
-        break;
-      default:
-        aRGB[0] = 255, aRGB[1] = 0, aRGB[2] = 255;
-        break;
-    }
-    for (int c = 0; c < 3; c++) mColorCode(c, k) = aRGB[c];
+CColour colorCode(long long aRow) {
+  const int k = static_cast<int>(std::min<long long>(std::max(aRow, 0LL), kColorCodeRows - 1));
+  const float j = static_cast<float>(k % kBandRows);
+  switch (k / kBandRows) {
+    case 0:
+      return {0, j, 255};
+    case 1:
+      return {0, 255, 255 - j};
+    case 2:
+      return {j, 255, 0};
+    case 3:
+      return {255, 255 - j, 0};
+    case 4:
+      return {255, 0, j};
+    default:
+      return {255, 0, 255};
   }
 }
 
@@ -46,12 +35,8 @@ bool writeFlowPictures(const std::string& aFolder, int aFrame, const CTensor<flo
                        const CTensor<float>& aBackwardFlow) {
   CTensor<float> aPicture;
   COpticFlow::flowToImage(aForwardFlow, aPicture, kFlowPictureDivisor);
-  if (!aPicture.writeToPPM((aFolder + formatName("ForwardFlow%03d.ppm", aFrame)).c_str()))
+  if (!aPicture.writeToPPM((aFolder + NResultNames::kForwardFlowPicture.name(aFrame)).c_str()))
     return false;
   COpticFlow::flowToImage(aBackwardFlow, aPicture, kFlowPictureDivisor);
-  return aPicture.writeToPPM((aFolder + formatName("BackwardFlow%03d.ppm", aFrame)).c_str());
-}
-
-bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t) {
-  return writeFlowPictures(mResultDir, t + mStartFrame, aForwardFlow, aBackwardFlow);
+  return aPicture.writeToPPM((aFolder + NResultNames::kBackwardFlowPicture.name(aFrame)).c_str());
 }

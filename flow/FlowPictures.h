@@ -4,26 +4,24 @@
 
 #include <string>
 
-#include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 
-// Rows of the colour ramp mColorCode.
+// Rows of the colour ramp.
 constexpr int kColorCodeRows = 15000;
 
-// Colour ramp (width 3, kColorCodeRows rows) of the track and evaluation pictures: row k is the
-// colour (red, green, blue) of count k.
-extern CMatrix<float> mColorCode;
+// A colour: red, green, blue, 0 ... 255.
+struct CColour {
+  float mRed, mGreen, mBlue;
+};
 
-// Fills mColorCode: blue, cyan, green, yellow, red, magenta in bands of 256 rows, then
-// constant magenta.
-void buildColorCode();
+// Row aRow of the colour ramp of the track and evaluation pictures (the colour of count aRow):
+// blue, cyan, green, yellow, red, magenta in bands of 256 rows, then constant magenta. Rows
+// outside 0 ... kColorCodeRows - 1 are taken as the nearest row.
+CColour colorCode(long long aRow);
 
-// Writes "ForwardFlow%03d.ppm" and "BackwardFlow%03d.ppm" (number aFrame, the pair's first
-// absolute frame) into aFolder (ending in "/"), the fields drawn with the colour wheel at
-// divisor 4. Returns false, after one line on standard error, when a picture cannot be written.
+// Writes the flow pictures of the pair starting at absolute frame aFrame ("ForwardFlow%03d.ppm"
+// and "BackwardFlow%03d.ppm", settings/ResultNames.h) into aFolder (ending in "/"), the fields
+// drawn with the colour wheel at divisor 4. Returns false, after one line on standard error,
+// when a picture cannot be written.
 bool writeFlowPictures(const std::string& aFolder, int aFrame, const CTensor<float>& aForwardFlow,
                        const CTensor<float>& aBackwardFlow);
-
-// The flow pictures of the run's pair (t, t + 1): writeFlowPictures into mResultDir with number
-// t + mStartFrame.
-bool showFlow(const CTensor<float>& aForwardFlow, const CTensor<float>& aBackwardFlow, int t);

@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   if (aFile == nullptr) return 0;
   fwrite(aData, 1, aSize, aFile);
   fclose(aFile);
-  mInputDir = "dir/";
-  if (readSequenceDescription(aPath) && static_cast<size_t>(mInput.size()) > aSize)
+  CVector<std::string> aInput;
+  if (readSequenceDescription(aPath, "dir/", aInput) && static_cast<size_t>(aInput.size()) > aSize)
     __builtin_trap();
   return 0;
 }

@@ -13,6 +13,7 @@
 
 #include "app/ResultFolder.h"
 #include "flow/FlowCache.h"
+#include "settings/ResultNames.h"
 
 namespace {
 
@@ -37,9 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   // Bytes 1 and 2: where the record ends and the forward flow ends.
   const size_t aRecordEnd = std::min<size_t>(aData[1] * 4, aBytes.size());
   const size_t aForwardEnd = std::min(aBytes.size(), aRecordEnd + aData[2] * 8);
-  writeBytes(aFolder + flowSourceFile(0), aBytes.substr(0, aRecordEnd));
-  writeBytes(aFolder + forwardFlowFile(0), aBytes.substr(aRecordEnd, aForwardEnd - aRecordEnd));
-  writeBytes(aFolder + backwardFlowFile(0), aBytes.substr(aForwardEnd));
+  writeBytes(aFolder + NResultNames::kFlowSource.name(0), aBytes.substr(0, aRecordEnd));
+  writeBytes(aFolder + NResultNames::kForwardFlow.name(0),
+             aBytes.substr(aRecordEnd, aForwardEnd - aRecordEnd));
+  writeBytes(aFolder + NResultNames::kBackwardFlow.name(0), aBytes.substr(aForwardEnd));
   CFlowSource aSource;
   aSource.mXSize = 2;
   aSource.mYSize = 1;

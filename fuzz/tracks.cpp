@@ -14,17 +14,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   static const std::string aFolder = "/tmp/quorvik-fuzz-tracks-" + std::to_string(getpid()) + "/";
   static const bool aMade = std::filesystem::create_directories(aFolder) || true;
   (void)aMade;
-  mResultDir = aFolder;
-  mFilename = "f";
-  mStartFrame = 0;
-  mSequenceLength = 10;
-  mStep = 8;
-  FILE* aFile = fopen(trackCacheFileName().c_str(), "wb");
+  CRunSettings aSettings;
+  aSettings.mResultDir = aFolder;
+  aSettings.mFilename = "f";
+  aSettings.mStartFrame = 0;
+  aSettings.mSequenceLength = 10;
+  aSettings.mStep = 8;
+  FILE* aFile = fopen(trackCacheFileName(aSettings).c_str(), "wb");
   if (aFile == nullptr) return 0;
   fwrite(aData, 1, aSize, aFile);
   fclose(aFile);
   std::vector<CTrack> aTracks;
-  if (readTrackFromFile(aTracks)) {
+  if (readTrackFromFile(aSettings, aTracks)) {
     for (const CTrack& aTrack : aTracks)
       if (aTrack.mSetupTime < 0 || aTrack.mSetupTime + aTrack.mx.size() > 10u) __builtin_trap();
   }

@@ -8,39 +8,37 @@
 #include <string>
 
 #include "evaluation/ComputeError.h"
-#include "flow/FlowPictures.h"
+#include "settings/ResultNames.h"
 #include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 
 namespace {
 
-const std::string& setUp() {
-  static const std::string aFolder = "/tmp/quorvik-fuzz-truth-" + std::to_string(getpid()) + "/";
-  std::filesystem::create_directories(aFolder + "QuorvikResults");
-  mInput.setSize(3);
+CRunSettings setUp() {
+  const std::string aFolder = "/tmp/quorvik-fuzz-truth-" + std::to_string(getpid()) + "/";
+  std::filesystem::create_directories(aFolder + NResultNames::kFolder);
+  CRunSettings aSettings;
+  aSettings.mInput.setSize(3);
   for (int a = 0; a < 3; a++) {
-    mInput(a) = aFolder + "f" + std::to_string(a) + ".ppm";
+    aSettings.mInput(a) = aFolder + "f" + std::to_string(a) + ".ppm";
     CTensor<float> aFrame(16, 12, 3, 100.0f);
-    aFrame.writeToPPM(mInput(a).c_str());
+    aFrame.writeToPPM(aSettings.mInput(a).c_str());
   }
-  mInputDir = aFolder;
-  mResultDir = aFolder + "QuorvikResults/";
-  mFilename = "f";
-  mStartFrame = 0;
-  mSequenceLength = 3;
-  mStep = 4;
-  mXSize = 16;
-  mYSize = 12;
-  mRegionNo = 2;
-  buildColorCode();
-  return aFolder;
+  aSettings.mInputDir = aFolder;
+  aSettings.mResultDir = aFolder + NResultNames::kFolder + "/";
+  aSettings.mFilename = "f";
+  aSettings.mStartFrame = 0;
+  aSettings.mSequenceLength = 3;
+  aSettings.mStep = 4;
+  aSettings.mXSize = 16;
+  aSettings.mYSize = 12;
+  return aSettings;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
-  static const std::string aFolder = setUp();
-  FILE* aFile = fopen((aFolder + "f_truth.txt").c_str(), "wb");
+  static const CRunSettings aSettings = setUp();
+  FILE* aFile = fopen((aSettings.mInputDir + NResultNames::annotation("f")).c_str(), "wb");
   if (aFile == nullptr) return 0;
   fwrite(aData, 1, aSize, aFile);
   fclose(aFile);
@@ -49,6 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* aData, size_t aSize) {
   aTracks[0].mx = {4.0f, 5.0f};
   aTracks[0].my = {4.0f, 4.5f};
   aTracks[1].mox = 12, aTracks[1].moy = 8, aTracks[1].mLabel = 0;
-  computeError(aTracks);
+  computeError(aSettings, aTracks, 2);
   return 0;
 }

@@ -61,15 +61,15 @@ struct CPoints {
 };
 
 // The sampling of a window of aLength steps (aLength >= 1): on long windows every FRAME_STEP-th
-// frame with gap FRAME_SAMPLE; on middle ones the first four frames with gap aLength - 3; on
-// short ones every step with gap 1, then the whole window once. The affinity divides by the
-// gap of the last pass.
+// frame with gap FRAME_SAMPLE (of the tuning); on middle ones the first four frames with gap
+// aLength - 3; on short ones every step with gap 1, then the whole window once. The affinity
+// divides by the gap of the last pass.
 struct CSampling {
   int mFirstStep, mLastStep, mStride, mPasses;
-  explicit CSampling(int aLength) {
-    if (aLength >= FRAME_SAMPLE + 3) {
-      mFirstStep = mLastStep = FRAME_SAMPLE;
-      mStride = FRAME_STEP;
+  CSampling(int aLength, const CGraphTuning& aTuning) {
+    if (aLength >= aTuning.FRAME_SAMPLE + 3) {
+      mFirstStep = mLastStep = aTuning.FRAME_SAMPLE;
+      mStride = aTuning.FRAME_STEP;
       mPasses = 1;
     } else if (aLength >= 4) {
       mFirstStep = mLastStep = aLength - 3;
@@ -130,15 +130,17 @@ class CSettling {
  public:
   // aSettleNotBetter: the veto is out of reach, so a triple known not to beat aBestProduct is
   // settled whether negative or not.
-  CSettling(float sptDist, int aLastStep, int aLength, bool aSettleNotBetter, float aBestProduct)
-      : mSptDist(sptDist),
+  CSettling(const CGraphTuning& aTuning, float sptDist, int aLastStep, int aLength,
+            bool aSettleNotBetter, float aBestProduct)
+      : mTuning(aTuning),
+        mSptDist(sptDist),
         mLastStep(aLastStep),
         mLength(aLength),
         mSettleNotBetter(aSettleNotBetter),
         mBestProduct(aBestProduct) {}
 
   CTripleOutcome outcomeOf(float aWorst) const {
-    return outcomeOfExponent(affinityExponent(aWorst, mSptDist, mLastStep));
+    return outcomeOfExponent(affinityExponent(aWorst, mSptDist, mLastStep, mTuning));
   }
   // The same from the bound's exponent.
   CTripleOutcome outcomeOfExponent(float e) const {
@@ -157,6 +159,7 @@ class CSettling {
   }
 
  private:
+  const CGraphTuning& mTuning;
   float mSptDist;
   int mLastStep;
   int mLength;
@@ -221,9 +224,10 @@ class CSampleLanes {
 
 }  // namespace
 
-CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks) {
+CEdgeWeigher::CEdgeWeigher(const std::vector<CTrack>& aTracks, const CGraphTuning& aTuning)
+    : mTuning(aTuning) {
   const size_t n = aTracks.size();
-  mNeighborSlots = std::max(SAMPLE_NN_COUNT, 0);
+  mNeighborSlots = std::max(mTuning.SAMPLE_NN_COUNT, 0);
   mNeighbors.assign(n * mNeighborSlots, -1);
   mNeighborCount.assign(n, 0);
   for (size_t i = 0; i < n; i++) {
@@ -269,10 +273,10 @@ QUORVIK_KERNEL CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, 
                                                            int aLength, float sptDist, bool aSettle,
                                                            bool aSettleNotBetter,
                                                            float aBestProduct, float& w) const {
-  const CSampling aSampling(aLength);
+  const CSampling aSampling(aLength, mTuning);
   const int tstep = aSampling.mLastStep;
   const int tmpStep = aSampling.mStride;
-  const CSettling aSettling(sptDist, tstep, aLength, aSettleNotBetter, aBestProduct);
+  const CSettling aSettling(mTuning, sptDist, tstep, aLength, aSettleNotBetter, aBestProduct);
   const int aEnd = aStart + aLength;
   float maxDist = 0.0f;
   for (int aPass = 0; aPass < aSampling.mPasses; aPass++) {
@@ -322,7 +326,7 @@ QUORVIK_KERNEL CTripleOutcome CEdgeWeigher::evaluateTriple(int A, int B, int C, 
       maxDist = aWorst(tmpDist);
     }
   }
-  w = affinityOfError(maxDist, sptDist, tstep);
+  w = affinityOfError(maxDist, sptDist, tstep, mTuning);
   return CTripleOutcome::kExact;
 }
 
@@ -359,8 +363,8 @@ QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aR
   thread_local std::vector<int> tMembers;
   thread_local std::vector<CKnownTriple> aKnown;
   thread_local std::vector<CKnownTriple> aOpen;
-  const size_t aMaxMembers =
-      2 * static_cast<size_t>(mNeighborSlots) + static_cast<size_t>(std::max(SAMPLE_RAND_COUNT, 0));
+  const size_t aMaxMembers = 2 * static_cast<size_t>(mNeighborSlots) +
+                             static_cast<size_t>(std::max(mTuning.SAMPLE_RAND_COUNT, 0));
   if (tMembers.size() < aMaxMembers) tMembers.resize(aMaxMembers);
   int* aMembers = tMembers.data();
   int n = 0;
@@ -375,7 +379,7 @@ QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aR
     for (int j = 0; j < mNeighborCount[aNode]; j++)
       if (aNeighbors[j] != aOther) aMembers[n++] = aNeighbors[j];
   }
-  for (int r = 0; r < SAMPLE_RAND_COUNT; r++)
+  for (int r = 0; r < mTuning.SAMPLE_RAND_COUNT; r++)
     if (aRandom[r] >= 0) aMembers[n++] = aRandom[r];
   const double aVetoCount = kNegativeShare * n;
   // The best product over the triples of exact affinity: a lower bound of the best product
@@ -399,7 +403,7 @@ QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aR
     f.mStart = std::max(aStart, s.mSetup);
     f.mLength = std::min(aEnd, s.mEnd) - f.mStart;
     if (f.mLength < 1) continue;
-    const CSampling aSampling(f.mLength);
+    const CSampling aSampling(f.mLength, mTuning);
     f.mFirstStep = aSampling.mFirstStep;
     f.mLastStep = aSampling.mLastStep;
     f.mPoint = mPoints.data() + kPointSize * (s.mOrigin + f.mStart);
@@ -451,8 +455,9 @@ QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aR
       alignas(16) float aScaled[kWidth], aExponent[kWidth];
       lanes::store(aScaled, aScaledLanes);
       lanes::store(aExponent, ((aScaledLanes * lanes::splat(sptDist)) *
-                               lanes::splat(static_cast<float>(FRAME_SAMPLE))) /
-                                  lanes::load(aLastStepF) * lanes::splat(-ADJACENCY_WEIGHT));
+                               lanes::splat(static_cast<float>(mTuning.FRAME_SAMPLE))) /
+                                  lanes::load(aLastStepF) *
+                                  lanes::splat(-mTuning.ADJACENCY_WEIGHT));
       for (int l = 0; l < aBatch; l++) {
         CFirstError& f = aFirstErrors[aList[p0 + l]];
         f.mScaled = aScaled[l];
@@ -496,7 +501,7 @@ QUORVIK_KERNEL float CEdgeWeigher::weighEdge(int node1, int node2, const int* aR
       if (!aVetoInReach && aLengthF <= aBestProduct) continue;
       CTripleOutcome aOutcome = CTripleOutcome::kOpen;
       if (f.mScaled > 0.0f)
-        aOutcome = CSettling(sptDist, f.mLastStep, L, !aVetoInReach, aBestProduct)
+        aOutcome = CSettling(mTuning, sptDist, f.mLastStep, L, !aVetoInReach, aBestProduct)
                        .outcomeOfExponent(f.mExponent);
       float w = 0.0f;
       if (aOutcome == CTripleOutcome::kOpen)

@@ -23,6 +23,7 @@
 
 #include <vector>
 
+#include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
 
 // What the evaluation of a triple settled: its exact affinity; an affinity of 0; an affinity
@@ -34,8 +35,8 @@ enum class CTripleOutcome { kExact, kZero, kNegative, kNotBetter, kOpen };
 class CEdgeWeigher {
  public:
   // Copies the positions, flow variations and the first SAMPLE_NN_COUNT neighbour slots of
-  // aTracks; later changes to aTracks do not reach the weigher.
-  explicit CEdgeWeigher(const std::vector<CTrack>& aTracks);
+  // aTracks, and aTuning; later changes to aTracks do not reach the weigher.
+  CEdgeWeigher(const std::vector<CTrack>& aTracks, const CGraphTuning& aTuning);
 
   // Weight of the edge node1-node2 with its third members: the first SAMPLE_NN_COUNT neighbour
   // slots of node1 (without node2) and of node2 (without node1), then the SAMPLE_RAND_COUNT
@@ -64,6 +65,8 @@ class CEdgeWeigher {
   }
 
   static constexpr int kPointSize = 4;
+
+  CGraphTuning mTuning;
 
   // Track i covers frames mSpans[i].mSetup ... mSpans[i].mEnd; its point at frame f is point
   // mSpans[i].mOrigin + f of mPoints. The running flow variation is preceded by 0 at the start

@@ -6,15 +6,9 @@
 #include <cstdlib>
 
 #include "graph/EdgeWeigher.h"
-#include "graph/LibcRandom.h"
 #include "graph/TrackDistances.h"
-#include "settings/RunSettings.h"
 #include "tracking/DistanceTransform.h"
 #include "tracking/TrackRecords.h"
-
-int SAMPLE_RAND_COUNT = 30;
-int SAMPLE_NN_COUNT = 12;
-float TOL_COVERED_PERCENTAGE = 0.93f;
 
 namespace {
 
@@ -26,8 +20,6 @@ constexpr int kEdgeChunk = 8;
 constexpr int kNeighborChunk = 16;
 // Initial value of a coverage cell no selected trajectory has reached.
 constexpr float kUncovered = 1e20f;
-
-CHOGraphStats gStats;
 
 struct CCoverage {
   std::vector<CMatrix<float>> mMaps;
@@ -112,21 +104,25 @@ class CRemainder {
 };
 
 // Marks the trajectories of an edge's triples as taking part (mLabel 0 in the end). An edge's
-// third members are its random members and the first SAMPLE_NN_COUNT neighbours of both end
-// nodes (without the other end node, which is marked anyway); marks are only ever set, so a
-// node's neighbours need marking once. Marks go to a byte per trajectory, which stays in the
-// caches, and reach the labels at the end: nothing reads a label while the graph is built.
+// third members are its random members and the first aNeighborCount (SAMPLE_NN_COUNT)
+// neighbours of both end nodes (without the other end node, which is marked anyway); marks are
+// only ever set, so a node's neighbours need marking once. Marks go to a byte per trajectory,
+// which stays in the caches, and reach the labels at the end: nothing reads a label while the
+// graph is built.
 class CMarker {
  public:
-  explicit CMarker(std::vector<CTrack>& aTracks)
-      : mTracks(aTracks), mMarked(aTracks.size(), 0), mNeighborsMarked(aTracks.size(), 0) {}
+  CMarker(std::vector<CTrack>& aTracks, int aNeighborCount)
+      : mTracks(aTracks),
+        mNeighborCount(aNeighborCount),
+        mMarked(aTracks.size(), 0),
+        mNeighborsMarked(aTracks.size(), 0) {}
   void endNode(int aNode) {
     mMarked[aNode] = 1;
     if (mNeighborsMarked[aNode]) return;
     mNeighborsMarked[aNode] = 1;
     const CTrack& aTrack = mTracks[aNode];
     const int aCount = static_cast<int>(mTracks.size());
-    const int aUsed = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
+    const int aUsed = std::min(mNeighborCount, aTrack.mNearestNeighbors.size());
     for (int j = 0; j < aUsed; j++) {
       const int c = aTrack.mNearestNeighbors(j);
       if (isTrack(c, aCount)) mMarked[c] = 1;
@@ -141,6 +137,7 @@ class CMarker {
 
  private:
   std::vector<CTrack>& mTracks;
+  const int mNeighborCount;
   std::vector<char> mMarked;
   std::vector<char> mNeighborsMarked;
 };
@@ -163,7 +160,7 @@ struct CEdgeBatch {
 class CStageDraws {
  public:
   CStageDraws(const std::vector<CTrackItem>& aList, unsigned aStop,
-              const std::vector<int>& aAssigned, int R, CLibcRandom& aRand, CMarker& aMarker)
+              const std::vector<int>& aAssigned, int R, CRandom& aRand, CMarker& aMarker)
       : mList(aList),
         mStop(aStop),
         mAssigned(aAssigned),
@@ -217,7 +214,7 @@ class CStageDraws {
   const unsigned mStop;
   const std::vector<int>& mAssigned;
   const int mR;
-  CLibcRandom& mRand;
+  CRandom& mRand;
   CMarker& mMarker;
   const CRemainder mByStop;
   const CRemainder mByCount;
@@ -232,19 +229,18 @@ void addEdge(CGraph& aEdges, int node1, int node2, float w) {
 
 }  // namespace
 
-const CHOGraphStats& lastHOGraphStats() {
-  return gStats;
-}
-
 float edgeWeight(const std::vector<CTrack>& aTracks, int node1, int node2, const int* aRandom,
-                 long long* aTriples) {
-  return CEdgeWeigher(aTracks).weigh(node1, node2, aRandom, aTriples);
+                 const CGraphTuning& aTuning, long long* aTriples) {
+  return CEdgeWeigher(aTracks, aTuning).weigh(node1, node2, aRandom, aTriples);
 }
 
-void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges) {
-  gStats = CHOGraphStats();
+void buildHOGraph(const CRunSettings& aSettings, std::vector<CTrack>& aTracks,
+                  CVector<bool>& aValidTracks, CGraph& aEdges, CRandom& aRandom,
+                  CHOGraphStats* aStats) {
+  const CGraphTuning& aTuning = aSettings.mTuning;
+  CHOGraphStats aFigures;
   const int aTrackCount = static_cast<int>(aTracks.size());
-  const int R = std::max(SAMPLE_RAND_COUNT, 0);
+  const int R = std::max(aTuning.SAMPLE_RAND_COUNT, 0);
 
   // Step 1: nearest neighbours over all valid pairs. A track's list takes the offers of the
   // other tracks in index order, as a run over the pairs in pair order gives them to it, so
@@ -292,7 +288,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
     aList.emplace_back(i, aTrack.mFlowVar.empty() ? 0.0f : aTrack.mFlowVar.back());
     aTotalLength += static_cast<int>(aTrack.mx.size());
   }
-  CCoverage aCovered(mSequenceLength + 1, mXSize, mYSize, std::max(mStep, 1));
+  CCoverage aCovered(aSettings.mSequenceLength + 1, aSettings.mXSize, aSettings.mYSize,
+                     std::max(aSettings.mStep, 1));
 
   // The edges of consecutive k1 are weighed together, in one parallel loop per batch of at
   // least kBatchEdges edges: their draws come in the order of a one-thread run (for each k1
@@ -301,10 +298,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
   // draws those of the batch after.
   CEdgeBatch aBatches[3];
   long long aTriples = 0;
-  const CEdgeWeigher aWeigher(aTracks);
-  // The stages' draws continue rand's sequence, and rand goes on after them.
-  CLibcRandom aRand;
-  CMarker aMarker(aTracks);
+  const CEdgeWeigher aWeigher(aTracks, aTuning);
+  CMarker aMarker(aTracks, aTuning.SAMPLE_NN_COUNT);
   auto aEnter = [&](const CEdgeBatch& aBatch) {
     const int aCount = static_cast<int>(aBatch.mJobs.size());
     for (int e = 0; e < aCount; e++) {
@@ -312,7 +307,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
       aMarker.endNode(aBatch.mJobs[e].mNode2);
       addEdge(aEdges, aBatch.mJobs[e].mNode1, aBatch.mJobs[e].mNode2, aBatch.mWeights[e]);
     }
-    gStats.mEdgesWeighed += aCount;
+    aFigures.mEdgesWeighed += aCount;
   };
 
   // Step 4: selection stages.
@@ -321,7 +316,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
     const unsigned aStop = static_cast<unsigned>(aList.size()) / 4;
     // Fewer than four candidates: no stage can select anything any more.
     if (aStop == 0) break;
-    CStageDraws aDraws(aList, aStop, aAssigned, R, aRand, aMarker);
+    CStageDraws aDraws(aList, aStop, aAssigned, R, aRandom, aMarker);
     int aCurrent = 0;
     aDraws.fill(aBatches[0]);
     const CEdgeBatch* aPrevious = nullptr;
@@ -356,7 +351,8 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
       for (int t = 0; t < n; t++)
         aCovered.cell(aTrack.mSetupTime + t, aTrack.mx[t], aTrack.my[t]) = 0.0f;
     }
-    for (int f = 0; f < mSequenceLength; f++) euclideanDistanceTransform(aCovered.mMaps[f]);
+    for (int f = 0; f < aSettings.mSequenceLength; f++)
+      euclideanDistanceTransform(aCovered.mMaps[f]);
     for (unsigned i = 0; i < aStop && i < aList.size(); i++) {
       aList[i] = aList.back();
       aList.pop_back();
@@ -374,7 +370,7 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
         aSum += aCovered.cell(aTrack.mSetupTime + t, aTrack.mx[t], aTrack.my[t]);
       aItem.mScore = aTrack.mFlowVar.back() * aSum;
     }
-  } while (TOL_COVERED_PERCENTAGE * static_cast<float>(aTotalLength) >
+  } while (aTuning.TOL_COVERED_PERCENTAGE * static_cast<float>(aTotalLength) >
            static_cast<float>(aCoveredLength));
 
   aMarker.label();
@@ -383,5 +379,6 @@ void buildHOGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGr
     aTracks[aItem.mIndex].mLabel = -1;
     aValidTracks(aItem.mIndex) = false;
   }
-  gStats.mTriples = aTriples;
+  aFigures.mTriples = aTriples;
+  if (aStats != nullptr) *aStats = aFigures;
 }

@@ -6,10 +6,6 @@
 
 #include "graph/FourthRoot.h"
 
-float ADJACENCY_WEIGHT = 0.1f;
-int FRAME_SAMPLE = 8;
-int FRAME_STEP = 3;
-
 namespace {
 
 constexpr float kInfinity = std::numeric_limits<float>::infinity();
@@ -122,14 +118,14 @@ float simTransError(CPoint x1, CPoint x2, CPoint y1, CPoint y2, CPoint z1, CPoin
 }
 
 float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                     int* commLength) {
+                     int* commLength, const CGraphTuning& aTuning) {
   const CWindow w = commonWindow(A, B, C);
   if (w.aLength < 1) return 0.0f;
   *commLength = w.aLength;
   int tstep, tmpStep, aFirstStep, aPasses;
-  if (w.aLength >= FRAME_SAMPLE + 3) {
-    tstep = FRAME_SAMPLE;
-    tmpStep = FRAME_STEP;
+  if (w.aLength >= aTuning.FRAME_SAMPLE + 3) {
+    tstep = aTuning.FRAME_SAMPLE;
+    tmpStep = aTuning.FRAME_STEP;
     aFirstStep = tstep;
     aPasses = 1;
   } else if (w.aLength >= 4) {
@@ -166,7 +162,7 @@ float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sp
       if (aScaled > maxDist) maxDist = aScaled;
     }
   }
-  return affinityOfError(maxDist, sptDist, tstep);
+  return affinityOfError(maxDist, sptDist, tstep, aTuning);
 }
 
 }  // namespace
@@ -200,6 +196,6 @@ float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y
 }
 
 float computeDistance(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                      int* commLength) {
-  return tripleAffinity(A, B, C, sptDist, commLength);
+                      int* commLength, const CGraphTuning& aTuning) {
+  return tripleAffinity(A, B, C, sptDist, commLength, aTuning);
 }

@@ -8,12 +8,11 @@
 #include <cmath>
 
 #include "foundation/CVector.h"
+#include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
 
-// Tuning of the triple affinity (initialised globals, never changed by the run).
-extern float ADJACENCY_WEIGHT;  // scale of the affinity exponent
-extern int FRAME_SAMPLE;        // frame gap of a triple sample on long windows
-extern int FRAME_STEP;          // stride between triple samples on long windows
+// The triple affinities are tuned by ADJACENCY_WEIGHT, FRAME_SAMPLE and FRAME_STEP of a
+// CGraphTuning (settings/RunSettings.h).
 
 // Variation that stands in for a flow variation of exactly 0 (see flowVariationWeight).
 constexpr float kZeroVariationStandIn = 0.1f;
@@ -35,15 +34,16 @@ constexpr float kZeroAffinityExponent = -110.0f;
 // Exponent of the affinity of a triple whose largest weighted similarity error is maxDist,
 // scaled by sptDist; aStep is the frame gap of the last pass over the window. It never rises
 // as maxDist grows.
-inline float affinityExponent(float maxDist, float sptDist, int aStep) {
-  return ((maxDist * sptDist) * static_cast<float>(FRAME_SAMPLE)) / static_cast<float>(aStep) *
-         (-ADJACENCY_WEIGHT);
+inline float affinityExponent(float maxDist, float sptDist, int aStep,
+                              const CGraphTuning& aTuning) {
+  return ((maxDist * sptDist) * static_cast<float>(aTuning.FRAME_SAMPLE)) /
+         static_cast<float>(aStep) * (-aTuning.ADJACENCY_WEIGHT);
 }
 
 // The affinity exp(affinityExponent): 0 where the error is infinite at zero distance (a
 // degenerate triple).
-inline float affinityOfError(float maxDist, float sptDist, int aStep) {
-  const float aExponent = affinityExponent(maxDist, sptDist, aStep);
+inline float affinityOfError(float maxDist, float sptDist, int aStep, const CGraphTuning& aTuning) {
+  const float aExponent = affinityExponent(maxDist, sptDist, aStep, aTuning);
   if (aExponent < kZeroAffinityExponent) return 0.0f;
   const float aWeight = static_cast<float>(std::exp(static_cast<double>(aExponent)));
   return std::isnan(aWeight) ? 0.0f : aWeight;
@@ -73,4 +73,4 @@ float getSimTransError(CVector<float>& x1, CVector<float>& x2, CVector<float>& y
 // mean distance of A and B). 0 when the window is empty (*commLength untouched), otherwise
 // *commLength receives the window's step count. Never NaN: degenerate triples give 0.
 float computeDistance(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                      int* commLength);
+                      int* commLength, const CGraphTuning& aTuning);

@@ -1,16 +1,7 @@
 #include "settings/RunSettings.h"
 
+#include <fstream>
 #include <iostream>
-
-CVector<std::string> mInput;
-std::string mFilename;
-std::string mInputDir;
-std::string mResultDir;
-int mStartFrame = 0;
-int mSequenceLength = 0;
-int mStep = 0;
-int mXSize = 0, mYSize = 0;
-std::ofstream mStatus;
 
 // The names are collected one by one, so a count larger than the file holds never allocates
 // more than the file's size.
@@ -39,10 +30,11 @@ bool readFrameList(const std::string& aPath, const std::string& aPrefix,
   return true;
 }
 
-bool readFrame(int aFrame, CTensor<float>& aImage) {
-  if (!aImage.readFromPPM(mInput(aFrame).c_str())) return false;
+bool readFrame(const CRunSettings& aSettings, int aFrame, CTensor<float>& aImage) {
+  const std::string& aName = aSettings.mInput(aFrame);
+  if (!aImage.readFromPPM(aName.c_str())) return false;
   if (aImage.zSize() != 3) {
-    std::cerr << "Frame " << mInput(aFrame) << " is not a colour (P6) picture" << std::endl;
+    std::cerr << "Frame " << aName << " is not a colour (P6) picture" << std::endl;
     return false;
   }
   return true;

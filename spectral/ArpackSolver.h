@@ -19,14 +19,31 @@ struct CArpackStats {
 // y = A x for vectors of the problem size n.
 using CMatVec = std::function<void(const double* x, double* y)>;
 
+// The starting vectors of the solver. Left to itself, ARPACK draws each starting vector from a
+// seed it keeps inside the library, which goes on from call to call for the whole process, so
+// that a second run in one process would start from other vectors, and find other regions,
+// than the first. An object of this class draws the very vectors ARPACK's own generator would
+// (LAPACK's dlarnv, uniform on (-1, 1), from ARPACK's first seed 1, 3, 5, 7), continued from
+// solve to solve within the object: one object per run gives every run the starting vectors of
+// a fresh process.
+class CEigenStart {
+ public:
+  // The next starting vector, n entries, into aVector.
+  void draw(int n, double* aVector);
+
+ private:
+  int mSeed[4] = {1, 3, 5, 7};
+};
+
 // Computes aNev eigenpairs of the symmetric n x n matrix behind aProduct; aWhich is "SA"
 // (smallest algebraic) or "LA" (largest algebraic); needs 0 < aNev < aNcv <= n. aTol 0 means
-// machine precision. On return aValues holds the converged Ritz values in ascending order
+// machine precision. The solve starts from the next vector of aStart. On return aValues holds
+// the converged Ritz values in ascending order
 // (aStats.mConverged of them, never more than aNev) and aVectors the matching unit Ritz
 // vectors as columns of length n (column k starts at k * n). Returns false, with both
 // outputs empty, when ARPACK reports an error; aStats then says which.
 bool solveSymmetric(int n, const char* aWhich, int aNev, int aNcv, double aTol, int aMaxIterations,
-                    const CMatVec& aProduct, std::vector<double>& aValues,
+                    const CMatVec& aProduct, CEigenStart& aStart, std::vector<double>& aValues,
                     std::vector<double>& aVectors, CArpackStats& aStats);
 
 // One status line describing a failed or incomplete solve ("" when all aNev pairs converged

@@ -4,12 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "settings/RunSettings.h"
 #include "spectral/ArpackSolver.h"
-
-CGraph mGraph;
-int mRegionNo = 0;
-CVector<float> mEigVals;
 
 namespace {
 
@@ -32,18 +27,19 @@ constexpr int kLanczosIterationsPerNode = 3;
 // on the worker threads.
 constexpr long long kParallelProduct = 1 << 20;
 
-void logLine(const std::string& aLine) {
-  if (!aLine.empty()) mStatus << aLine << std::endl;
+void logLine(std::ostream& aStatus, const std::string& aLine) {
+  if (!aLine.empty()) aStatus << aLine << std::endl;
 }
 
 }  // namespace
 
-void ncut(CGraph& aGraph, CVector<bool>& aValidNodes, CMatrix<float>& eigVecs,
-          CVector<float>& eigVals, int aRegionNo, CArpackStats* aStats) {
+void ncut(const CGraph& aGraph, const CVector<bool>& aValidNodes, CMatrix<float>& eigVecs,
+          CVector<float>& eigVals, int aRegionNo, CEigenStart& aEigenStart, std::ostream& aStatus,
+          CArpackStats* aStats) {
   if (aStats != nullptr) *aStats = CArpackStats();
   const int aNodes = std::min(static_cast<int>(aGraph.size()), aValidNodes.size());
   if (aValidNodes.size() != static_cast<int>(aGraph.size()))
-    logLine("N-Cut: node mask and graph differ in size; only the common nodes are used.");
+    logLine(aStatus, "N-Cut: node mask and graph differ in size; only the common nodes are used.");
 
   // 1. Compact numbering of the valid nodes.
   CVector<int> aNodeToValidNode(std::max(aNodes, 1), -1);
@@ -105,10 +101,10 @@ void ncut(CGraph& aGraph, CVector<bool>& aValidNodes, CMatrix<float>& eigVecs,
   };
   std::vector<double> d, v;
   CArpackStats aLocalStats;
-  solveSymmetric(n, "SA", nev, ncv, kNcutTolerance, kNcutIterationsPerNode * n, aProduct, d, v,
-                 aLocalStats);
+  solveSymmetric(n, "SA", nev, ncv, kNcutTolerance, kNcutIterationsPerNode * n, aProduct,
+                 aEigenStart, d, v, aLocalStats);
   if (aStats != nullptr) *aStats = aLocalStats;
-  logLine(arpackProblem("N-Cut", nev, aLocalStats));
+  logLine(aStatus, arpackProblem("N-Cut", nev, aLocalStats));
 
   // 6./7. Non-trivial eigenvalues below the limit, at least aRegionNo, but only converged ones.
   const int aConverged = static_cast<int>(d.size());
@@ -133,7 +129,8 @@ void ncut(CGraph& aGraph, CVector<bool>& aValidNodes, CMatrix<float>& eigVecs,
   }
 }
 
-void lanczos(CGraph& aGraph, CVector<float>& X) {
+void lanczos(const CGraph& aGraph, CVector<float>& X, CEigenStart& aEigenStart,
+             std::ostream& aStatus) {
   const int n = static_cast<int>(aGraph.size());
   X.setSize(n);
   // The solver needs at least two nodes; a single node's only eigenvector is (1).
@@ -153,8 +150,9 @@ void lanczos(CGraph& aGraph, CVector<float>& X) {
   };
   std::vector<double> d, v;
   CArpackStats aStats;
-  solveSymmetric(n, "LA", nev, ncv, 0.0, kLanczosIterationsPerNode * n, aProduct, d, v, aStats);
-  logLine(arpackProblem("Lanczos", nev, aStats));
+  solveSymmetric(n, "LA", nev, ncv, 0.0, kLanczosIterationsPerNode * n, aProduct, aEigenStart, d, v,
+                 aStats);
+  logLine(aStatus, arpackProblem("Lanczos", nev, aStats));
   if (d.empty()) {
     // No converged vector: a zero vector says "no principal direction" rather than noise.
     X.fill(0.0f);

@@ -1,6 +1,5 @@
 #include "spectral/CKMeans.h"
 
-#include <cstdlib>
 #include <queue>
 
 #include "foundation/Simd.h"
@@ -11,7 +10,7 @@
 
 namespace {
 
-// 2^-31 maps rand() onto [0, 1).
+// 2^-31 maps the random numbers onto [0, 1).
 constexpr float kRandScale = 4.6566128730773926e-10f;
 // Start of the running minimum of the assignment step.
 constexpr float kFarAway = 1e20f;
@@ -167,15 +166,15 @@ void kmeansRecomputeStatistics(CVector<float>* aData, CVector<float>* aSum, floa
 }
 
 bool kmeansRandomInit(CVector<float>* aData, CVector<float>* aSum, float* aNum,
-                      CVector<int>& aLabels, CVector<int>& aLength, int K) {
+                      CVector<int>& aLabels, CVector<int>& aLength, int K, CRandom& aRandom) {
   const int N = aLength.size();
   if (K < 1 || positiveWeightCount(aLength) < K) return false;
   aLabels.setSize(N);
   for (int aDraw = 0;; aDraw++) {
     if (aDraw < kMaxRandomDraws) {
       for (int n = 0; n < N; n++) {
-        int aLabel =
-            static_cast<int>(static_cast<float>(K) * static_cast<float>(rand()) * kRandScale);
+        int aLabel = static_cast<int>(static_cast<float>(K) * static_cast<float>(aRandom.next()) *
+                                      kRandScale);
         aLabels(n) = aLabel >= K ? K - 1 : aLabel;
       }
     } else {
@@ -248,9 +247,9 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
 }
 
 void twoMeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<int>& aLabels,
-              CVector<int>& aLength) {
+              CVector<int>& aLength, CRandom& aRandom) {
   CVector<float> aSum[2];
-  if (!kmeansRandomInit(aData, aSum, aNum, aLabels, aLength, 2)) {
+  if (!kmeansRandomInit(aData, aSum, aNum, aLabels, aLength, 2, aRandom)) {
     aNum[0] = aNum[1] = 0.0f;
     aLabels.setSize(aLength.size());
     aLabels.fill(0);
@@ -260,12 +259,13 @@ void twoMeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector
 }
 
 void kmeansHierarchicalInit(CVector<float>* aData, CVector<int>& aLength,
-                            std::vector<CState>& aInits, int K, unsigned aMaxInits) {
+                            std::vector<CState>& aInits, int K, unsigned aMaxInits,
+                            CRandom& aRandom) {
   const int N = aLength.size();
   CVector<float> aMean[2];
   float aNum[2];
   CVector<int> aLabels;
-  twoMeans(aData, aMean, aNum, aLabels, aLength);
+  twoMeans(aData, aMean, aNum, aLabels, aLength, aRandom);
   if (aNum[0] <= 0.0f || aNum[1] <= 0.0f) return;
 
   CState aFirst(aLabels);
@@ -298,7 +298,7 @@ void kmeansHierarchicalInit(CVector<float>* aData, CVector<int>& aLength,
         aLocal++;
       }
     CVector<int> aLocalLabels;
-    twoMeans(aLocalData.data(), aMean, aNum, aLocalLabels, aLocalLength);
+    twoMeans(aLocalData.data(), aMean, aNum, aLocalLabels, aLocalLength, aRandom);
     if (aNum[0] <= 0.0f || aNum[1] <= 0.0f) continue;
     float aVariance0 =
         clusterVariance(aLocalData.data(), aLocalLabels, aLocalLength, 0, aMean[0], aNum[0]);
@@ -359,17 +359,17 @@ int bestOfStarts(CVector<float>* aData, CVector<int>& aLength, int K, std::vecto
 }  // namespace
 
 void kmeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<int>& aLabels,
-            CVector<int>& aLength, int K) {
+            CVector<int>& aLength, int K, CRandom& aRandom) {
   float aBestEnergy = kFarAway;
   CVector<int> aBestLabels;
-  // The random starts draw their labels one after the other, as the sequence of rand has them;
+  // The random starts draw their labels one after the other, in the order of the sequence;
   // only their optimisations, which draw nothing, run side by side.
   std::vector<CStart> aStarts;
   for (int s = 0; s < kRandomStarts; s++) {
     aStarts.emplace_back(K);
     CStart& aStart = aStarts.back();
-    if (!kmeansRandomInit(aData, aStart.mSum.data(), aStart.mNum.data(), aStart.mLabels, aLength,
-                          K)) {
+    if (!kmeansRandomInit(aData, aStart.mSum.data(), aStart.mNum.data(), aStart.mLabels, aLength, K,
+                          aRandom)) {
       aStarts.pop_back();
       break;
     }
@@ -378,7 +378,7 @@ void kmeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<i
   if (aBest >= 0) aBestLabels = aStarts[static_cast<size_t>(aBest)].mLabels;
   if (K > 2) {
     std::vector<CState> aInits;
-    kmeansHierarchicalInit(aData, aLength, aInits, K, kMaxHierarchicalInits);
+    kmeansHierarchicalInit(aData, aLength, aInits, K, kMaxHierarchicalInits, aRandom);
     aStarts.clear();
     for (CState& aInit : aInits) {
       aStarts.emplace_back(K);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/CVector.h"
+#include "foundation/Random.h"
 
 // A labelling of the hierarchical initialisation together with the cluster it proposes to
 // split next; ordered by that cluster's variance, then by the number of clusters.
@@ -54,12 +55,12 @@ float computeEnergy(CVector<float>* aData, CVector<float>* aMean, CVector<int>& 
 void kmeansRecomputeStatistics(CVector<float>* aData, CVector<float>* aSum, float* aNum,
                                CVector<int>& aLabels, CVector<int>& aLength, int K);
 
-// Random labels (from rand) until no cluster is empty, with their statistics. Returns false,
+// Random labels (from aRandom) until no cluster is empty, with their statistics. Returns false,
 // leaving the labels unspecified, when fewer than K points have positive weight (no labelling
 // without an empty cluster exists). After many failed draws the points of positive weight
 // are dealt out in turn so that the call always ends.
 bool kmeansRandomInit(CVector<float>* aData, CVector<float>* aSum, float* aNum,
-                      CVector<int>& aLabels, CVector<int>& aLength, int K);
+                      CVector<int>& aLabels, CVector<int>& aLength, int K, CRandom& aRandom);
 
 // Sequential k-means from the given labels and statistics: sweeps in point order, each point
 // to its nearest mean (ties to the lower label), means updated after every move; at most
@@ -70,15 +71,16 @@ int kmeansOptimize(CVector<float>* aData, CVector<float>* aMean, CVector<float>*
 // One random two-cluster solution (random start, at most 11 sweeps). Both counts are 0 when
 // fewer than two points have positive weight.
 void twoMeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<int>& aLabels,
-              CVector<int>& aLength);
+              CVector<int>& aLength, CRandom& aRandom);
 
 // Appends up to aMaxInits K-cluster labellings, found by splitting clusters in two in the
 // order of decreasing variance. K = 2 yields none.
 void kmeansHierarchicalInit(CVector<float>* aData, CVector<int>& aLength,
-                            std::vector<CState>& aInits, int K, unsigned aMaxInits);
+                            std::vector<CState>& aInits, int K, unsigned aMaxInits,
+                            CRandom& aRandom);
 
 // Best of ten random starts and (K > 2) of up to 20 hierarchical starts, by the plain energy;
 // the first of equal energies wins. Fills aLabels, aMean[0..K-1] and aNum[0..K-1]. Needs at
 // least K points of positive weight.
 void kmeans(CVector<float>* aData, CVector<float>* aMean, float* aNum, CVector<int>& aLabels,
-            CVector<int>& aLength, int K);
+            CVector<int>& aLength, int K, CRandom& aRandom);

@@ -172,7 +172,8 @@ void smoothMemberships(CVector<float>* aData, CVector<float>* aSum, CVector<floa
 
 void segmentGraphMultiRegion(CMatrix<float>& aFeatures, CVector<float>& aWeights, int& aRegionNo,
                              CVector<int>& aIndexToNode, CVector<int>& aNodeToIndex,
-                             std::vector<CTrack>& aTracks, CVector<int>& aResult) {
+                             std::vector<CTrack>& aTracks, CVector<int>& aResult,
+                             CRandom& aRandom) {
   const int N = aFeatures.xSize();
   const int aDim = aFeatures.ySize();
   aResult.setSize(N);
@@ -263,7 +264,7 @@ void segmentGraphMultiRegion(CMatrix<float>& aFeatures, CVector<float>& aWeights
     std::vector<float> aNum(static_cast<size_t>(K));
     CMatrix<float> aWork(N, K);
     CVector<int> aLabels;
-    kmeans(aData, aMean.data(), aNum.data(), aLabels, aLength, K);
+    kmeans(aData, aMean.data(), aNum.data(), aLabels, aLength, K, aRandom);
     mergeRegions(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, g, idx, K);
     smoothMemberships(aData, aSum.data(), aMean.data(), aNum.data(), aLabels, aLength, aNeighbors,
                       K, aWork);

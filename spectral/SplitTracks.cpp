@@ -1,12 +1,9 @@
 #include "spectral/SplitTracks.h"
 
 #include <cmath>
-#include <cstdlib>
 
 #include "foundation/CMatrix.h"
 #include "foundation/CVector.h"
-#include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "spectral/SegmentGraph.h"
 
 namespace {
@@ -23,18 +20,19 @@ constexpr int kTwoMeansSweeps = 10;
 // Projection of the trajectories outside the split.
 constexpr float kNotEmbedded = -100.0f;
 
-void logLine(const char* aLine) {
-  mStatus << aLine << std::endl;
+void logLine(std::ostream& aStatus, const char* aLine) {
+  aStatus << aLine << std::endl;
 }
 
 // Weighted two-means of the values of one eigenvector; returns the side weights in aNum.
-void twoMeansOfVector(const float* v, const CVector<float>& w, CVector<int>& aLabel, float* aNum) {
+void twoMeansOfVector(const float* v, const CVector<float>& w, CVector<int>& aLabel, float* aNum,
+                      CRandom& aRandom) {
   const int n = w.size();
   float sum[2], mean[2];
   do {
     aNum[0] = aNum[1] = sum[0] = sum[1] = 0.0f;
     for (int i = 0; i < n; i++) {
-      int l = static_cast<int>(2.0f * (static_cast<float>(rand()) * kRandScale));
+      int l = static_cast<int>(2.0f * (static_cast<float>(aRandom.next()) * kRandScale));
       if (l > 1) l = 1;
       aLabel(i) = l;
       aNum[l] += w(i);
@@ -67,14 +65,15 @@ void twoMeansOfVector(const float* v, const CVector<float>& w, CVector<int>& aLa
 
 }  // namespace
 
-void splitTracks(int aLabel, std::vector<CTrack>& aTracks, int& aRegionNo) {
+void splitTracks(int aLabel, std::vector<CTrack>& aTracks, CClusteringState& aState,
+                 std::ostream& aStatus) {
   // 1. Selection.
   const int aTrackCount = static_cast<int>(aTracks.size());
   if (aTrackCount <= 0) {
     // Nothing to split; the log still shows the phase.
     for (const char* aLine :
          {"Before N-Cut.", "After N-Cut.", "Before segmentation.", "After segmentation."})
-      logLine(aLine);
+      logLine(aStatus, aLine);
     return;
   }
   CVector<bool> aValidTracks(aTrackCount, false);
@@ -92,9 +91,9 @@ void splitTracks(int aLabel, std::vector<CTrack>& aTracks, int& aRegionNo) {
 
   // 2. Embedding.
   CMatrix<float> eigVecs;
-  logLine("Before N-Cut.");
-  ncut(mGraph, aValidTracks, eigVecs, mEigVals, 2);
-  logLine("After N-Cut.");
+  logLine(aStatus, "Before N-Cut.");
+  ncut(aState.mGraph, aValidTracks, eigVecs, aState.mEigVals, 2, aState.mEigenStart, aStatus);
+  logLine(aStatus, "After N-Cut.");
   const int m = eigVecs.ySize();
 
   // 3. Every eigenvector onto [0, 1].
@@ -134,7 +133,7 @@ void splitTracks(int aLabel, std::vector<CTrack>& aTracks, int& aRegionNo) {
       continue;
     }
     float aNum[2];
-    twoMeansOfVector(&eigVecs(0, j), w, aSide, aNum);
+    twoMeansOfVector(&eigVecs(0, j), w, aSide, aNum, aState.mRandom);
     if (aNum[0] < kMinSideWeight || aNum[1] < kMinSideWeight) {
       aKeepVector(j) = false;
       aKept--;
@@ -150,10 +149,10 @@ void splitTracks(int aLabel, std::vector<CTrack>& aTracks, int& aRegionNo) {
   for (int j = 0, k = 0; j < m; j++) {
     if (!aKeepVector(j)) continue;
     for (int i = 0; i < n; i++) aKeptVecs(i, k) = eigVecs(i, j);
-    aKeptVals(k) = mEigVals(j);
+    aKeptVals(k) = aState.mEigVals(j);
     k++;
   }
-  mEigVals = aKeptVals;
+  aState.mEigVals = aKeptVals;
 
   // 7. Features into the trajectories.
   for (int i = 0; i < aTrackCount; i++) {
@@ -166,9 +165,10 @@ void splitTracks(int aLabel, std::vector<CTrack>& aTracks, int& aRegionNo) {
   // 8. Segmentation.
   int aRegions = 2 * aKept;
   CVector<int> X;
-  logLine("Before segmentation.");
-  segmentGraphMultiRegion(aKeptVecs, mEigVals, aRegions, aTrackToNode, aNodeToTrack, aTracks, X);
-  logLine("After segmentation.");
+  logLine(aStatus, "Before segmentation.");
+  segmentGraphMultiRegion(aKeptVecs, aState.mEigVals, aRegions, aTrackToNode, aNodeToTrack, aTracks,
+                          X, aState.mRandom);
+  logLine(aStatus, "After segmentation.");
 
   // 9. Labels.
   for (int i = 0; i < n; i++) {
@@ -178,8 +178,8 @@ void splitTracks(int aLabel, std::vector<CTrack>& aTracks, int& aRegionNo) {
     else if (X(i) == 0)
       T.mLabel = aLabel;
     else
-      T.mLabel = X(i) + aRegionNo - 1;
+      T.mLabel = X(i) + aState.mRegionNo - 1;
   }
   // 10. Counter.
-  if (aRegions > 1) aRegionNo += aRegions - 1;
+  if (aRegions > 1) aState.mRegionNo += aRegions - 1;
 }

@@ -22,6 +22,7 @@
 #include "foundation/CommandLine.h"
 #include "foundation/FileWrite.h"
 #include "foundation/PNGFile.h"
+#include "settings/ResultNames.h"
 
 namespace {
 
@@ -91,8 +92,8 @@ constexpr int kMaxOptionValue = 1000000;
 constexpr double kMaxMotion = 1000;
 
 // Deterministic generator so that a seed always gives the same sequence.
-struct CRandom {
-  explicit CRandom(unsigned aSeed) : mState(aSeed * 2654435761u + 12345u) {}
+struct CSceneRandom {
+  explicit CSceneRandom(unsigned aSeed) : mState(aSeed * 2654435761u + 12345u) {}
   unsigned next() {
     mState ^= mState << 13;
     mState ^= mState >> 17;
@@ -108,7 +109,7 @@ struct CRandom {
 // A smooth colour texture on the plane: two octaves of bilinear value noise per channel.
 class CTexture {
  public:
-  CTexture(CRandom& aRandom, double aBase) : mBase(aBase) {
+  CTexture(CSceneRandom& aRandom, double aBase) : mBase(aBase) {
     mValues.resize(3 * kPeriod * kPeriod);
     for (double& v : mValues) v = aRandom.uniform();
   }
@@ -260,7 +261,7 @@ bool parseOptions(int argc, char** argv, COptions& o) {
 // |speed| * 1.2 pixels per frame at 160 x 120 (scaled with the picture), slightly up or down,
 // along the upper third of the picture when it moves right and the lower third when it moves
 // left, and leaves on the other side; squares, discs and bars in turn, some slowly turning.
-void addPassingObjects(const COptions& o, CRandom& aRandom, std::vector<CLayer>& aLayers) {
+void addPassingObjects(const COptions& o, CSceneRandom& aRandom, std::vector<CLayer>& aLayers) {
   const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
   const double aSpeed = 1.2 * std::fabs(o.mSpeed) * u;
   auto jitter = [&](double x, double r) { return x + aRandom.range(-r, r); };
@@ -299,7 +300,7 @@ void addPassingObjects(const COptions& o, CRandom& aRandom, std::vector<CLayer>&
   }
 }
 
-std::vector<CLayer> buildScene(const COptions& o, CRandom& aRandom) {
+std::vector<CLayer> buildScene(const COptions& o, CSceneRandom& aRandom) {
   const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
   const double v = o.mSpeed * u, k = o.mSpeed;
   std::vector<CLayer> aLayers;
@@ -418,7 +419,7 @@ struct CIdealTrack {
 // Ideal tracks: grid points seeded where no live track is near, moved by the true motion,
 // ended where they leave the picture or are covered by a layer in front.
 bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayers,
-                     const COptions& o, CRandom& aRandom) {
+                     const COptions& o, CSceneRandom& aRandom) {
   std::vector<CIdealTrack> aTracks;
   std::vector<size_t> aLive;
   const int S = o.mStep;
@@ -488,7 +489,7 @@ int generate(int argc, char** argv) {
   if (!parseOptions(argc, argv, o)) return kBadCommandLine;
   mkdir(o.mOut.c_str(), 0755);
   const std::string aDir = o.mOut + "/";
-  CRandom aRandom(o.mSeed);
+  CSceneRandom aRandom(o.mSeed);
   const std::vector<CLayer> aLayers = buildScene(o, aRandom);
 
   // Every file is written whole, and the sequence description last: it never lists a frame
@@ -512,14 +513,12 @@ int generate(int argc, char** argv) {
     std::snprintf(aName, sizeof(aName), "%05d.png", f);
     if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, aMaskPalette)) return kFailed;
   }
-  if (!writeTruth(aDir + o.mName + "_truth.txt", aLayers, o)) return kFailed;
+  if (!writeTruth(aDir + NResultNames::annotation(o.mName), aLayers, o)) return kFailed;
   if (o.mTracks) {
-    const std::string aResults = aDir + "QuorvikResults/";
+    const std::string aResults = aDir + NResultNames::kFolder + "/";
     mkdir(aResults.c_str(), 0755);
-    char aSuffix[64];
-    std::snprintf(aSuffix, sizeof(aSuffix), "Tracks_%03d_%03d_%02d.txt", o.mFirst, o.mCount,
-                  o.mStep);
-    if (!writeTrackCache(aResults + o.mName + aSuffix, aLayers, o, aRandom)) return kFailed;
+    const std::string aCache = NResultNames::trackCache(o.mName, o.mFirst, o.mCount, o.mStep);
+    if (!writeTrackCache(aResults + aCache, aLayers, o, aRandom)) return kFailed;
   }
   if (!NFile::writeWhole(aDir + o.mName + ".bmf", "sequence description", aBmf)) return kFailed;
   return 0;

@@ -89,16 +89,17 @@ int regions(int argc, char** argv) {
   int aLength = 0;
   std::vector<CTrack> aTracks;
   if (!readTracks(o.mTracks, aLength, aTracks)) return kFailed;
-  mInputDir = folderOf(o.mSequence);
-  if (!readSequenceDescription(o.mSequence)) return kFailed;
-  if (o.mFirst + aLength > mInput.size()) {
+  CRunSettings aSettings;
+  aSettings.mInputDir = folderOf(o.mSequence);
+  if (!readSequenceDescription(o.mSequence, aSettings.mInputDir, aSettings.mInput)) return kFailed;
+  if (o.mFirst + aLength > aSettings.mInput.size()) {
     std::cerr << "quorvik-regions: frames " << o.mFirst << " to " << o.mFirst + aLength - 1
               << " of " << o.mTracks << " run past the end of " << o.mSequence << ", which lists "
-              << mInput.size() << " frames" << std::endl;
+              << aSettings.mInput.size() << " frames" << std::endl;
     return kFailed;
   }
   CDenseInput aInput;
-  for (int t = 0; t < aLength; t++) aInput.mFrames.push_back(mInput(o.mFirst + t));
+  for (int t = 0; t < aLength; t++) aInput.mFrames.push_back(aSettings.mInput(o.mFirst + t));
   aInput.mFirstFrame = o.mFirst;
   aInput.mFlowDir = folderOf(o.mTracks);
   aInput.mOutputDir = aInput.mFlowDir;
@@ -113,7 +114,7 @@ int regions(int argc, char** argv) {
   }
   if (aLength > 0) {
     CTensor<float> aFirst;
-    if (!readFrame(o.mFirst, aFirst)) return kFailed;
+    if (!readFrame(aSettings, o.mFirst, aFirst)) return kFailed;
     aInput.mXSize = aFirst.xSize();
     aInput.mYSize = aFirst.ySize();
   }

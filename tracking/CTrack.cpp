@@ -3,8 +3,6 @@
 #include <cmath>
 #include <vector>
 
-std::vector<CTrack> mTracks;
-
 namespace {
 
 // Counts beyond this are refused as implausible before anything is allocated for them; the

@@ -70,9 +70,6 @@ class CTrack {
   CVector<float> mProjection;
   CVector<float> mNearestNeighborsDX;
   CVector<float> mNearestNeighborsDY;
-  // Indices in mTracks of the nearest neighbouring tracks, -1 for an empty slot.
+  // Indices in the run's track list of the nearest neighbouring tracks, -1 for an empty slot.
   CVector<int> mNearestNeighbors;
 };
-
-// All point tracks of the run; a track is identified by its index.
-extern std::vector<CTrack> mTracks;

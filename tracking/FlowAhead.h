@@ -29,9 +29,9 @@ class CFlowAhead {
   };
 
   // aAhead pairs at most in flight (0: never any) of the run's aPairs pairs (relative pair t
-  // has frames mStartFrame + t and + t + 1). aComputeFlow and aShowFlow are called from the
-  // jobs' threads and must allow that.
-  CFlowAhead(int aAhead, int aPairs, const CPairFlow& aComputeFlow,
+  // has frames mStartFrame + t and + t + 1 of aSettings, which must outlive the object).
+  // aComputeFlow and aShowFlow are called from the jobs' threads and must allow that.
+  CFlowAhead(const CRunSettings& aSettings, int aAhead, int aPairs, const CPairFlow& aComputeFlow,
              const CPairFlowPictures& aShowFlow);
   // Waits for the jobs still running.
   ~CFlowAhead();
@@ -43,6 +43,7 @@ class CFlowAhead {
   EOutcome atPair(int t);
 
  private:
+  const CRunSettings& mSettings;
   int mAhead, mPairs;
   CPairFlow mComputeFlow;
   CPairFlowPictures mShowFlow;

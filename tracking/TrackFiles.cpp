@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "foundation/FileWrite.h"
-#include "settings/RunSettings.h"
+#include "settings/ResultNames.h"
 
 namespace {
 
@@ -15,12 +15,12 @@ constexpr long long kMaxTrackFileFrames = 1000000;
 // Cached tracks must fit the run: they start inside the sequence and end by its last frame,
 // and their neighbour indices name tracks of the same file. The graph construction indexes
 // per-frame maps and the track list with these values.
-bool consistentWithRun(const std::vector<CTrack>& aTracks) {
+bool consistentWithRun(const std::vector<CTrack>& aTracks, int aSequenceLength) {
   const int aCount = static_cast<int>(aTracks.size());
   for (const CTrack& aTrack : aTracks) {
     // The last frame a track covers, mSetupTime + its steps, is at most the run's last one.
     const long aEnd = static_cast<long>(aTrack.mSetupTime) + static_cast<long>(aTrack.mx.size());
-    if (aTrack.mSetupTime < 0 || aEnd > mSequenceLength - 1L) return false;
+    if (aTrack.mSetupTime < 0 || aEnd > aSequenceLength - 1L) return false;
     for (int j = 0; j < aTrack.mNearestNeighbors.size(); j++) {
       const int aIndex = aTrack.mNearestNeighbors(j);
       if (aIndex < -1 || aIndex >= aCount) return false;
@@ -31,13 +31,14 @@ bool consistentWithRun(const std::vector<CTrack>& aTracks) {
 
 }  // namespace
 
-std::string trackCacheFileName() {
-  return mResultDir + mFilename +
-         formatName("Tracks_%03d_%03d_%02d.txt", mStartFrame, mSequenceLength, mStep);
+std::string trackCacheFileName(const CRunSettings& aSettings) {
+  return aSettings.mResultDir + NResultNames::trackCache(aSettings.mFilename, aSettings.mStartFrame,
+                                                         aSettings.mSequenceLength,
+                                                         aSettings.mStep);
 }
 
-bool readTrackFromFile(std::vector<CTrack>& aTracks) {
-  const std::string aName = trackCacheFileName();
+bool readTrackFromFile(const CRunSettings& aSettings, std::vector<CTrack>& aTracks) {
+  const std::string aName = trackCacheFileName(aSettings);
   std::ifstream aIn(aName);
   if (!aIn.is_open()) return false;
   // The tracks are read into a list of their own and handed over only when the whole file
@@ -52,7 +53,7 @@ bool readTrackFromFile(std::vector<CTrack>& aTracks) {
   if (aGood) {
     // Nothing but white space may follow the last record.
     aIn >> std::ws;
-    aGood = aIn.eof() && consistentWithRun(aLoaded);
+    aGood = aIn.eof() && consistentWithRun(aLoaded, aSettings.mSequenceLength);
   }
   if (!aGood) {
     std::cerr << "Malformed track cache file " << aName << " is ignored." << std::endl;
@@ -62,22 +63,22 @@ bool readTrackFromFile(std::vector<CTrack>& aTracks) {
   return true;
 }
 
-bool writeTrackToFile(const std::vector<CTrack>& aTracks) {
+bool writeTrackToFile(const CRunSettings& aSettings, const std::vector<CTrack>& aTracks) {
   std::ostringstream aOut;
   aOut << aTracks.size() << std::endl;
   for (const CTrack& aTrack : aTracks) aTrack.writeToFile(aOut);
-  return NFile::writeWhole(trackCacheFileName(), "track cache", aOut.str());
+  return NFile::writeWhole(trackCacheFileName(aSettings), "track cache", aOut.str());
 }
 
-bool writeTracks() {
+bool writeTracks(const CRunSettings& aSettings, const std::vector<CTrack>& aTracks) {
   // The whole text is formed first and written in one go, so a failure leaves the old file.
   std::ostringstream aOut;
   int aCount = 0;
-  for (const CTrack& aTrack : mTracks)
+  for (const CTrack& aTrack : aTracks)
     if (aTrack.mLabel >= 0) aCount++;
-  aOut << mSequenceLength << std::endl;
+  aOut << aSettings.mSequenceLength << std::endl;
   aOut << aCount << std::endl;
-  for (const CTrack& aTrack : mTracks) {
+  for (const CTrack& aTrack : aTracks) {
     if (aTrack.mLabel < 0) continue;
     const int n = static_cast<int>(aTrack.mx.size());
     aOut << aTrack.mLabel << " " << n + 1 << std::endl;
@@ -85,8 +86,9 @@ bool writeTracks() {
     for (int j = 0; j < n; j++)
       aOut << aTrack.mx[j] << " " << aTrack.my[j] << " " << aTrack.mSetupTime + j + 1 << std::endl;
   }
-  return NFile::writeWhole(resultFileName("Tracks%d.dat", mSequenceLength), "result tracks",
-                           aOut.str());
+  return NFile::writeWhole(
+      aSettings.mResultDir + NResultNames::kResultTracks.name(aSettings.mSequenceLength),
+      "result tracks", aOut.str());
 }
 
 bool readTracks(const std::string& aFilename, int& aSequenceLength, std::vector<CTrack>& aTracks) {

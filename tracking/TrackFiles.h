@@ -1,33 +1,34 @@
-// The two trajectory files of a run: the track cache (mResultDir + mFilename +
-// "Tracks_%03d_%03d_%02d.txt" with mStartFrame, mSequenceLength, mStep), which replaces the
-// tracking when present, and the result file mResultDir + "Tracks%d.dat" with the labelled
-// tracks.
+// The two trajectory files of a run: the track cache (mResultDir + the name
+// NResultNames::trackCache gives for mFilename, mStartFrame, mSequenceLength and mStep), which
+// replaces the tracking when present, and the result file mResultDir + "Tracks%d.dat" with the
+// labelled tracks.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
 
 // Full name of the run's track cache file.
-std::string trackCacheFileName();
+std::string trackCacheFileName(const CRunSettings& aSettings);
 
-// Loads the track cache into aTracks. Returns true when the file exists and holds a whole,
-// consistent track list (aTracks then holds exactly its tracks). Returns false, leaving
-// aTracks untouched, when the file cannot be opened or is malformed; a malformed file is
+// Loads the run's track cache into aTracks. Returns true when the file exists and holds a whole
+// track list consistent with the run (aTracks then holds exactly its tracks). Returns false,
+// leaving aTracks untouched, when the file cannot be opened or is malformed; a malformed file is
 // reported on standard error with its name.
-bool readTrackFromFile(std::vector<CTrack>& aTracks);
+bool readTrackFromFile(const CRunSettings& aSettings, std::vector<CTrack>& aTracks);
 
 // Writes aTracks as the run's track cache file, whole (NFile::writeWhole). False after one
 // line on standard error naming the file and the reason.
-bool writeTrackToFile(const std::vector<CTrack>& aTracks);
+bool writeTrackToFile(const CRunSettings& aSettings, const std::vector<CTrack>& aTracks);
 
-// Writes mTracks' tracks with a label >= 0 to mResultDir + "Tracks%d.dat" (mSequenceLength):
-// the length, the count, then per track its label and point count, its start (mox, moy,
-// mSetupTime) and one line x y frame per later point. Written whole (NFile::writeWhole: a
-// failed write leaves the old file as it was); false, after one line on standard error naming
+// Writes the tracks of aTracks with a label >= 0 to mResultDir + "Tracks%d.dat"
+// (mSequenceLength): the length, the count, then per track its label and point count, its start
+// (mox, moy, mSetupTime) and one line x y frame per later point. Written whole (NFile::writeWhole:
+// a failed write leaves the old file as it was); false, after one line on standard error naming
 // the file and the reason, when it cannot be written.
-bool writeTracks();
+bool writeTracks(const CRunSettings& aSettings, const std::vector<CTrack>& aTracks);
 
 // Reads a result file in the format writeTracks writes (under any name): the sequence
 // length, the track count, then per track its label and point count n, its start (mox, moy,

@@ -15,7 +15,7 @@
 #include "flow/FlowPictures.h"
 #include "flow/FramePreparation.h"
 #include "foundation/CFilter.h"
-#include "settings/RunSettings.h"
+#include "settings/ResultNames.h"
 #include "tracking/CFlowVariation.h"
 #include "tracking/CTrack.h"
 #include "tracking/DistanceTransform.h"
@@ -29,32 +29,34 @@ constexpr float kCornerRho = 1.0f;
 constexpr int kSeedMargin = 4;
 // "Far from every live track" before any track exists.
 constexpr float kNoTrackDistance = 1e20f;
-// Track colour: row kColorRowsPerStep * length of mColorCode.
+// Track colour: row kColorRowsPerStep * length of the colour ramp.
 constexpr int kColorRowsPerStep = 4;
 
 // Squared distance to the nearest live track end; 1e20 everywhere before the first step.
-void computeCoverage(int t, CMatrix<float>& aCovered) {
+void computeCoverage(int t, const std::vector<CTrack>& aTracks, CMatrix<float>& aCovered) {
+  const int aXSize = aCovered.xSize(), aYSize = aCovered.ySize();
   aCovered.fill(kNoTrackDistance);
   if (t == 0) return;
-  for (const CTrack& aTrack : mTracks) {
+  for (const CTrack& aTrack : aTracks) {
     if (aTrack.mStopped) continue;
     const CTrackPoint aEnd = aTrack.positionAt(aTrack.endTime());
     const int x = static_cast<int>(aEnd.x), y = static_cast<int>(aEnd.y);
-    if (x >= 0 && x < mXSize && y >= 0 && y < mYSize) aCovered(x, y) = 0.0f;
+    if (x >= 0 && x < aXSize && y >= 0 && y < aYSize) aCovered(x, y) = 0.0f;
   }
   euclideanDistanceTransform(aCovered);
 }
 
 // New tracks on the grid where the corner measure is high enough for the distance to the
-// border and no live track is within mStep pixels.
-void seedTracks(int t, const CMatrix<float>& aCovered, const CMatrix<float>& aCorners,
-                float aCornerAvg) {
-  if (mYSize <= 2 * kSeedMargin || mXSize <= 2 * kSeedMargin) return;
-  const float aMinCovered = static_cast<float>(mStep * mStep);
-  for (int ay = kSeedMargin; ay < mYSize - kSeedMargin; ay += mStep)
-    for (int ax = kSeedMargin; ax < mXSize - kSeedMargin; ax += mStep) {
+// border and no live track is within aStep pixels.
+void seedTracks(int t, int aStep, const CMatrix<float>& aCovered, const CMatrix<float>& aCorners,
+                float aCornerAvg, std::vector<CTrack>& aTracks) {
+  const int aXSize = aCovered.xSize(), aYSize = aCovered.ySize();
+  if (aYSize <= 2 * kSeedMargin || aXSize <= 2 * kSeedMargin) return;
+  const float aMinCovered = static_cast<float>(aStep * aStep);
+  for (int ay = kSeedMargin; ay < aYSize - kSeedMargin; ay += aStep)
+    for (int ax = kSeedMargin; ax < aXSize - kSeedMargin; ax += aStep) {
       if (aCovered(ax, ay) < aMinCovered) continue;
-      const int aDistToBorder = std::min(std::min(ax, ay), std::min(mXSize - ax, mYSize - ay));
+      const int aDistToBorder = std::min(std::min(ax, ay), std::min(aXSize - ax, aYSize - ay));
       const float e = static_cast<float>(std::exp(-0.1 * aDistToBorder));
       const float c = aCorners(ax, ay);
       if (c < aCornerAvg * (e + 0.1)) continue;
@@ -65,20 +67,15 @@ void seedTracks(int t, const CMatrix<float>& aCovered, const CMatrix<float>& aCo
       aTrack.mLabel = -1;
       aTrack.mSetupTime = t;
       aTrack.mScale = seedScale(ax, ay);
-      mTracks.push_back(std::move(aTrack));
+      aTracks.push_back(std::move(aTrack));
     }
 }
 
 // Colour of a track with aLength positions; tracks longer than the ramp take its last row.
 void trackColour(size_t aLength, float& r, float& g, float& b) {
-  r = 0.0f, g = 0.0f, b = 255.0f;
-  const int aRows = mColorCode.ySize();
-  if (aRows <= 0 || mColorCode.xSize() < 3) return;
-  const size_t aRow = std::min(aLength * kColorRowsPerStep, static_cast<size_t>(aRows - 1));
-  const int k = static_cast<int>(aRow);
-  r = mColorCode(0, k);
-  g = mColorCode(1, k);
-  b = mColorCode(2, k);
+  const size_t aRow = std::min(aLength * kColorRowsPerStep, static_cast<size_t>(kColorCodeRows));
+  const CColour c = colorCode(static_cast<long long>(aRow));
+  r = c.mRed, g = c.mGreen, b = c.mBlue;
 }
 
 // The tracking picture starts as the prepared frame in colour; a grey frame is repeated into
@@ -94,54 +91,59 @@ void startPicture(const CTensor<float>& aImage, CTensor<float>& aShow) {
     std::copy(aImage.data(), aImage.data() + aPlane, aShow.data() + z * aPlane);
 }
 
-bool writePicture(const CTensor<float>& aShow, int aFrame) {
-  return aShow.writeToPPM(resultFileName("Tracking%03d.ppm", aFrame).c_str());
+bool writePicture(const CRunSettings& aSettings, const CTensor<float>& aShow, int aFrame) {
+  return aShow.writeToPPM((aSettings.mResultDir + NResultNames::kTracking.name(aFrame)).c_str());
 }
 
 // Flows of the pair (t, t + 1) from the cache when its record names exactly these two frames,
 // else computed, cached with their record and drawn. A pair computed ahead (aAhead) is read
 // from the cache and logged as computed. False when a computed flow, its record or its
 // pictures could not be written (the writer has said why).
-bool loadOrComputeFlow(int t, CFlowAhead::EOutcome aAhead, const CFlowSource& aSource,
+bool loadOrComputeFlow(const CRunSettings& aSettings, std::ostream& aStatus, int t,
+                       CFlowAhead::EOutcome aAhead, const CFlowSource& aSource,
                        const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                        const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                        const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                        const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
                        CTensor<float>& aForward, CTensor<float>& aBackward) {
   if (aAhead == CFlowAhead::kFailed) return false;
-  if (readCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) {
-    if (aAhead == CFlowAhead::kComputed) mStatus << "Compute optical flow. Frame" << t << std::endl;
+  const std::string& aFolder = aSettings.mResultDir;
+  const int aFirst = aSettings.mStartFrame;
+  if (readCachedFlows(aFolder, aFirst + t, aSource, aForward, aBackward)) {
+    if (aAhead == CFlowAhead::kComputed) aStatus << "Compute optical flow. Frame" << t << std::endl;
     return true;
   }
-  mStatus << "Compute optical flow. Frame" << t << std::endl;
+  aStatus << "Compute optical flow. Frame" << t << std::endl;
   aComputeFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
-  if (!writeCachedFlows(mResultDir, mStartFrame + t, aSource, aForward, aBackward)) return false;
+  if (!writeCachedFlows(aFolder, aFirst + t, aSource, aForward, aBackward)) return false;
   return !aShowFlow || aShowFlow(aForward, aBackward, t);
 }
 
 // One step of every live track along the forward flow, or its end; draws the new positions.
 void propagateTracks(const CTensor<float>& aForward, const CMatrix<float>& aFlowVar,
-                     const CMatrix<float>& aUnreliable, CTensor<float>& aShow) {
-  for (CTrack& aTrack : mTracks) {
+                     const CMatrix<float>& aUnreliable, std::vector<CTrack>& aTracks,
+                     CTensor<float>& aShow) {
+  const int aXSize = aForward.xSize(), aYSize = aForward.ySize();
+  for (CTrack& aTrack : aTracks) {
     if (aTrack.mStopped) continue;
     // A live track has one position per frame since its start, so its last one is frame t's.
     const CTrackPoint aNow = aTrack.positionAt(aTrack.endTime());
     const float ax = aNow.x, ay = aNow.y;
     const float aOldVar = aTrack.mFlowVar.empty() ? 0.0f : aTrack.mFlowVar.back();
     const long iax = std::lround(ax), iay = std::lround(ay);
-    if (iax < 0 || iay < 0 || iax >= mXSize || iay >= mYSize || aUnreliable(iax, iay) > 0.0f) {
+    if (iax < 0 || iay < 0 || iax >= aXSize || iay >= aYSize || aUnreliable(iax, iay) > 0.0f) {
       aTrack.mStopped = true;
       continue;
     }
     const float bx = ax + aForward(iax, iay, 0);
     const float by = ay + aForward(iax, iay, 1);
     // Finite and not far outside first, so that the rounding is defined.
-    if (!(bx > -1.0f && by > -1.0f && bx < mXSize && by < mYSize)) {
+    if (!(bx > -1.0f && by > -1.0f && bx < aXSize && by < aYSize)) {
       aTrack.mStopped = true;
       continue;
     }
     const long ibx = std::lround(bx), iby = std::lround(by);
-    if (iby < 0 || ibx < 0 || ibx >= mXSize || iby >= mYSize) {
+    if (iby < 0 || ibx < 0 || ibx >= aXSize || iby >= aYSize) {
       aTrack.mStopped = true;
       continue;
     }
@@ -241,75 +243,79 @@ void markUnreliable(const CTensor<float>& aForward, const CTensor<float>& aBackw
     }
 }
 
-bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeFlow,
-                   const CPairFlowPictures& aShowFlow) {
-  mTracks.clear();
-  if (mStep < 1) {
-    std::cerr << "Grid step must be at least 1, got " << mStep << std::endl;
+bool computeTracks(const CRunSettings& aSettings, const CTensor<float>& aFirstFrame,
+                   const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
+                   std::vector<CTrack>& aTracks, std::ostream& aStatus) {
+  const int aXSize = aSettings.mXSize, aYSize = aSettings.mYSize, aStep = aSettings.mStep;
+  const int aStartFrame = aSettings.mStartFrame;
+  const CVector<std::string>& aInput = aSettings.mInput;
+  aTracks.clear();
+  if (aStep < 1) {
+    std::cerr << "Grid step must be at least 1, got " << aStep << std::endl;
     return false;
   }
-  if (aFirstFrame.xSize() != mXSize || aFirstFrame.ySize() != mYSize || mXSize < 1 || mYSize < 1 ||
+  if (aFirstFrame.xSize() != aXSize || aFirstFrame.ySize() != aYSize || aXSize < 1 || aYSize < 1 ||
       aFirstFrame.zSize() < 1) {
-    std::cerr << "Tracking needs a non-empty first frame of " << mXSize << " x " << mYSize
+    std::cerr << "Tracking needs a non-empty first frame of " << aXSize << " x " << aYSize
               << " pixels" << std::endl;
     return false;
   }
   // The cached flows of a pair are used only if they were computed from these very frames.
   CFlowSource aSource;
-  aSource.mXSize = mXSize;
-  aSource.mYSize = mYSize;
+  aSource.mXSize = aXSize;
+  aSource.mYSize = aYSize;
   aSource.mFirst = frameFingerprint(aFirstFrame);
   CTensor<float> aImage1(aFirstFrame), aImage2, aHOG1, aHOG2;
   CMatrix<float> aEnergy1, aEnergy2;
   prepareFrame(aImage1, aHOG1, aEnergy1);
-  CMatrix<float> aCovered(mXSize, mYSize), aCorners, aFlowVar, aUnreliable;
+  CMatrix<float> aCovered(aXSize, aYSize), aCorners, aFlowVar, aUnreliable;
   CTensor<float> aForward, aBackward, aShow;
   CProgress aProgress;
-  const int aPairs = mSequenceLength - 1;
-  CFlowAhead aFlowAhead(pairsAhead(), aPairs, aComputeFlow, aShowFlow);
+  const int aPairs = aSettings.mSequenceLength - 1;
+  CFlowAhead aFlowAhead(aSettings, pairsAhead(), aPairs, aComputeFlow, aShowFlow);
   for (int t = 0; t < aPairs; t++) {
     aProgress.start();
     const CFlowAhead::EOutcome aAhead = aFlowAhead.atPair(t);
-    if (mStartFrame + t + 1 >= mInput.size()) {
-      std::cerr << "Tracking stopped: the sequence has no frame " << mStartFrame + t + 1
+    if (aStartFrame + t + 1 >= aInput.size()) {
+      std::cerr << "Tracking stopped: the sequence has no frame " << aStartFrame + t + 1
                 << std::endl;
       return false;
     }
-    const std::string aFrameName = mInput(mStartFrame + t + 1);
+    const std::string aFrameName = aInput(aStartFrame + t + 1);
     if (!aImage2.readFromPPM(aFrameName.c_str())) {
-      std::cerr << "Tracking stopped: frame " << mStartFrame + t + 1 << " (" << aFrameName
+      std::cerr << "Tracking stopped: frame " << aStartFrame + t + 1 << " (" << aFrameName
                 << ") cannot be read" << std::endl;
       return false;
     }
-    if (aImage2.xSize() != mXSize || aImage2.ySize() != mYSize ||
+    if (aImage2.xSize() != aXSize || aImage2.ySize() != aYSize ||
         aImage2.zSize() != aImage1.zSize()) {
-      std::cerr << "Tracking stopped: frame " << mStartFrame + t + 1 << " (" << aFrameName
+      std::cerr << "Tracking stopped: frame " << aStartFrame + t + 1 << " (" << aFrameName
                 << ") is " << aImage2.xSize() << " x " << aImage2.ySize()
-                << ", not the first frame's " << mXSize << " x " << mYSize << std::endl;
+                << ", not the first frame's " << aXSize << " x " << aYSize << std::endl;
       return false;
     }
     aSource.mSecond = frameFingerprint(aImage2);
     prepareFrame(aImage2, aHOG2, aEnergy2);
 
-    computeCoverage(t, aCovered);
+    computeCoverage(t, aTracks, aCovered);
     CMatching::computeCorners(aImage1, aCorners, kCornerRho);
     const float aCornerAvg = aCorners.avg();
-    seedTracks(t, aCovered, aCorners, aCornerAvg);
+    seedTracks(t, aStep, aCovered, aCorners, aCornerAvg, aTracks);
     if (t == 0) {
       startPicture(aImage1, aShow);
       float r, g, b;
       trackColour(0, r, g, b);
-      for (const CTrack& aTrack : mTracks)
+      for (const CTrack& aTrack : aTracks)
         aShow.drawRect(aTrack.mox - 1, aTrack.moy - 1, aTrack.mox + 1, aTrack.moy + 1, r, g, b);
-      if (!writePicture(aShow, mStartFrame)) return false;
+      if (!writePicture(aSettings, aShow, aStartFrame)) return false;
     }
 
-    if (!loadOrComputeFlow(t, aAhead, aSource, aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2,
-                           aComputeFlow, aShowFlow, aForward, aBackward))
+    if (!loadOrComputeFlow(aSettings, aStatus, t, aAhead, aSource, aImage1, aImage2, aHOG1, aHOG2,
+                           aEnergy1, aEnergy2, aComputeFlow, aShowFlow, aForward, aBackward))
       return false;
-    if (aForward.xSize() != mXSize || aForward.ySize() != mYSize || aForward.zSize() != 2 ||
-        aBackward.xSize() != mXSize || aBackward.ySize() != mYSize || aBackward.zSize() != 2) {
-      std::cerr << "Tracking stopped: the flow of frame " << mStartFrame + t
+    if (aForward.xSize() != aXSize || aForward.ySize() != aYSize || aForward.zSize() != 2 ||
+        aBackward.xSize() != aXSize || aBackward.ySize() != aYSize || aBackward.zSize() != 2) {
+      std::cerr << "Tracking stopped: the flow of frame " << aStartFrame + t
                 << " does not have the frame size" << std::endl;
       return false;
     }
@@ -317,8 +323,8 @@ bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeF
     markUnreliable(aForward, aBackward, aCorners, aCornerAvg, aUnreliable);
 
     startPicture(aImage2, aShow);
-    propagateTracks(aForward, aFlowVar, aUnreliable, aShow);
-    if (!writePicture(aShow, mStartFrame + t + 1)) return false;
+    propagateTracks(aForward, aFlowVar, aUnreliable, aTracks, aShow);
+    if (!writePicture(aSettings, aShow, aStartFrame + t + 1)) return false;
 
     // The next frame's data become the current ones without being recomputed.
     std::swap(aImage1, aImage2);

@@ -2,14 +2,18 @@
 // the frame has structure and no live track is near; every live track follows the forward
 // flow from frame t to t + 1 and ends where the flow cannot be trusted (forward and backward
 // flow disagree, motion boundary, no texture) or where it leaves the picture. The flows of
-// every frame pair are cached as ".flo" files in mResultDir; one "Tracking%03d.ppm" picture
-// per frame shows the tracks.
+// every frame pair are cached as ".flo" files in the result folder; one "Tracking%03d.ppm"
+// picture per frame shows the tracks.
 #pragma once
 
 #include <functional>
+#include <ostream>
+#include <vector>
 
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
+#include "settings/RunSettings.h"
+#include "tracking/CTrack.h"
 
 // Computes the forward (first to second) and backward (second to first) flow of one frame pair
 // from the two prepared frames, their HOG fields and HOG energies; CMatching::hogFlow in a run.
@@ -19,22 +23,23 @@ using CPairFlow = std::function<void(const CTensor<float>& aImage1, const CTenso
                                      const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
                                      const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
                                      CTensor<float>& aForward, CTensor<float>& aBackward)>;
-// Draws the flow pictures of the computed pair (t relative); showFlow in a run. May be empty;
-// may be called from several threads at once, like the flow.
+// Draws the flow pictures of the computed pair (t relative); writeFlowPictures into the result
+// folder in a run. May be empty; may be called from several threads at once, like the flow.
 using CPairFlowPictures =
     std::function<bool(const CTensor<float>& aForward, const CTensor<float>& aBackward, int t)>;
 
-// Empties mTracks and fills it with the trajectories of the relative frames 0 ...
-// mSequenceLength - 1. aFirstFrame is frame mInput(mStartFrame) as read (unsmoothed); it fixes
-// the frame size, which mXSize and mYSize must hold. Reads the later frames from mInput, reads
-// each pair's flows from the flow cache in mResultDir (flow/FlowCache.h) when its record names
-// exactly these two frames, or else computes them with aComputeFlow, writes both files and their
-// record, draws them with aShowFlow and logs "Compute optical flow. Frame" + t.
-// Needs mColorCode (track colours), mStep >= 1 and an open mStatus. Returns false, after one
-// line on standard error, when a frame cannot be read or differs in size from the first frame,
-// or when mStep or the frame size are unusable; mTracks then holds the tracks up to that frame.
-bool computeTracks(const CTensor<float>& aFirstFrame, const CPairFlow& aComputeFlow,
-                   const CPairFlowPictures& aShowFlow);
+// Empties aTracks and fills it with the trajectories of the relative frames 0 ...
+// mSequenceLength - 1 of aSettings. aFirstFrame is frame mInput(mStartFrame) as read
+// (unsmoothed); it fixes the frame size, which mXSize and mYSize must hold. Reads the later
+// frames from mInput, reads each pair's flows from the flow cache in mResultDir
+// (flow/FlowCache.h) when its record names exactly these two frames, or else computes them with
+// aComputeFlow, writes both files and their record, draws them with aShowFlow and logs
+// "Compute optical flow. Frame" + t to aStatus. Needs mStep >= 1. Returns false, after one line
+// on standard error, when a frame cannot be read or differs in size from the first frame, or
+// when mStep or the frame size are unusable; aTracks then holds the tracks up to that frame.
+bool computeTracks(const CRunSettings& aSettings, const CTensor<float>& aFirstFrame,
+                   const CPairFlow& aComputeFlow, const CPairFlowPictures& aShowFlow,
+                   std::vector<CTrack>& aTracks, std::ostream& aStatus);
 
 // The steps of one frame pair, exposed for the tests.
 

@@ -13,6 +13,7 @@
 #include "foundation/CTensor.h"
 #include "foundation/Exceptions.h"
 #include "foundation/PNGFile.h"
+#include "settings/ResultNames.h"
 #include "windows/RegionLinking.h"
 
 namespace {
@@ -50,9 +51,9 @@ bool writeFrame(const CSequence& aSequence, const CWindow& aWindow,
   const std::string aResults = windowResults(aSequence, aWindow);
   const int t = f - aWindow.mFirst;
   CMatrix<int> aRegions, aMaskValues;
-  if (!readMap(aResults + regionsFile(t), aRegions) ||
-      !readMap(aResults + maskFile(t), aMaskValues) ||
-      !sameSize(aRegions, aMaskValues, aResults + maskFile(t)))
+  if (!readMap(aResults + NResultNames::kRegions.name(t), aRegions) ||
+      !readMap(aResults + NResultNames::kMask.name(t), aMaskValues) ||
+      !sameSize(aRegions, aMaskValues, aResults + NResultNames::kMask.name(t)))
     return false;
   const std::string aFramePath = aSequence.mFolder + aSequence.mFrames[f];
   CTensor<float> aFrame;
@@ -64,7 +65,7 @@ bool writeFrame(const CSequence& aSequence, const CWindow& aWindow,
   if (aFrame.xSize() != aRegions.xSize() || aFrame.ySize() != aRegions.ySize() ||
       aFrame.zSize() != 3) {
     std::cerr << "Frame " << aFramePath << " does not fit its region map "
-              << aResults + regionsFile(t) << std::endl;
+              << aResults + NResultNames::kRegions.name(t) << std::endl;
     return false;
   }
   for (int i = 0; i < aRegions.size(); i++) {
@@ -123,7 +124,7 @@ bool linkWindows(const CSequence& aSequence, const std::vector<CWindow>& aPlan,
     std::vector<bool> aPresent(kRegionNumbers, false);
     CRegionOverlap aOverlap;
     for (int f = aWindow.mFirst; f <= aWindow.last(); f++) {
-      const std::string aPath = aResults + regionsFile(f - aWindow.mFirst);
+      const std::string aPath = aResults + NResultNames::kRegions.name(f - aWindow.mFirst);
       if (!readMap(aPath, aMap)) return false;
       for (int i = 0; i < aMap.size(); i++) {
         if (aMap[i] < 0 || aMap[i] >= kRegionNumbers) {
@@ -134,8 +135,9 @@ bool linkWindows(const CSequence& aSequence, const std::vector<CWindow>& aPlan,
       }
       if (w == 0 || f > aPlan[w - 1].last()) continue;
       const CWindow& aEarlier = aPlan[w - 1];
-      if (!readMap(windowResults(aSequence, aEarlier) + regionsFile(f - aEarlier.mFirst),
-                   aEarlierMap) ||
+      if (!readMap(
+              windowResults(aSequence, aEarlier) + NResultNames::kRegions.name(f - aEarlier.mFirst),
+              aEarlierMap) ||
           !sameSize(aEarlierMap, aMap, aPath))
         return false;
       aOverlap.add(aEarlierMap, aMap);

@@ -10,6 +10,7 @@
 
 #include "densify/RegionPictures.h"
 #include "flow/FlowCache.h"
+#include "settings/ResultNames.h"
 #include "settings/RunSettings.h"
 #include "windows/TextFiles.h"
 
@@ -73,8 +74,9 @@ std::string flowFolder(const CSequence& aSequence) {
 
 bool pairDone(const CSequence& aSequence, int aPair) {
   const std::string aFolder = flowFolder(aSequence);
-  return exists(aFolder + flowSourceFile(aPair)) && exists(aFolder + forwardFlowFile(aPair)) &&
-         exists(aFolder + backwardFlowFile(aPair));
+  return exists(aFolder + NResultNames::kFlowSource.name(aPair)) &&
+         exists(aFolder + NResultNames::kForwardFlow.name(aPair)) &&
+         exists(aFolder + NResultNames::kBackwardFlow.name(aPair));
 }
 
 bool shareFlows(const CSequence& aSequence, const std::string& aFolder) {
@@ -82,7 +84,9 @@ bool shareFlows(const CSequence& aSequence, const std::string& aFolder) {
   if (!makeFolders(aFlows)) return false;
   for (int a = 0; a + 1 < aSequence.frames(); a++) {
     if (pairDone(aSequence, a)) continue;
-    const std::string aNames[] = {forwardFlowFile(a), backwardFlowFile(a), flowSourceFile(a)};
+    const std::string aNames[] = {NResultNames::kForwardFlow.name(a),
+                                  NResultNames::kBackwardFlow.name(a),
+                                  NResultNames::kFlowSource.name(a)};
     if (!exists(aFolder + aNames[0]) || !exists(aFolder + aNames[1]) ||
         !exists(aFolder + aNames[2]))
       continue;
@@ -113,7 +117,9 @@ bool prepareWindow(const CSequence& aSequence, const CWindow& aWindow) {
   const std::string aFlows = flowFolder(aSequence);
   for (int a = aWindow.mFirst; a < aWindow.last(); a++) {
     if (!pairDone(aSequence, a)) continue;  // the run computes it
-    for (const std::string& aName : {forwardFlowFile(a), backwardFlowFile(a), flowSourceFile(a)})
+    for (const std::string& aName :
+         {NResultNames::kForwardFlow.name(a), NResultNames::kBackwardFlow.name(a),
+          NResultNames::kFlowSource.name(a)})
       if (!shareFile(aFlows + aName, aResults + aName)) return false;
   }
   return true;
@@ -135,18 +141,21 @@ bool windowDone(const CSequence& aSequence, const CWindow& aWindow, int aStep) {
       doneText(aSequence, aWindow, aStep))
     return false;
   const std::string aResults = windowResults(aSequence, aWindow);
-  const std::string aStatus = readTextFile(aResults + formatName("Status%d.txt", aWindow.mCount));
+  const std::string aStatus =
+      readTextFile(aResults + NResultNames::kStatusLog.name(aWindow.mCount));
   const size_t aLastLine = aStatus.rfind('\n', aStatus.size() >= 2 ? aStatus.size() - 2 : 0);
   const size_t aStart = aLastLine == std::string::npos ? 0 : aLastLine + 1;
   if (aStatus.compare(aStart, std::strlen(kClosingLine), kClosingLine) != 0) return false;
   for (int t = 0; t < aWindow.mCount; t++)
-    if (!exists(aResults + regionsFile(t)) || !exists(aResults + maskFile(t))) return false;
+    if (!exists(aResults + NResultNames::kRegions.name(t)) ||
+        !exists(aResults + NResultNames::kMask.name(t)))
+      return false;
   return true;
 }
 
 int flowsComputed(const CSequence& aSequence, const CWindow& aWindow) {
-  const std::string aStatus =
-      readTextFile(windowResults(aSequence, aWindow) + formatName("Status%d.txt", aWindow.mCount));
+  const std::string aStatus = readTextFile(windowResults(aSequence, aWindow) +
+                                           NResultNames::kStatusLog.name(aWindow.mCount));
   int aCount = 0;
   for (size_t i = aStatus.find(kFlowLine); i != std::string::npos;
        i = aStatus.find(kFlowLine, i + 1))

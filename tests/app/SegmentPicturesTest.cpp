@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "app/Run.h"
 #include "app/SegmentPictures.h"
 #include "settings/RunSettings.h"
 #include "tests/TestUtil.h"
@@ -12,20 +12,21 @@ using testutil::TempDir;
 
 namespace {
 
-// Sets the run's globals for a 20 x 20 sequence of 10 grey frames in aDir.
-void setUpSequence(const TempDir& aDir, int aStep) {
-  mInput.setSize(10);
+// The settings of a run over a 20 x 20 sequence of 10 grey frames in aDir.
+CRunSettings sequence(const TempDir& aDir, int aStep) {
+  CRunSettings aSettings;
+  aSettings.mInput.setSize(10);
   for (int a = 0; a < 10; a++) {
-    mInput(a) = aDir.file("f" + std::to_string(a) + ".ppm");
+    aSettings.mInput(a) = aDir.file("f" + std::to_string(a) + ".ppm");
     CTensor<float> aFrame(20, 20, 3, 100.0f);
-    aFrame.writeToPPM(mInput(a).c_str());
+    aFrame.writeToPPM(aSettings.mInput(a).c_str());
   }
-  mResultDir = aDir.path() + "/";
-  mStartFrame = 0;
-  mSequenceLength = 10;
-  mStep = aStep;
-  mXSize = mYSize = 20;
-  mTracks.clear();
+  aSettings.mResultDir = aDir.path() + "/";
+  aSettings.mStartFrame = 0;
+  aSettings.mSequenceLength = 10;
+  aSettings.mStep = aStep;
+  aSettings.mXSize = aSettings.mYSize = 20;
+  return aSettings;
 }
 
 CTensor<float> segments(const TempDir& aDir, int a) {
@@ -40,7 +41,7 @@ CTensor<float> segments(const TempDir& aDir, int a) {
 
 TEST(SegmentPictures, TrackIsDrawnOnlyWhileItExists) {
   TempDir aDir;
-  setUpSequence(aDir, 8);
+  const CRunSettings aSettings = sequence(aDir, 8);
   CTrack aTrack;
   aTrack.mSetupTime = 3;
   aTrack.mox = aTrack.moy = 10;
@@ -49,8 +50,7 @@ TEST(SegmentPictures, TrackIsDrawnOnlyWhileItExists) {
     aTrack.my.push_back(10.0f);
   }
   aTrack.mLabel = 1;
-  mTracks.push_back(aTrack);
-  ASSERT_TRUE(writeSegmentPictures());
+  ASSERT_TRUE(writeSegmentPictures(aSettings, {aTrack}));
   const float aBackground = static_cast<float>(static_cast<int>(100 * 0.7 + 76.5));
   for (int t = 0; t < 10; t++) {
     const CTensor<float> aPicture = segments(aDir, t);
@@ -71,7 +71,7 @@ TEST(SegmentPictures, TrackIsDrawnOnlyWhileItExists) {
 
 TEST(SegmentPictures, UnlabelledGreyHighLabelsWrapAndSquaresStopAtTheBorder) {
   TempDir aDir;
-  setUpSequence(aDir, 2);  // single pixels
+  CRunSettings aSettings = sequence(aDir, 2);  // single pixels
   CTrack aOutlier, aHigh, aCorner;
   aOutlier.mox = 3;
   aOutlier.moy = 4;
@@ -81,10 +81,10 @@ TEST(SegmentPictures, UnlabelledGreyHighLabelsWrapAndSquaresStopAtTheBorder) {
   aCorner.mox = 19;
   aCorner.moy = 19;
   aCorner.mLabel = 0;
-  mTracks = {aOutlier, aHigh, aCorner};
-  mStep = 8;
-  mTracks[0].mox = 0;  // square clipped at the top-left corner
-  ASSERT_TRUE(writeSegmentPictures());
+  std::vector<CTrack> aTracks = {aOutlier, aHigh, aCorner};
+  aSettings.mStep = 8;
+  aTracks[0].mox = 0;  // square clipped at the top-left corner
+  ASSERT_TRUE(writeSegmentPictures(aSettings, aTracks));
   const CTensor<float> aPicture = segments(aDir, 0);
   EXPECT_EQ(aPicture(0, 2, 0), 230.0f);
   EXPECT_EQ(aPicture(2, 6, 2), 230.0f);
@@ -93,14 +93,13 @@ TEST(SegmentPictures, UnlabelledGreyHighLabelsWrapAndSquaresStopAtTheBorder) {
   EXPECT_EQ(aPicture(5, 6, 2), 0.0f);
   EXPECT_EQ(aPicture(17, 17, 0), 255.0f);
   EXPECT_EQ(aPicture(19, 19, 1), 10.0f);
-  mTracks.clear();
 }
 
 TEST(SegmentPictures, UnwritableResultFolderFails) {
   TempDir aDir;
-  setUpSequence(aDir, 8);
-  mResultDir = aDir.file("missing/");
+  CRunSettings aSettings = sequence(aDir, 8);
+  aSettings.mResultDir = aDir.file("missing/");
   testing::internal::CaptureStderr();
-  EXPECT_FALSE(writeSegmentPictures());
+  EXPECT_FALSE(writeSegmentPictures(aSettings, {}));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("Segments000.ppm"), std::string::npos);
 }

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "clustering/MergeClustersAffine.h"
 #include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "tests/IdealCache.h"
 #include "tests/TestUtil.h"
 #include "tracking/CTrack.h"
@@ -53,18 +53,13 @@ void addBlock(std::vector<CTrack>& aTracks, int aLabel, int x0, int y0, int aCol
 class MergeClusters : public ::testing::Test {
  protected:
   void SetUp() override {
-    mStep = 8;
-    mSequenceLength = 3;
-    mRegionNo = 2;
-    mStatus.open(mDir.file("status.txt"));
+    mSettings.mStep = 8;
+    mSettings.mSequenceLength = 3;
   }
-  void TearDown() override {
-    if (mStatus.is_open()) mStatus.close();
+  void merge(std::vector<CTrack>& aTracks) {
+    mergeClustersAffine(mSettings, aTracks, mRegionNo, mStatus);
   }
-  std::string log() {
-    mStatus.close();
-    return testutil::readFile(mDir.file("status.txt"));
-  }
+  std::string log() { return mStatus.str(); }
   // The lines of the status log.
   std::vector<std::string> mergeLines() {
     std::vector<std::string> aLines;
@@ -76,7 +71,9 @@ class MergeClusters : public ::testing::Test {
     }
     return aLines;
   }
-  testutil::TempDir mDir;
+  CRunSettings mSettings;
+  int mRegionNo = 2;
+  std::ostringstream mStatus;
 };
 
 double lossOf(const std::string& aLine) {
@@ -146,7 +143,7 @@ double referenceLoss(const std::vector<CTrack>& aTracks, double wa, double wb) {
 TEST_F(MergeClusters, WithoutLabelledTracksOnlyAnnounces) {
   std::vector<CTrack> aTracks;
   addBlock(aTracks, -1, 0, 0, 3, 3, 1, 0, 3, 0.1f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   EXPECT_EQ(log(), "Merging...\n");
   for (const CTrack& aTrack : aTracks) EXPECT_EQ(aTrack.mLabel, -1);
 }
@@ -155,8 +152,8 @@ TEST_F(MergeClusters, WithoutFramesNothingQualifies) {
   std::vector<CTrack> aTracks;
   addBlock(aTracks, 0, 0, 0, 3, 3, 1, 0, 3, 0.1f);
   addBlock(aTracks, 1, 20, 0, 3, 3, 1, 0, 3, 0.1f);
-  mSequenceLength = 0;
-  mergeClustersAffine(aTracks);
+  mSettings.mSequenceLength = 0;
+  merge(aTracks);
   EXPECT_EQ(log(), "Merging...\n");
 }
 
@@ -164,7 +161,7 @@ TEST_F(MergeClusters, MergesTouchingClustersWithOneMotion) {
   std::vector<CTrack> aTracks;
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
   addBlock(aTracks, 1, 20, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   const std::vector<std::string> aLines = mergeLines();
   ASSERT_EQ(aLines.size(), 2u);
   EXPECT_EQ(aLines[0], "Merging...");
@@ -179,7 +176,7 @@ TEST_F(MergeClusters, MergesClustersWithOneMotionWhereTheFlowVariationIsZero) {
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.02f);
   addBlock(aTracks, 1, 20, 0, 3, 3, 1.5f, -0.5f, 3, 0.02f);
   for (CTrack& aTrack : aTracks) std::fill(aTrack.mFlowVar.begin(), aTrack.mFlowVar.end(), 0.0f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   const std::vector<std::string> aLines = mergeLines();
   ASSERT_EQ(aLines.size(), 2u);
   EXPECT_EQ(aLines[1].rfind("Merging 0 and 1: ", 0), 0u) << aLines[1];
@@ -191,7 +188,7 @@ TEST_F(MergeClusters, KeepsClustersWithDifferentMotionApart) {
   std::vector<CTrack> aTracks;
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
   addBlock(aTracks, 1, 20, 0, 3, 3, -8.0f, 5.0f, 3, 0.2f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   EXPECT_EQ(log(), "Merging...\n");
   EXPECT_EQ(aTracks.back().mLabel, 1);
 }
@@ -201,7 +198,7 @@ TEST_F(MergeClusters, NeverMergesDistantClustersThatShareNoNeighbours) {
   std::vector<CTrack> aTracks;
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
   addBlock(aTracks, 1, 40, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   EXPECT_EQ(log(), "Merging...\n");
 }
 
@@ -210,7 +207,7 @@ TEST_F(MergeClusters, NeighbourListMakesDistantClustersAdjacent) {
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
   addBlock(aTracks, 1, 40, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
   aTracks[2].mNearestNeighbors[0] = 9;
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   const std::vector<std::string> aLines = mergeLines();
   ASSERT_EQ(aLines.size(), 2u);
   EXPECT_EQ(aLines[1].rfind("Merging 0 and 1: ", 0), 0u);
@@ -220,20 +217,20 @@ TEST_F(MergeClusters, ClusterOfThreeIsFittedButNeverMerged) {
   std::vector<CTrack> aTracks;
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.5f, -0.5f, 3, 0.2f);
   addBlock(aTracks, 1, 20, 0, 3, 1, 1.5f, -0.5f, 3, 0.2f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   EXPECT_EQ(log(), "Merging...\n");
 }
 
 TEST_F(MergeClusters, JointFitWeighsClustersByIntegerCountQuotient) {
   // 10 and 30 members: factors 2 and 1 (40 div 10, 40 div 30), not 2 and 1.155.
-  mSequenceLength = 2;
+  mSettings.mSequenceLength = 2;
   std::vector<CTrack> aTracks;
   addBlock(aTracks, 0, 0, 0, 5, 2, 1.0f, 0.0f, 2, 0.2f);
   addBlock(aTracks, 1, 30, 0, 6, 5, 1.4f, 0.2f, 2, 0.2f);
   const double aExpected = referenceLoss(aTracks, 2.0, 1.0);
   const double aRealQuotient = referenceLoss(aTracks, 2.0, std::sqrt(40.0 / 30.0));
   ASSERT_GT(std::fabs(aExpected - aRealQuotient), 0.02 * aExpected);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   const std::vector<std::string> aLines = mergeLines();
   ASSERT_EQ(aLines.size(), 2u);
   EXPECT_NEAR(lossOf(aLines[1]), aExpected, 2e-3 * aExpected);
@@ -248,7 +245,7 @@ TEST_F(MergeClusters, MergedClusterInheritsAdjacency) {
   addBlock(aTracks, 0, 0, 0, 3, 3, 1.0f, 0.0f, 3, 0.1f);
   addBlock(aTracks, 1, 20, 0, 3, 3, 1.0f, 0.0f, 3, 0.1f);
   addBlock(aTracks, 2, 40, 0, 3, 3, 1.3f, 0.0f, 3, 0.1f);
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   const std::vector<std::string> aLines = mergeLines();
   ASSERT_EQ(aLines.size(), 3u);
   EXPECT_EQ(aLines[1].rfind("Merging 0 and 1: ", 0), 0u) << aLines[1];
@@ -270,9 +267,9 @@ TEST_F(MergeClusters, KeepsGeneratedObjectsApartAndJoinsSplitBackground) {
       testutil::readIdealCache(aDir.file("QuorvikResults/seqTracks_000_008_08.txt"), aTracks));
   for (CTrack& aTrack : aTracks)
     if (aTrack.mLabel == 0 && aTrack.mox >= 80) aTrack.mLabel = 4;
-  mSequenceLength = 8;
+  mSettings.mSequenceLength = 8;
   mRegionNo = 5;
-  mergeClustersAffine(aTracks);
+  merge(aTracks);
   const std::vector<std::string> aLines = mergeLines();
   ASSERT_EQ(aLines.size(), 2u) << log();
   EXPECT_EQ(aLines[1].rfind("Merging 0 and 4: ", 0), 0u) << aLines[1];

@@ -9,7 +9,6 @@
 #include "flow/FlowPictures.h"
 #include "foundation/CTensor.h"
 #include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "tests/TestUtil.h"
 #include "tracking/CTrack.h"
 
@@ -42,47 +41,46 @@ CTrack still(int aLabel, int x, int y, int aStart, int aSteps) {
 class Evaluation : public ::testing::Test {
  protected:
   void SetUp() override {
-    mInputDir = mDir.path() + "/";
-    mFilename = "seq";
-    mResultDir = mInputDir + "res/";
+    mSettings.mInputDir = mDir.path() + "/";
+    mSettings.mFilename = "seq";
+    mResultDir = mSettings.mInputDir + "res/";
+    mSettings.mResultDir = mResultDir;
     mkdir(mResultDir.c_str(), 0755);
-    mStartFrame = 0;
-    mSequenceLength = 2;
-    mRegionNo = 4;
-    mXSize = mYSize = kSize;
-    mInput.setSize(4);
+    mSettings.mStartFrame = 0;
+    mSettings.mSequenceLength = 2;
+    mSettings.mXSize = mSettings.mYSize = kSize;
+    mSettings.mInput.setSize(4);
     for (int i = 0; i < 4; i++) {
-      mInput(i) = mInputDir + "frame" + std::to_string(i) + ".ppm";
-      writeGreyPicture(mInput(i));
-    }
-    // Test ramp: row k is (k / 100, 7, 255 - k / 100).
-    mColorCode.setSize(3, 15000);
-    for (int k = 0; k < 15000; k++) {
-      mColorCode(0, k) = static_cast<float>(k / 100);
-      mColorCode(1, k) = 7.0f;
-      mColorCode(2, k) = static_cast<float>(255 - k / 100);
+      mSettings.mInput(i) = mSettings.mInputDir + "frame" + std::to_string(i) + ".ppm";
+      writeGreyPicture(mSettings.mInput(i));
     }
   }
   void writeTruth(const std::string& aText) {
-    testutil::writeFile(mInputDir + "seq_truth.txt", aText);
+    testutil::writeFile(mSettings.mInputDir + "seq_truth.txt", aText);
   }
   std::string errorFile() { return testutil::readFile(mResultDir + "error.txt"); }
   bool hasError() { return testutil::fileExists(mResultDir + "error.txt"); }
   // Runs the evaluation and returns what it wrote to standard error.
   std::string run(std::vector<CTrack>& aTracks) {
     testing::internal::CaptureStderr();
-    computeError(aTracks);
+    computeError(mSettings, aTracks, mRegionNo);
     return testing::internal::GetCapturedStderr();
   }
-  // Red channel of pixel (x, y) of a written Truth picture.
-  int redAt(int t, int x, int y) {
+  // Channel c of pixel (x, y) of a written Truth picture.
+  int channelAt(int t, int x, int y, int c) {
     CTensor<float> aPicture;
     char aName[32];
     std::snprintf(aName, sizeof(aName), "Truth%03d.ppm", t);
     EXPECT_TRUE(aPicture.readFromPPM((mResultDir + aName).c_str()));
-    return static_cast<int>(aPicture(x, y, 0));
+    return static_cast<int>(aPicture(x, y, c));
   }
+  // The blue of the colour ramp: 255 in row 0 (the first object), 111 in row 400 (the second),
+  // the frames' grey 128 where nothing is drawn.
+  int blueAt(int t, int x, int y) { return channelAt(t, x, y, 2); }
   testutil::TempDir mDir{"quorvik eval"};
+  CRunSettings mSettings;
+  std::string mResultDir;
+  int mRegionNo = 4;
 };
 
 }  // namespace
@@ -124,10 +122,10 @@ TEST_F(Evaluation, SizesExampleOrdersObjectsLargestFirst) {
   writeTruth("3 2 0\n5 5 2  10 10 2  30 30 1\n5 5 2  10 10 2  30 30 1\n");
   std::vector<CTrack> aTracks{still(0, 5, 5, 0, 3), still(1, 30, 30, 0, 3)};
   run(aTracks);
-  EXPECT_EQ(redAt(0, 5, 5), 0);
-  EXPECT_EQ(redAt(0, 10, 10), 0);
-  EXPECT_EQ(redAt(1, 30, 30), 4);
-  EXPECT_EQ(redAt(1, 20, 20), 128);
+  EXPECT_EQ(blueAt(0, 5, 5), 255);
+  EXPECT_EQ(blueAt(0, 10, 10), 255);
+  EXPECT_EQ(blueAt(1, 30, 30), 111);
+  EXPECT_EQ(blueAt(1, 20, 20), 128);
   EXPECT_EQ(errorFile(), "6 0 0\n");
 }
 
@@ -173,14 +171,14 @@ TEST_F(Evaluation, PointOutsidePictureVotesWithoutPainting) {
   std::vector<CTrack> aTracks{still(0, 1, 1, 0, 3)};
   run(aTracks);
   EXPECT_EQ(errorFile(), "2 0 0\n");
-  EXPECT_EQ(redAt(0, 0, 0), 128);
+  EXPECT_EQ(blueAt(0, 0, 0), 128);
 }
 
 // A run of frames 1 and 2 against an annotation of frames 0 to 3: the object moves 8 pixels a
 // frame, so votes, rows and pictures must all refer to frames 1 and 2. Trajectory A follows
 // the object (relative frames 0 and 1), C stands beside the two background points.
 TEST_F(Evaluation, RunStartingLaterIsScoredOnItsOwnFrames) {
-  mStartFrame = 1;
+  mSettings.mStartFrame = 1;
   std::string aText = "3 4 0\n";
   for (int a = 0; a < 4; a++) aText += std::to_string(5 + 8 * a) + " 20 1  3 20 2  3 24 2\n";
   writeTruth(aText);
@@ -196,9 +194,9 @@ TEST_F(Evaluation, RunStartingLaterIsScoredOnItsOwnFrames) {
   EXPECT_EQ(errorFile(), "6 0 0\n");
   EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth000.ppm"));
   EXPECT_FALSE(testutil::fileExists(mResultDir + "Truth003.ppm"));
-  // Object 1 (the moving one, ramp row 400, red 4) drawn where it is in frame 2.
-  EXPECT_EQ(redAt(2, 21, 20), 4);
-  EXPECT_EQ(redAt(1, 13, 20), 4);
+  // Object 1 (the moving one, ramp row 400) drawn where it is in frame 2.
+  EXPECT_EQ(blueAt(2, 21, 20), 111);
+  EXPECT_EQ(blueAt(1, 13, 20), 111);
 }
 
 TEST_F(Evaluation, WrongVotesAreMarkedWithLargerSquare) {
@@ -206,9 +204,9 @@ TEST_F(Evaluation, WrongVotesAreMarkedWithLargerSquare) {
   std::vector<CTrack> aTracks{still(2, 20, 20, 0, 3)};
   run(aTracks);
   // Object 0 (label 2) is right, object 1 (label 1, ramp row 400) wrong: 7 x 7 mark.
-  EXPECT_EQ(redAt(0, 8, 8), 4);
-  EXPECT_EQ(redAt(0, 9, 9), 128);
-  EXPECT_EQ(redAt(0, 33, 33), 128);
+  EXPECT_EQ(blueAt(0, 8, 8), 111);
+  EXPECT_EQ(blueAt(0, 9, 9), 128);
+  EXPECT_EQ(blueAt(0, 33, 33), 128);
 }
 
 TEST_F(Evaluation, ClusterNumbersAbove127AreCounted) {
@@ -243,7 +241,7 @@ TEST_F(Evaluation, RefusesUnusableAnnotations) {
 
 // Forty objects, label L with L points at (L - 1, 20), each beside a track of cluster L: all
 // votes are right. Objects 38 and 39 (labels 2 and 1) lie beyond the ramp's 38 rows of 400 and
-// are drawn with its last row, whose red is 14999 / 100 = 149 in the test ramp.
+// are drawn with its last row, magenta (255, 0, 255).
 TEST_F(Evaluation, FortyObjectsAreScoredAndThoseBeyondTheRampTakeItsLastRow) {
   int aPoints = 0;
   std::string aRow;
@@ -256,12 +254,14 @@ TEST_F(Evaluation, FortyObjectsAreScoredAndThoseBeyondTheRampTakeItsLastRow) {
     aTracks.push_back(still(aLabel, aLabel - 1, 20, 0, 3));
   EXPECT_EQ(run(aTracks), "");
   EXPECT_EQ(errorFile(), std::to_string(2 * aPoints) + " 0 0\n");
-  EXPECT_EQ(redAt(0, 0, 20), 149);
+  EXPECT_EQ(channelAt(0, 0, 20, 0), 255);
+  EXPECT_EQ(channelAt(0, 0, 20, 1), 0);
+  EXPECT_EQ(channelAt(0, 0, 20, 2), 255);
 }
 
 TEST_F(Evaluation, RefusesUnreadableFrame) {
   writeTruth("1 2 0\n5 5 1\n5 5 1\n");
-  testutil::writeFile(mInput(1), "P6\n40 40\n255\nshort");
+  testutil::writeFile(mSettings.mInput(1), "P6\n40 40\n255\nshort");
   std::vector<CTrack> aTracks{still(0, 5, 5, 0, 3)};
   const std::string aMessage = run(aTracks);
   EXPECT_NE(aMessage.find("computeError: "), std::string::npos);

@@ -9,10 +9,8 @@
 #include <vector>
 
 #include "evaluation/ComputeError.h"
-#include "flow/FlowPictures.h"
 #include "foundation/PNGFile.h"
 #include "settings/RunSettings.h"
-#include "spectral/CGraph.h"
 #include "tests/IdealCache.h"
 #include "tests/TestUtil.h"
 
@@ -256,21 +254,19 @@ TEST(Generator, PerfectSegmentationOfItsSequenceHasAlmostNoWrongVotes) {
       aDir, {"--objects", "3", "--frames", "8", "--tracks", "0", "8", "8", "--ideal-labels"});
   std::vector<CTrack> aTracks;
   ASSERT_TRUE(testutil::readIdealCache(aPath + "QuorvikResults/seqTracks_000_008_08.txt", aTracks));
-  mInputDir = aPath;
-  mFilename = "seq";
-  mResultDir = aPath + "QuorvikResults/";
-  mSequenceLength = 8;
-  mRegionNo = 4;
-  mXSize = 160;
-  mYSize = 120;
-  mInput.setSize(8);
-  for (int f = 0; f < 8; f++) mInput(f) = aPath + "seq00" + std::to_string(f) + ".ppm";
-  mColorCode.setSize(3, 15000);
-  mColorCode = 200.0f;
+  CRunSettings aSettings;
+  aSettings.mInputDir = aPath;
+  aSettings.mFilename = "seq";
+  aSettings.mResultDir = aPath + "QuorvikResults/";
+  aSettings.mSequenceLength = 8;
+  aSettings.mXSize = 160;
+  aSettings.mYSize = 120;
+  aSettings.mInput.setSize(8);
+  for (int f = 0; f < 8; f++) aSettings.mInput(f) = aPath + "seq00" + std::to_string(f) + ".ppm";
   testing::internal::CaptureStderr();
-  computeError(aTracks);
+  computeError(aSettings, aTracks, 4);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  std::istringstream aError(testutil::readFile(mResultDir + "error.txt"));
+  std::istringstream aError(testutil::readFile(aSettings.mResultDir + "error.txt"));
   int aPositives = -1, aNegatives = -1;
   aError >> aPositives >> aNegatives;
   EXPECT_GT(aPositives, 8 * 50);

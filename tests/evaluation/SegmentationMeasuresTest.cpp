@@ -9,6 +9,7 @@
 
 #include "evaluation/Assignment.h"
 #include "evaluation/SegmentationMeasures.h"
+#include "foundation/Random.h"
 
 namespace {
 
@@ -176,10 +177,11 @@ TEST(Assignment, LargestSumWhereGreedyChoosesWrong) {
 }
 
 TEST(Assignment, AgreesWithTryingEveryAssignment) {
+  CRandom aRandom;
   for (int aTrial = 0; aTrial < 200; aTrial++) {
     const int aRows = 1 + aTrial % 5, aColumns = aRows + aTrial % 3;
     CMatrix<double> aScore(aColumns, aRows);
-    for (int i = 0; i < aScore.size(); i++) aScore.data()[i] = (std::rand() % 100) / 100.0;
+    for (int i = 0; i < aScore.size(); i++) aScore.data()[i] = (aRandom.next() % 100) / 100.0;
     const std::vector<int> aMatch = bestAssignment(aScore);
     std::vector<bool> aUsed(aColumns, false);
     double aSum = 0;

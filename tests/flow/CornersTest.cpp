@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "flow/CMatching.h"
 #include "foundation/CFilter.h"
+#include "foundation/Random.h"
 
 namespace {
 
@@ -77,7 +77,8 @@ TEST(Corners, EqualTheStructureTensorOfTheLibraryFilters) {
   // smaller eigenvalue; the result must agree to the last bit.
   const int X = 19, Y = 13;
   CTensor<float> aImage(X, Y, 3);
-  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(rand() % 256);
+  CRandom aRandom;
+  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(aRandom.next() % 256);
   const CDerivative<float> aDerivative(3);
   CTensor<float> aDx(X, Y, 3), aDy(X, Y, 3);
   NFilter::filter(aImage, aDx, aDerivative, 1, 1);

@@ -1,20 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <vector>
 
 #include "flow/CDiffusion.h"
+#include "foundation/Random.h"
 
 namespace {
 
-float uniform(float aLow, float aHigh) {
-  return aLow + (aHigh - aLow) * static_cast<float>(rand()) / static_cast<float>(RAND_MAX);
+float uniform(float aLow, float aHigh, CRandom& aRandom) {
+  return aLow +
+         (aHigh - aLow) * static_cast<float>(aRandom.next()) / static_cast<float>(CRandom::kMax);
 }
 
-CMatrix<float> randomMatrix(int aXSize, int aYSize, float aLow, float aHigh) {
+CMatrix<float> randomMatrix(int aXSize, int aYSize, float aLow, float aHigh, CRandom& aRandom) {
   CMatrix<float> aMatrix(aXSize, aYSize);
-  for (int i = 0; i < aMatrix.size(); i++) aMatrix[i] = uniform(aLow, aHigh);
+  for (int i = 0; i < aMatrix.size(); i++) aMatrix[i] = uniform(aLow, aHigh, aRandom);
   return aMatrix;
 }
 
@@ -172,10 +173,11 @@ TEST(Diffusion, JointDiffusivitiesOnTheStaggeredGrid) {
 }
 
 TEST(Diffusion, ConstantImageIsLeftUnchanged) {
+  CRandom aRandom;
   CDiffusion d;
   d.mTau2D = 0.5f;
-  const CMatrix<float> GX = randomMatrix(9, 7, 0.0f, 1000.0f);
-  const CMatrix<float> GY = randomMatrix(9, 7, 0.0f, 1000.0f);
+  const CMatrix<float> GX = randomMatrix(9, 7, 0.0f, 1000.0f, aRandom);
+  const CMatrix<float> GY = randomMatrix(9, 7, 0.0f, 1000.0f, aRandom);
   for (int aSmoothing = 0; aSmoothing < 2; aSmoothing++) {
     d.mSmoothing = aSmoothing;
     CMatrix<float> aImage(9, 7, 42.0f);
@@ -185,20 +187,22 @@ TEST(Diffusion, ConstantImageIsLeftUnchanged) {
 }
 
 TEST(Diffusion, ZeroDiffusivitiesReturnTheInput) {
+  CRandom aRandom;
   const CDiffusion d;
-  const CMatrix<float> aInput = randomMatrix(6, 5, -10.0f, 10.0f);
+  const CMatrix<float> aInput = randomMatrix(6, 5, -10.0f, 10.0f, aRandom);
   CMatrix<float> aImage = aInput;
   d.isotropicDiffuseSemiImplicit(aImage, CMatrix<float>(6, 5, 0.0f), CMatrix<float>(6, 5, 0.0f));
   for (int i = 0; i < aImage.size(); i++) EXPECT_EQ(aImage[i], aInput[i]);
 }
 
 TEST(Diffusion, TridiagonalSolvesAgreeWithADenseSolve) {
+  CRandom aRandom;
   const int aSizes[][2] = {{5, 4}, {1, 6}, {7, 1}, {2, 2}};
   for (const auto& aSize : aSizes) {
     const int X = aSize[0], Y = aSize[1];
-    const CMatrix<float> aInput = randomMatrix(X, Y, 0.0f, 100.0f);
-    const CMatrix<float> GX = randomMatrix(X, Y, 0.0f, 3.0f);
-    const CMatrix<float> GY = randomMatrix(X, Y, 0.0f, 3.0f);
+    const CMatrix<float> aInput = randomMatrix(X, Y, 0.0f, 100.0f, aRandom);
+    const CMatrix<float> GX = randomMatrix(X, Y, 0.0f, 3.0f, aRandom);
+    const CMatrix<float> GY = randomMatrix(X, Y, 0.0f, 3.0f, aRandom);
     for (int aSmoothing = 0; aSmoothing < 2; aSmoothing++) {
       CDiffusion d;
       d.mTau2D = 0.5f;

@@ -134,13 +134,12 @@ TEST(FlowColour, FlowPictureSaturatesAtEightRootTwoForDivisorFour) {
 }
 
 TEST(FlowColour, ColourRampRows) {
-  buildColorCode();
-  ASSERT_EQ(mColorCode.xSize(), 3);
-  ASSERT_EQ(mColorCode.ySize(), 15000);
-  auto expectRow = [](int k, float r, float g, float b) {
-    EXPECT_EQ(mColorCode(0, k), r) << k;
-    EXPECT_EQ(mColorCode(1, k), g) << k;
-    EXPECT_EQ(mColorCode(2, k), b) << k;
+  EXPECT_EQ(kColorCodeRows, 15000);
+  auto expectRow = [](long long k, float r, float g, float b) {
+    const CColour c = colorCode(k);
+    EXPECT_EQ(c.mRed, r) << k;
+    EXPECT_EQ(c.mGreen, g) << k;
+    EXPECT_EQ(c.mBlue, b) << k;
   };
   expectRow(0, 0, 0, 255);
   expectRow(100, 0, 100, 255);
@@ -149,4 +148,7 @@ TEST(FlowColour, ColourRampRows) {
   expectRow(1023, 255, 0, 0);
   expectRow(1279, 255, 0, 255);
   expectRow(14999, 255, 0, 255);
+  // Rows outside the ramp are its nearest row.
+  expectRow(-3, 0, 0, 255);
+  expectRow(15600, 255, 0, 255);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cmath>
-#include <cstdlib>
 #include <vector>
 
 #include "flow/CHOGDescriptor.h"
@@ -12,6 +11,7 @@
 #include "foundation/CFilter.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
+#include "foundation/Random.h"
 
 namespace flowtest {
 
@@ -19,15 +19,17 @@ struct Blob {
   float mX, mY, mSigma, mAmplitude[3];
 };
 
-// aCount random blobs covering an area a margin larger than aXSize x aYSize.
+// aCount random blobs (drawn from aRandom) covering an area a margin larger than aXSize x aYSize.
 inline std::vector<Blob> randomBlobs(int aXSize, int aYSize, int aCount, float aMinSigma,
-                                     float aMaxSigma) {
+                                     float aMaxSigma, CRandom& aRandom) {
   std::vector<Blob> aBlobs(aCount);
   for (Blob& b : aBlobs) {
-    b.mX = -20.0f + (aXSize + 40.0f) * (rand() / (float)RAND_MAX);
-    b.mY = -20.0f + (aYSize + 40.0f) * (rand() / (float)RAND_MAX);
-    b.mSigma = aMinSigma + (aMaxSigma - aMinSigma) * (rand() / (float)RAND_MAX);
-    for (float& a : b.mAmplitude) a = -90.0f + 180.0f * (rand() / (float)RAND_MAX);
+    b.mX = -20.0f + (aXSize + 40.0f) * (aRandom.next() / static_cast<float>(CRandom::kMax));
+    b.mY = -20.0f + (aYSize + 40.0f) * (aRandom.next() / static_cast<float>(CRandom::kMax));
+    b.mSigma =
+        aMinSigma + (aMaxSigma - aMinSigma) * (aRandom.next() / static_cast<float>(CRandom::kMax));
+    for (float& a : b.mAmplitude)
+      a = -90.0f + 180.0f * (aRandom.next() / static_cast<float>(CRandom::kMax));
   }
   return aBlobs;
 }

@@ -41,8 +41,9 @@ TEST(FlowTool, RejectsWrongArgumentsWithOneLine) {
 }
 
 TEST(FlowTool, RejectsFramesOfDifferentSize) {
+  CRandom aRandom;
   TempDir aDir;
-  const std::vector<flowtest::Blob> aBlobs = flowtest::randomBlobs(48, 40, 40, 2, 5);
+  const std::vector<flowtest::Blob> aBlobs = flowtest::randomBlobs(48, 40, 40, 2, 5, aRandom);
   writeFile(aDir.file("a.ppm"), ppm(flowtest::render(aBlobs, 48, 40)));
   writeFile(aDir.file("b.ppm"), ppm(flowtest::render(aBlobs, 40, 40)));
   EXPECT_NE(runProgram({programPath("quorvik-flow"), aDir.file("a.ppm"), aDir.file("b.ppm"),
@@ -53,8 +54,9 @@ TEST(FlowTool, RejectsFramesOfDifferentSize) {
 }
 
 TEST(FlowTool, WritesBothFlowFieldsAndPictures) {
+  CRandom aRandom;
   TempDir aDir;
-  const std::vector<flowtest::Blob> aBlobs = flowtest::randomBlobs(48, 40, 40, 2, 5);
+  const std::vector<flowtest::Blob> aBlobs = flowtest::randomBlobs(48, 40, 40, 2, 5, aRandom);
   writeFile(aDir.file("a.ppm"), ppm(flowtest::render(aBlobs, 48, 40)));
   writeFile(aDir.file("b.ppm"), ppm(flowtest::render(aBlobs, 48, 40, 1, 0)));
   ASSERT_EQ(runProgram({programPath("quorvik-flow"), aDir.file("a.ppm"), aDir.file("b.ppm"),

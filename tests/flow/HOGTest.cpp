@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
 #include "foundation/CFilter.h"
+#include "foundation/Random.h"
 
 namespace {
 
@@ -16,8 +16,9 @@ constexpr float kOuter = 0.2390f;
 constexpr float kCentre = 0.5220f;
 constexpr float kWeightTolerance = 2e-4f;
 
-float uniform(float aLow, float aHigh) {
-  return aLow + (aHigh - aLow) * static_cast<float>(rand()) / static_cast<float>(RAND_MAX);
+float uniform(float aLow, float aHigh, CRandom& aRandom) {
+  return aLow +
+         (aHigh - aLow) * static_cast<float>(aRandom.next()) / static_cast<float>(CRandom::kMax);
 }
 
 CTensor<float> makeImage(int aXSize, int aYSize, int aChannels,
@@ -199,11 +200,12 @@ TEST(PointDescriptor, EnergyIsTheSumOverBins) {
 }
 
 TEST(HOG, AgreesWithAStraightforwardEvaluationOnARandomImage) {
+  CRandom aRandom;
   // Reference: library filters for the gradients and the orientation smoothing, the wrap of
   // the end bins, and window means summed pixel by pixel.
   const int X = 23, Y = 17, C = 3;
   CTensor<float> aImage(X, Y, C);
-  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(rand() % 256);
+  for (int i = 0; i < aImage.size(); i++) aImage[i] = float(aRandom.next() % 256);
   CTensor<float> aHOG;
   CMatching::computeHOG(aImage, aHOG);
 
@@ -248,6 +250,7 @@ TEST(HOG, AgreesWithAStraightforwardEvaluationOnARandomImage) {
 }
 
 TEST(HOG, OrientationBinsFollowTheExactRuleEverywhere) {
+  CRandom aRandom;
   const double aPiF = double(3.1415927f);
   const float aScale = float(15.0 / (2.0 * aPiF));
   auto exact = [&](float dx, float dy) {
@@ -257,7 +260,7 @@ TEST(HOG, OrientationBinsFollowTheExactRuleEverywhere) {
   // Random gradients, integer and half-integer ones (as from 8-bit pictures), and directions
   // right at the bin boundaries -pi + k * 24 degrees.
   for (int i = 0; i < 200000; i++) {
-    const float dx = uniform(-300.0f, 300.0f), dy = uniform(-300.0f, 300.0f);
+    const float dx = uniform(-300.0f, 300.0f, aRandom), dy = uniform(-300.0f, 300.0f, aRandom);
     ASSERT_EQ(orientationBin(dx, dy), exact(dx, dy)) << dx << " " << dy;
   }
   for (int dy = -40; dy <= 40; dy++)

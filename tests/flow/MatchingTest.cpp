@@ -18,8 +18,10 @@ struct Pair {
   Frame mFirst, mSecond;
 };
 
-Pair shiftedPair(int aXSize, int aYSize, double aU, double aV, bool aGrey = false) {
-  const std::vector<Blob> aBlobs = randomBlobs(aXSize, aYSize, aXSize * aYSize / 40, 2.0f, 5.0f);
+Pair shiftedPair(int aXSize, int aYSize, double aU, double aV, CRandom& aRandom,
+                 bool aGrey = false) {
+  const std::vector<Blob> aBlobs =
+      randomBlobs(aXSize, aYSize, aXSize * aYSize / 40, 2.0f, 5.0f, aRandom);
   CTensor<float> aFirst = render(aBlobs, aXSize, aYSize);
   CTensor<float> aSecond = render(aBlobs, aXSize, aYSize, aU, aV);
   // A grey pair: the red channel in all three.
@@ -106,14 +108,15 @@ TEST(Matching, EqualsOneCandidateAtATime) {
   // them early and filters candidates several at a time; its matches and scores must be those
   // of the plain search, for sparse and full allowed sets, with and without AVX2, in colour
   // and in grey (whose colour test reads one channel for all three).
+  CRandom aRandom;
   for (bool aGrey : {false, true}) {
-    const Pair p = shiftedPair(72, 56, 3, -2, aGrey);
-    srand(11);
+    const Pair p = shiftedPair(72, 56, 3, -2, aRandom, aGrey);
+    aRandom = CRandom(11);
     for (bool aAvx2 : {true, false}) {
       allowAvx2(aAvx2);
       for (int aDensity : {100, 60, 15}) {
         CMatrix<bool> aAllowed(23, 19);
-        for (int i = 0; i < aAllowed.size(); i++) aAllowed[i] = rand() % 100 < aDensity;
+        for (int i = 0; i < aAllowed.size(); i++) aAllowed[i] = aRandom.next() % 100 < aDensity;
         std::vector<CMatch> aPoints, aExpected;
         for (int y = 2; y < 56; y += 3)
           for (int x = 3; x < 72; x += 3) aPoints.emplace_back(x, y);
@@ -140,7 +143,8 @@ TEST(Matching, EqualsOneCandidateAtATime) {
 }
 
 TEST(Matching, FindsIntegerShiftWithinWindow) {
-  const Pair p = shiftedPair(64, 48, 5, -3);
+  CRandom aRandom;
+  const Pair p = shiftedPair(64, 48, 5, -3, aRandom);
   std::vector<CMatch> aPoints;
   for (int y = 12; y < 36; y += 4)
     for (int x = 12; x < 52; x += 4) aPoints.emplace_back(x, y);
@@ -162,7 +166,8 @@ TEST(Matching, FindsIntegerShiftWithinWindow) {
 }
 
 TEST(Matching, StopsWithoutAdmissibleCandidate) {
-  const Pair p = shiftedPair(64, 48, 5, -3);
+  CRandom aRandom;
+  const Pair p = shiftedPair(64, 48, 5, -3, aRandom);
   // Nothing allowed, a window entirely outside the picture, and a point on the border.
   std::vector<CMatch> aPoints = {CMatch(20, 20), CMatch(20, 20), CMatch(2, 20)};
   CMatrix<bool> aNone(3, 3, false);
@@ -179,7 +184,8 @@ TEST(Matching, StopsWithoutAdmissibleCandidate) {
 }
 
 TEST(Matching, LoneCandidateScoresNearlyNine) {
-  const Pair p = shiftedPair(64, 48, 2, 1);
+  CRandom aRandom;
+  const Pair p = shiftedPair(64, 48, 2, 1, aRandom);
   // Only the true displacement (2, 1) is allowed in a 3 x 3 window around it.
   CMatrix<bool> aAllowed(3, 3, false);
   aAllowed(1, 1) = true;
@@ -195,7 +201,8 @@ TEST(Matching, LoneCandidateScoresNearlyNine) {
 }
 
 TEST(Matching, SmallPicturesKeepWholeWindow) {
-  const Pair p = shiftedPair(80, 40, 3, 2);
+  CRandom aRandom;
+  const Pair p = shiftedPair(80, 40, 3, 2, aRandom);
   CMatrix<float> aCorners;
   CMatching::computeCorners(p.mFirst.mImage, aCorners, 2.5f);
   int rx1, ry1, rx2, ry2;
@@ -210,7 +217,8 @@ TEST(Matching, SmallPicturesKeepWholeWindow) {
 }
 
 TEST(Matching, LearntWindowAdmitsTheMotionAndIsReflectedBackward) {
-  const Pair p = shiftedPair(160, 120, 6, -3);
+  CRandom aRandom;
+  const Pair p = shiftedPair(160, 120, 6, -3, aRandom);
   CMatrix<float> aCorners;
   CMatching::computeCorners(p.mFirst.mImage, aCorners, 2.5f);
   int rx1, ry1, rx2, ry2;

@@ -1,18 +1,18 @@
 // The pipelined over-relaxation sweeps against the plain sequential sweeps they replace.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
 #include "flow/SmoothnessWeights.h"
+#include "foundation/Random.h"
 #include "foundation/Simd.h"
 
 namespace {
 
-float randomIn(float aLow, float aHigh) {
-  return aLow + (aHigh - aLow) * (rand() / (float)RAND_MAX);
+float randomIn(float aLow, float aHigh, CRandom& aRandom) {
+  return aLow + (aHigh - aLow) * (aRandom.next() / static_cast<float>(CRandom::kMax));
 }
 
 // One sequential sweep over the existing neighbours only, left, up, right, down.
@@ -44,28 +44,28 @@ void plainSweep(CFlowSystem& s, float aOmega) {
     }
 }
 
-CFlowSystem randomSystem(int X, int Y) {
+CFlowSystem randomSystem(int X, int Y, CRandom& aRandom) {
   CFlowSystem s;
   s.resize(X, Y);
   for (int y = 0; y < Y; y++)
     for (int x = 0; x < X; x++) {
       const int i = s.index(x, y);
-      s.mU[i] = randomIn(-3, 3);
-      s.mV[i] = randomIn(-3, 3);
-      s.mGX[i] = x + 1 < X ? randomIn(0.1f, 5) : 0;
-      s.mGY[i] = y + 1 < Y ? randomIn(0.1f, 5) : 0;
-      s.mR1[i] = randomIn(0, 1);
-      s.mR2[i] = randomIn(0, 1);
-      s.mST3[i] = randomIn(-1, 1);
-      s.mST4[i] = randomIn(-1, 1);
-      s.mST5[i] = randomIn(-1, 1);
-      s.mST23[i] = randomIn(-1, 1);
-      s.mST24[i] = randomIn(-1, 1);
-      s.mST25[i] = randomIn(-1, 1);
-      s.mR3U[i] = randomIn(-0.5f, 0.5f);
-      s.mR3V[i] = randomIn(-0.5f, 0.5f);
-      s.mDenU[i] = randomIn(8, 20);
-      s.mDenV[i] = randomIn(8, 20);
+      s.mU[i] = randomIn(-3, 3, aRandom);
+      s.mV[i] = randomIn(-3, 3, aRandom);
+      s.mGX[i] = x + 1 < X ? randomIn(0.1f, 5, aRandom) : 0;
+      s.mGY[i] = y + 1 < Y ? randomIn(0.1f, 5, aRandom) : 0;
+      s.mR1[i] = randomIn(0, 1, aRandom);
+      s.mR2[i] = randomIn(0, 1, aRandom);
+      s.mST3[i] = randomIn(-1, 1, aRandom);
+      s.mST4[i] = randomIn(-1, 1, aRandom);
+      s.mST5[i] = randomIn(-1, 1, aRandom);
+      s.mST23[i] = randomIn(-1, 1, aRandom);
+      s.mST24[i] = randomIn(-1, 1, aRandom);
+      s.mST25[i] = randomIn(-1, 1, aRandom);
+      s.mR3U[i] = randomIn(-0.5f, 0.5f, aRandom);
+      s.mR3V[i] = randomIn(-0.5f, 0.5f, aRandom);
+      s.mDenU[i] = randomIn(8, 20, aRandom);
+      s.mDenV[i] = randomIn(8, 20, aRandom);
     }
   return s;
 }
@@ -73,13 +73,14 @@ CFlowSystem randomSystem(int X, int Y) {
 }  // namespace
 
 TEST(FlowSolver, PipelinedSweepsEqualSequentialSweepsBitForBit) {
+  CRandom aRandom;
   // Both copies of the vectorised sweep: AVX2 (where the processor has it) and baseline.
   for (bool aAvx2 : {true, false}) {
     allowAvx2(aAvx2);
     for (int aSweeps : {1, 2, 5, 10}) {
       for (const auto& aSize :
            {std::pair<int, int>{1, 1}, {7, 1}, {1, 9}, {13, 11}, {40, 3}, {3, 40}, {37, 29}}) {
-        CFlowSystem a = randomSystem(aSize.first, aSize.second);
+        CFlowSystem a = randomSystem(aSize.first, aSize.second, aRandom);
         CFlowSystem b = a;
         sorSweeps(a, aSweeps, 1.85f);
         for (int k = 0; k < aSweeps; k++) plainSweep(b, 1.85f);
@@ -96,6 +97,7 @@ TEST(FlowSolver, PipelinedSweepsEqualSequentialSweepsBitForBit) {
 }
 
 TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
+  CRandom aRandom;
   // Blocks of eight rows and diagonals move at once (also with AVX2); every pixel must land at
   // its index, times the scale, the guard cells untouched, and come back to its place.
   for (bool aAvx2 : {true, false}) {
@@ -107,8 +109,8 @@ TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
       s.resize(X, Y);
       std::vector<float> aRows(X * Y), aScale(X * Y), aBack(X * Y, -1.0f);
       for (int i = 0; i < X * Y; i++) {
-        aRows[i] = randomIn(-100, 100);
-        aScale[i] = randomIn(0, 2);
+        aRows[i] = randomIn(-100, 100, aRandom);
+        aScale[i] = randomIn(0, 2, aRandom);
       }
       toDiagonals(s, aRows.data(), aScale.data(), s.mDU.data());
       toDiagonals(s, aRows.data(), nullptr, s.mDV.data());
@@ -132,6 +134,7 @@ TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
 }
 
 TEST(FlowSolver, SmoothnessWeightsOnDiagonalsEqualThoseByRows) {
+  CRandom aRandom;
   // The solver forms the smoothness weights on its own layout, mirrored borders from its guard
   // cells; they must be COpticFlow::diffusivity's, with and without an edge map, also for
   // single rows and columns, and 0 beyond the last column and row.
@@ -144,10 +147,10 @@ TEST(FlowSolver, SmoothnessWeightsOnDiagonalsEqualThoseByRows) {
       CTensor<float> aFlow(X, Y, 2), aIncrement(X, Y, 2);
       CMatrix<float> aEdges(X, Y), aGX(X, Y), aGY(X, Y);
       for (int i = 0; i < 2 * X * Y; i++) {
-        aFlow[i] = randomIn(-4, 4);
-        aIncrement[i] = randomIn(-0.5f, 0.5f);
+        aFlow[i] = randomIn(-4, 4, aRandom);
+        aIncrement[i] = randomIn(-0.5f, 0.5f, aRandom);
       }
-      for (int i = 0; i < X * Y; i++) aEdges[i] = randomIn(0, 3);
+      for (int i = 0; i < X * Y; i++) aEdges[i] = randomIn(0, 3, aRandom);
       CFlowSystem s;
       s.resize(X, Y);
       toDiagonals(s, aFlow.data(), nullptr, s.mU.data());

@@ -53,7 +53,8 @@ float maxAbs(const CTensor<float>& aTensor) {
 }  // namespace
 
 TEST(Variational, IdenticalImagesGiveZeroFlow) {
-  const Frame f = prepare(render(randomBlobs(48, 40, 50, 2, 5), 48, 40));
+  CRandom aRandom;
+  const Frame f = prepare(render(randomBlobs(48, 40, 50, 2, 5, aRandom), 48, 40));
   const CTensor<float> aFlow = refine(f.mImage, f.mImage);
   ASSERT_EQ(aFlow.xSize(), 48);
   ASSERT_EQ(aFlow.ySize(), 40);
@@ -62,7 +63,8 @@ TEST(Variational, IdenticalImagesGiveZeroFlow) {
 }
 
 TEST(Variational, ProposalWithoutConfidenceHasNoInfluence) {
-  const std::vector<Blob> aBlobs = randomBlobs(40, 32, 40, 2, 5);
+  CRandom aRandom;
+  const std::vector<Blob> aBlobs = randomBlobs(40, 32, 40, 2, 5, aRandom);
   const Frame f1 = prepare(render(aBlobs, 40, 32)), f2 = prepare(render(aBlobs, 40, 32, 1.5, 0.5));
   CTensor<float> aGeoU(40, 32, 1, 0.0f), aGeoV(40, 32, 1, 0.0f), aGeoC(40, 32, 1, 0.0f);
   const CTensor<float> aPlain = refine(f1.mImage, f2.mImage, aGeoU, aGeoV, aGeoC);
@@ -82,12 +84,12 @@ TEST(Variational, ProposalsOfALevelEqualTheirConfidenceWeightedReduction) {
   // proposals included.
   const int X = 41, Y = 29;
   CTensor<float> aGeoU(X, Y, 1, 0.0f), aGeoV(X, Y, 1, 0.0f), aGeoC(X, Y, 1, 0.0f);
-  srand(3);
+  CRandom aRandom(3);
   for (int k = 0; k < 150; k++) {
-    const int x = rand() % X, y = rand() % Y;
-    aGeoU(x, y, 0) = rand() % 21 - 10.0f;
-    aGeoV(x, y, 0) = rand() % 21 - 10.0f;
-    aGeoC(x, y, 0) = 9.0f * rand() / (float)RAND_MAX;
+    const int x = aRandom.next() % X, y = aRandom.next() % Y;
+    aGeoU(x, y, 0) = aRandom.next() % 21 - 10.0f;
+    aGeoV(x, y, 0) = aRandom.next() % 21 - 10.0f;
+    aGeoC(x, y, 0) = 9.0f * aRandom.next() / static_cast<float>(CRandom::kMax);
   }
   aGeoC(X - 1, Y - 1, 0) = 2.5f;
   const std::vector<CProposal> aList = proposalsOf(aGeoU, aGeoV, aGeoC, 0);
@@ -113,22 +115,23 @@ TEST(Variational, WarpEqualsThePlainBilinearSample) {
   // The warp computes every pixel's blend in vector lanes, invalid ones from a safe position;
   // valid pixels must get the plain blend, invalid ones (outside, and not finite) the first
   // image's value, on odd sizes and at positions just inside and outside the borders.
-  srand(9);
+  CRandom aRandom(9);
   for (bool aAvx2 : {true, false}) {
     allowAvx2(aAvx2);
     for (const auto& aSize : {std::pair<int, int>{2, 2}, {3, 7}, {17, 5}, {29, 23}}) {
       const int X = aSize.first, Y = aSize.second, n = X * Y;
       std::vector<float> aFirst(3 * n), aSecond(3 * n), aU(n), aV(n), aWarped(3 * n), aValid(n);
       for (int i = 0; i < 3 * n; i++) {
-        aFirst[i] = 255.0f * rand() / (float)RAND_MAX;
-        aSecond[i] = 255.0f * rand() / (float)RAND_MAX;
+        aFirst[i] = 255.0f * aRandom.next() / static_cast<float>(CRandom::kMax);
+        aSecond[i] = 255.0f * aRandom.next() / static_cast<float>(CRandom::kMax);
       }
       const float aSpecial[] = {-1.0f, -0.999f, -0.25f, 0.0f, 0.5f, 1e30f, -1e30f, NAN, INFINITY};
       for (int i = 0; i < n; i++) {
-        const int k = rand() % 12;
-        aU[i] =
-            k < 9 ? aSpecial[k] - (i % X) * (rand() % 2) : (X + 2) * (rand() / (float)RAND_MAX) - 2;
-        aV[i] = (Y + 2) * (rand() / (float)RAND_MAX) - 2 + (k == 3 ? Y : 0);
+        const int k = aRandom.next() % 12;
+        aU[i] = k < 9 ? aSpecial[k] - (i % X) * (aRandom.next() % 2)
+                      : (X + 2) * (aRandom.next() / static_cast<float>(CRandom::kMax)) - 2;
+        aV[i] =
+            (Y + 2) * (aRandom.next() / static_cast<float>(CRandom::kMax)) - 2 + (k == 3 ? Y : 0);
       }
       warpImage(aFirst.data(), aSecond.data(), X, Y, 3, aU.data(), aV.data(), aWarped.data(),
                 aValid.data());
@@ -158,10 +161,11 @@ TEST(Variational, WarpEqualsThePlainBilinearSample) {
 }
 
 TEST(Variational, GreyPicturesTakeTheirTensorsAndWarpFromOneChannel) {
+  CRandom aRandom;
   // Three equal channels are warped once and give their tensors from one channel's terms
   // added three times; the level's flow must be that of the channel by channel computation.
   const int X = 37, Y = 29, n = X * Y;
-  const std::vector<Blob> aBlobs = randomBlobs(X, Y, 60, 2, 5);
+  const std::vector<Blob> aBlobs = randomBlobs(X, Y, 60, 2, 5, aRandom);
   const CTensor<float> aColour1 = render(aBlobs, X, Y), aColour2 = render(aBlobs, X, Y, 1.3, -0.7);
   std::vector<float> aFirst(3 * n), aSecond(3 * n), aU(n), aV(n, 0.25f);
   for (int c = 0; c < 3; c++)
@@ -199,10 +203,11 @@ TEST(Variational, GreyPicturesTakeTheirTensorsAndWarpFromOneChannel) {
 }
 
 TEST(Variational, TinyPicturesStillGetAFlow) {
+  CRandom aRandom;
   // Smaller side under 16: no pyramid, and the full size equals its first reduction. The
   // closing passes still warp and refine at full size; without a coarse start the strong
   // smoothness lets the flow move only part of the way, but in the right direction.
-  const std::vector<Blob> aBlobs = randomBlobs(14, 12, 6, 3, 5);
+  const std::vector<Blob> aBlobs = randomBlobs(14, 12, 6, 3, 5, aRandom);
   const Frame f1 = prepare(render(aBlobs, 14, 12)), f2 = prepare(render(aBlobs, 14, 12, 0.6, 0));
   EXPECT_EQ(maxAbs(refine(f1.mImage, f1.mImage)), 0.0f);
   const CTensor<float> aFlow = refine(f1.mImage, f2.mImage);
@@ -224,21 +229,24 @@ TEST(Variational, TinyPicturesStillGetAFlow) {
 }
 
 TEST(HogFlow, IdenticalFramesGiveZeroFlowBothWays) {
-  const CTensor<float> aPicture = render(randomBlobs(64, 48, 80, 2, 5), 64, 48);
+  CRandom aRandom;
+  const CTensor<float> aPicture = render(randomBlobs(64, 48, 80, 2, 5, aRandom), 64, 48);
   const PairFlow r = pairFlow(aPicture, aPicture);
   EXPECT_EQ(maxAbs(r.mForward), 0.0f);
   EXPECT_EQ(maxAbs(r.mBackward), 0.0f);
 }
 
 TEST(HogFlow, SubPixelShiftIsRecoveredInBothDirections) {
-  const std::vector<Blob> aBlobs = randomBlobs(64, 48, 80, 2.5f, 6);
+  CRandom aRandom;
+  const std::vector<Blob> aBlobs = randomBlobs(64, 48, 80, 2.5f, 6, aRandom);
   const PairFlow r = pairFlow(render(aBlobs, 64, 48), render(aBlobs, 64, 48, 2.3, -1.6));
   EXPECT_LT(meanEndpointError(r.mForward, 2.3, -1.6, 8), 0.1);
   EXPECT_LT(meanEndpointError(r.mBackward, -2.3, 1.6, 8), 0.1);
 }
 
 TEST(HogFlow, LargeShiftIsFoundThroughTheMatches) {
-  const std::vector<Blob> aBlobs = randomBlobs(160, 120, 900, 1.2f, 2.5f);
+  CRandom aRandom;
+  const std::vector<Blob> aBlobs = randomBlobs(160, 120, 900, 1.2f, 2.5f, aRandom);
   const PairFlow r = pairFlow(render(aBlobs, 160, 120), render(aBlobs, 160, 120, 25, 0));
   // Inside: away from the border and from the strip that leaves the picture.
   double aSum = 0;
@@ -252,9 +260,10 @@ TEST(HogFlow, LargeShiftIsFoundThroughTheMatches) {
 }
 
 TEST(HogFlow, MovingSquareOverStaticBackground) {
+  CRandom aRandom;
   const int X = 96, Y = 80, aLeft = 28, aTop = 22, aSide = 36, u = 4, v = 3;
-  const std::vector<Blob> aBack = randomBlobs(X, Y, 160, 2, 4);
-  const std::vector<Blob> aFront = randomBlobs(X, Y, 160, 2, 4);
+  const std::vector<Blob> aBack = randomBlobs(X, Y, 160, 2, 4, aRandom);
+  const std::vector<Blob> aFront = randomBlobs(X, Y, 160, 2, 4, aRandom);
   const CTensor<float> aBackground = render(aBack, X, Y);
   const CTensor<float> aSquare1 = render(aFront, X, Y), aSquare2 = render(aFront, X, Y, u, v);
   CTensor<float> aPicture1 = aBackground, aPicture2 = aBackground;

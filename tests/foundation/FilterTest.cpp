@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "foundation/CFilter.h"
+#include "foundation/Random.h"
 #include "foundation/Simd.h"
 
 namespace {
@@ -110,7 +110,7 @@ TEST(MaskFilter, EveryAxisEqualsTheSumOfOneSampleAtATime) {
     while (p < 0 || p >= n) p = p < 0 ? -1 - p : 2 * n - 1 - p;
     return p;
   };
-  srand(7);
+  CRandom aRandom(7);
   for (bool aAvx2 : {true, false}) {
     allowAvx2(aAvx2);
     for (int aMaskSize : {2, 3, 4, 5}) {
@@ -118,7 +118,8 @@ TEST(MaskFilter, EveryAxisEqualsTheSumOfOneSampleAtATime) {
       for (const int aSide : {3, 7, 13, 21}) {
         const int X = aSide, Y = aSide + 6, Z = 5;
         CTensor<float> aTensor(X, Y, Z), aResult(X, Y, Z);
-        for (int i = 0; i < aTensor.size(); i++) aTensor[i] = rand() / (float)RAND_MAX - 0.5f;
+        for (int i = 0; i < aTensor.size(); i++)
+          aTensor[i] = aRandom.next() / static_cast<float>(CRandom::kMax) - 0.5f;
         for (int aAxis = 0; aAxis < 3; aAxis++) {
           if (aAxis == 0) NFilter::filter(aTensor, aResult, aMask, 0, 0);
           if (aAxis == 1) NFilter::filter(aTensor, aResult, 0, aMask, 0);
@@ -155,10 +156,10 @@ TEST(MaskFilter, EveryAxisEqualsTheSumOfOneSampleAtATime) {
 TEST(MaskFilter, RowsAlongYReadOnlyTheRowsTheMaskReaches) {
   // A band of output rows from a table holding only the rows the mask reaches (the others
   // null): the band must equal those rows of filterY, also at both borders.
-  srand(4);
+  CRandom aRandom(4);
   const int X = 11, Y = 17;
   std::vector<float> aPlane(X * Y), aWhole(X * Y);
-  for (float& v : aPlane) v = rand() / (float)RAND_MAX;
+  for (float& v : aPlane) v = aRandom.next() / static_cast<float>(CRandom::kMax);
   for (int aTaps : {3, 5, 2}) {
     const CDerivative<float> aMask(aTaps);
     NFilter::filterY(aPlane.data(), aWhole.data(), X, Y, aMask);

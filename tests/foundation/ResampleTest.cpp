@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -9,6 +8,7 @@
 #include "foundation/CTensor.h"
 #include "foundation/CVector.h"
 #include "foundation/Exceptions.h"
+#include "foundation/Random.h"
 #include "foundation/Simd.h"
 
 namespace {
@@ -169,9 +169,10 @@ TEST(AreaReducer, EveryReductionEqualsDownsample) {
   // The pyramid's reducer moves whole rows and columns at once (also with AVX2); each of its
   // results must be what CTensor<float>::downsample gives, to the bit, including sizes that
   // shrink along one side only, odd factors and a reduction to a single pixel.
-  srand(5);
+  CRandom aRandom(5);
   CTensor<float> aPicture(37, 23, 3);
-  for (int i = 0; i < aPicture.size(); i++) aPicture[i] = 255.0f * rand() / (float)RAND_MAX;
+  for (int i = 0; i < aPicture.size(); i++)
+    aPicture[i] = 255.0f * aRandom.next() / static_cast<float>(CRandom::kMax);
   // A grey picture's repeated channels are reduced once.
   CTensor<float> aGrey(37, 23, 3);
   for (int c = 0; c < 3; c++)

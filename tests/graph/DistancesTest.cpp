@@ -32,7 +32,7 @@ CTriple tripleWithBadFrame(int aSteps, int aBadFrame, float aFlowVarStep = 0.2f)
 
 float affinity(const CTriple& t) {
   int aLength = -7;
-  return computeDistance(t.A, t.B, t.C, 1.0f, &aLength);
+  return computeDistance(t.A, t.B, t.C, 1.0f, &aLength, CGraphTuning());
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ TEST(TrackDistances, SingleSharedFrameGivesNothing) {
   EXPECT_EQ(A.mNearestNeighbors(0), -1);
   EXPECT_EQ(B.mNearestNeighbors(0), -1);
   int aLength = 42;
-  EXPECT_EQ(computeDistance(A, B, C, 1.0f, &aLength), 0.0f);
+  EXPECT_EQ(computeDistance(A, B, C, 1.0f, &aLength, CGraphTuning()), 0.0f);
   EXPECT_EQ(aLength, 42);
 }
 
@@ -144,7 +144,7 @@ TEST(TripleAffinity, SampleWindowsFollowTheWindowLength) {
   for (int f : {0, 3, 8, 11}) EXPECT_LT(affinity(tripleWithBadFrame(11, f)), 0.99f) << f;
   int aLength = 0;
   const CTriple t = tripleWithBadFrame(11, 3);
-  computeDistance(t.A, t.B, t.C, 1.0f, &aLength);
+  computeDistance(t.A, t.B, t.C, 1.0f, &aLength, CGraphTuning());
   EXPECT_EQ(aLength, 11);
 }
 
@@ -168,7 +168,8 @@ TEST(TripleAffinity, SingleStepWindowEvaluatesOneSampleWithGapOne) {
     CTriple t = tripleWithBadFrame(1, -1, aFlowVar);
     t.C.mx[0] = 19.0625f;
     int aLength = 0;
-    EXPECT_EQ(computeDistance(t.A, t.B, t.C, sptDist, &aLength), aFormula(aFlowVar)) << aFlowVar;
+    EXPECT_EQ(computeDistance(t.A, t.B, t.C, sptDist, &aLength, CGraphTuning()), aFormula(aFlowVar))
+        << aFlowVar;
     EXPECT_EQ(aLength, 1);
   }
   EXPECT_GT(aFormula(0.05f), 0.0f);
@@ -180,12 +181,12 @@ TEST(TripleAffinity, ZeroFlowVariationAndCoincidentTracksStayFinite) {
   for (CTrack* aTrack : {&t.A, &t.B, &t.C})
     std::fill(aTrack->mFlowVar.begin(), aTrack->mFlowVar.end(), 0.0f);
   int aLength = 0;
-  const float w = computeDistance(t.A, t.B, t.C, 3.0f, &aLength);
+  const float w = computeDistance(t.A, t.B, t.C, 3.0f, &aLength, CGraphTuning());
   EXPECT_TRUE(std::isfinite(w));
   EXPECT_GE(w, 0.0f);
   EXPECT_LT(w, 1.0f);
   // C on top of A: no similarity weight exists, the affinity is 0 (also at distance 0).
   t.C = t.A;
-  EXPECT_EQ(computeDistance(t.A, t.B, t.C, 3.0f, &aLength), 0.0f);
-  EXPECT_EQ(computeDistance(t.A, t.A, t.B, 0.0f, &aLength), 0.0f);
+  EXPECT_EQ(computeDistance(t.A, t.B, t.C, 3.0f, &aLength, CGraphTuning()), 0.0f);
+  EXPECT_EQ(computeDistance(t.A, t.A, t.B, 0.0f, &aLength, CGraphTuning()), 0.0f);
 }

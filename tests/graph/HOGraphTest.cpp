@@ -2,12 +2,12 @@
 #include <omp.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <map>
+#include <sstream>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "graph/HOGraph.h"
-#include "graph/LibcRandom.h"
 #include "graph/TrackDistances.h"
 #include "settings/RunSettings.h"
 #include "spectral/CGraph.h"
@@ -17,11 +17,13 @@
 
 namespace {
 
-void setFrame(int aXSize, int aYSize, int aLength, int aStep) {
-  mXSize = aXSize;
-  mYSize = aYSize;
-  mSequenceLength = aLength;
-  mStep = aStep;
+CRunSettings frame(int aXSize, int aYSize, int aLength, int aStep) {
+  CRunSettings aSettings;
+  aSettings.mXSize = aXSize;
+  aSettings.mYSize = aYSize;
+  aSettings.mSequenceLength = aLength;
+  aSettings.mStep = aStep;
+  return aSettings;
 }
 
 // Every edge is held in both lists with one weight, never twice, never to itself.
@@ -53,20 +55,21 @@ size_t edgeCount(const CGraph& aGraph) {
 }  // namespace
 
 TEST(HOGraph, NoValidTrackGivesEmptyListsAndEnds) {
-  setFrame(64, 48, 5, 8);
+  const CRunSettings aSettings = frame(64, 48, 5, 8);
   std::vector<CTrack> aTracks(4);
   aTracks[1] = synthetic::translating(5, 5, 0, 3, 1, 0);
   CVector<bool> aValid(4, false);
   CGraph aGraph(2);
   aGraph[0].emplace_back(1, 1.0f);
-  buildHOGraph(aTracks, aValid, aGraph);
+  CRandom aRandom;
+  buildHOGraph(aSettings, aTracks, aValid, aGraph, aRandom);
   ASSERT_EQ(aGraph.size(), 4u);
   for (const auto& aList : aGraph) EXPECT_TRUE(aList.empty());
   for (const CTrack& aTrack : aTracks) EXPECT_EQ(aTrack.mLabel, -1);
 }
 
 TEST(HOGraph, StageOfTwelveWeighsOnlyTheFirstAndStopsWhenNothingIsSelected) {
-  setFrame(64, 48, 6, 4);
+  const CRunSettings aSettings = frame(64, 48, 6, 4);
   std::vector<CTrack> aTracks;
   // One common translation; the flow variation fixes the order of selection (track 11 first).
   for (int i = 0; i < 12; i++)
@@ -74,7 +77,8 @@ TEST(HOGraph, StageOfTwelveWeighsOnlyTheFirstAndStopsWhenNothingIsSelected) {
                                              0.2f + 0.01f * static_cast<float>(i)));
   CVector<bool> aValid(12, true);
   CGraph aGraph;
-  buildHOGraph(aTracks, aValid, aGraph);
+  CRandom aRandom;
+  buildHOGraph(aSettings, aTracks, aValid, aGraph, aRandom);
   // Stage 1 selects 11, 10, 9 and weighs 11-10 and 11-9; 10-9 is never weighed. The later
   // stages select 2, 1, 1, 1, 1 without weighing, then 3 candidates remain and nothing more
   // can be selected although only 9 of 12 tracks' points are covered.
@@ -97,8 +101,9 @@ TEST(HOGraph, StageOfTwelveWeighsOnlyTheFirstAndStopsWhenNothingIsSelected) {
 }
 
 TEST(HOGraph, NegativeShareAboveNineTenthsVetoesTheEdge) {
-  SAMPLE_NN_COUNT = 12;
-  SAMPLE_RAND_COUNT = 30;
+  const CGraphTuning aTuning;
+  ASSERT_EQ(aTuning.SAMPLE_NN_COUNT, 12);
+  ASSERT_EQ(aTuning.SAMPLE_RAND_COUNT, 30);
   std::vector<CTrack> aTracks;
   aTracks.push_back(synthetic::translating(10, 10, 0, 8, 1, 0));   // node1
   aTracks.push_back(synthetic::translating(40, 10, 0, 8, 1, 0));   // node2
@@ -117,14 +122,16 @@ TEST(HOGraph, NegativeShareAboveNineTenthsVetoesTheEdge) {
       }
     for (int r = 0; r < 30; r++) aRandom[r] = next();
     long long aTriples = 0;
-    const float w = edgeWeight(aTracks, 0, 1, aRandom, &aTriples);
+    const float w = edgeWeight(aTracks, 0, 1, aRandom, aTuning, &aTriples);
     EXPECT_LE(aTriples, 54);
     return w;
   };
   int aLength = 0;
   const float aSptDist = 30.0f;
-  ASSERT_LT(computeDistance(aTracks[0], aTracks[1], aTracks[3], aSptDist, &aLength), 1e-5f);
-  const float aGood = computeDistance(aTracks[0], aTracks[1], aTracks[2], aSptDist, &aLength);
+  ASSERT_LT(computeDistance(aTracks[0], aTracks[1], aTracks[3], aSptDist, &aLength, aTuning),
+            1e-5f);
+  const float aGood =
+      computeDistance(aTracks[0], aTracks[1], aTracks[2], aSptDist, &aLength, aTuning);
   ASSERT_GT(aGood, 0.5f);
   EXPECT_EQ(weightWithBad(49), 0.0f);
   EXPECT_EQ(weightWithBad(48), aGood);
@@ -134,19 +141,20 @@ TEST(HOGraph, NegativeShareAboveNineTenthsVetoesTheEdge) {
 }
 
 TEST(HOGraph, SameGraphForOneAndTwoThreadsAndSymmetric) {
-  setFrame(96, 80, 12, 8);
+  const CRunSettings aSettings = frame(96, 80, 12, 8);
+  CRandom aNoise;
   std::vector<int> aMotion;
-  const std::vector<CTrack> aInput = synthetic::twoMotions(96, 80, 8, 10, aMotion);
+  const std::vector<CTrack> aInput = synthetic::twoMotions(96, 80, 8, 10, aMotion, aNoise);
   std::vector<std::vector<CTrack>> aTracks;
   std::vector<CGraph> aGraphs;
   std::vector<CVector<bool>> aValid;
   for (int aThreads : {1, 2}) {
     omp_set_num_threads(aThreads);
-    srand(1);
+    CRandom aRandom;
     aTracks.push_back(aInput);
     aValid.emplace_back(static_cast<int>(aInput.size()), true);
     aGraphs.emplace_back();
-    buildHOGraph(aTracks.back(), aValid.back(), aGraphs.back());
+    buildHOGraph(aSettings, aTracks.back(), aValid.back(), aGraphs.back(), aRandom);
   }
   omp_set_num_threads(2);
   ASSERT_EQ(aGraphs[0].size(), aGraphs[1].size());
@@ -164,26 +172,29 @@ TEST(HOGraph, SameGraphForOneAndTwoThreadsAndSymmetric) {
 }
 
 TEST(HOGraph, GraphAndSplittingSeparateTwoRigidMotions) {
-  setFrame(160, 120, 12, 8);
+  const CRunSettings aSettings = frame(160, 120, 12, 8);
+  CRandom aNoise;
   std::vector<int> aMotion;
-  mTracks = synthetic::twoMotions(160, 120, 8, 10, aMotion);
-  CVector<bool> aValid(static_cast<int>(mTracks.size()), true);
-  buildHOGraph(mTracks, aValid, mGraph);
+  std::vector<CTrack> aTracks = synthetic::twoMotions(160, 120, 8, 10, aMotion, aNoise);
+  CVector<bool> aValid(static_cast<int>(aTracks.size()), true);
+  CClusteringState aState;
+  buildHOGraph(aSettings, aTracks, aValid, aState.mGraph, aState.mRandom);
   // Edges between the two motions are far weaker than those within one.
   double aWithin = 0, aAcross = 0;
-  for (size_t i = 0; i < mGraph.size(); i++)
-    for (const CEdge& e : mGraph[i])
+  for (size_t i = 0; i < aState.mGraph.size(); i++)
+    for (const CEdge& e : aState.mGraph[i])
       (aMotion[i] == aMotion[e.mNode] ? aWithin : aAcross) += e.mWeight;
   EXPECT_GT(aWithin, 20 * aAcross);
-  int aRegionNo = 1;
-  splitTracks(0, mTracks, aRegionNo);
-  EXPECT_GE(aRegionNo, 2);
+  aState.mRegionNo = 1;
+  std::ostringstream aLog;
+  splitTracks(0, aTracks, aState, aLog);
+  EXPECT_GE(aState.mRegionNo, 2);
   // Each motion is (nearly) one label, and the two labels differ.
   std::map<int, int> aCount[2];
   int aLabelled[2] = {0, 0};
-  for (size_t i = 0; i < mTracks.size(); i++)
-    if (mTracks[i].mLabel >= 0) {
-      aCount[aMotion[i]][mTracks[i].mLabel]++;
+  for (size_t i = 0; i < aTracks.size(); i++)
+    if (aTracks[i].mLabel >= 0) {
+      aCount[aMotion[i]][aTracks[i].mLabel]++;
       aLabelled[aMotion[i]]++;
     }
   int aMajority[2], aMajorityCount[2] = {0, 0};
@@ -195,26 +206,4 @@ TEST(HOGraph, GraphAndSplittingSeparateTwoRigidMotions) {
       }
   for (int m = 0; m < 2; m++) EXPECT_GT(aMajorityCount[m], 0.9 * aLabelled[m]);
   EXPECT_NE(aMajority[0], aMajority[1]);
-  mTracks.clear();
-  mGraph.clear();
-}
-
-// The graph's draws come from CLibcRandom: the same numbers as rand, and rand goes on after them
-// as if it had made them all.
-TEST(LibcRandom, ContinuesAndHandsBackTheSequenceOfRand) {
-  constexpr int kSkipped = 77, kDrawn = 5000;
-  srand(5);
-  for (int i = 0; i < kSkipped; i++) rand();
-  std::vector<int> aExpected(kDrawn + 1);
-  for (int& r : aExpected) r = rand();
-  srand(5);
-  for (int i = 0; i < kSkipped; i++) rand();
-  {
-    CLibcRandom aRandom;
-#ifdef __GLIBC__
-    EXPECT_TRUE(aRandom.generatesItself());
-#endif
-    for (int i = 0; i < kDrawn; i++) ASSERT_EQ(aRandom.next(), aExpected[i]) << i;
-  }
-  EXPECT_EQ(rand(), aExpected[kDrawn]);
 }

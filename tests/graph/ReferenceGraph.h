@@ -1,9 +1,9 @@
 // A plain, one-thread reference of the trajectory distances and the higher-order graph, written
 // step by step from the algorithm's description and nothing else: every third member's triple
-// is evaluated in full with the plain affinity and pow, the random members are drawn with rand
-// inside each edge's weighing in loop order, every weight is stored (0 included) and nothing is
-// cut short. The graph construction of the program is held against it; it never runs in the
-// program.
+// is evaluated in full with the plain affinity and pow, the random members are drawn from the
+// run's random numbers inside each edge's weighing in loop order, every weight is stored (0
+// included) and nothing is cut short. The graph construction of the program is held against it; it
+// never runs in the program.
 //
 // Where the description leaves a case open, the reference takes the program's documented rule:
 // a similarity error with coincident points (or one that is not a number) is +infinity, an
@@ -15,12 +15,12 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <vector>
 
 #include "foundation/CMatrix.h"
 #include "foundation/CVector.h"
+#include "foundation/Random.h"
 #include "graph/HOGraph.h"
 #include "graph/TrackDistances.h"
 #include "settings/RunSettings.h"
@@ -165,7 +165,9 @@ inline float flowVariation(const CTrack& t, int f, int aGap) {
 }
 
 inline float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, float sptDist,
-                            int* commLength) {
+                            int* commLength, const CGraphTuning& aTuning) {
+  const int FRAME_SAMPLE = aTuning.FRAME_SAMPLE, FRAME_STEP = aTuning.FRAME_STEP;
+  const float ADJACENCY_WEIGHT = aTuning.ADJACENCY_WEIGHT;
   const CWindow w = window({&A, &B, &C});
   if (w.mLength < 1) return 0.0f;
   *commLength = w.mLength;
@@ -207,14 +209,15 @@ inline float tripleAffinity(const CTrack& A, const CTrack& B, const CTrack& C, f
 
 // One edge: its third members in sampling order (the random ones drawn here), their triples.
 template <class TDraw>
-float weighEdge(std::vector<CTrack>& aTracks, int node1, int node2, TDraw aDraw) {
+float weighEdge(std::vector<CTrack>& aTracks, int node1, int node2, const CGraphTuning& aTuning,
+                TDraw aDraw) {
   const float sptDist = euclidDistance(aTracks[node1], aTracks[node2]);
   float maxLength = 0.0f, maxWeight = 0.0f;
   int negCounter = 0, counter = 0;
   auto aTriple = [&](int node3) {
     int commonLength = 0;
-    const float w =
-        tripleAffinity(aTracks[node1], aTracks[node2], aTracks[node3], sptDist, &commonLength);
+    const float w = tripleAffinity(aTracks[node1], aTracks[node2], aTracks[node3], sptDist,
+                                   &commonLength, aTuning);
     counter++;
     aTracks[node3].mLabel = 0;
     if (static_cast<double>(w) < 1e-5) negCounter++;
@@ -226,13 +229,13 @@ float weighEdge(std::vector<CTrack>& aTracks, int node1, int node2, TDraw aDraw)
   for (int aSide = 0; aSide < 2; aSide++) {
     const CTrack& aTrack = aTracks[aSide == 0 ? node1 : node2];
     const int aOther = aSide == 0 ? node2 : node1;
-    const int n = std::min(SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
+    const int n = std::min(aTuning.SAMPLE_NN_COUNT, aTrack.mNearestNeighbors.size());
     for (int j = 0; j < n; j++) {
       const int c = aTrack.mNearestNeighbors(j);
       if (c >= 0 && c != aOther) aTriple(c);
     }
   }
-  for (int r = 0; r < SAMPLE_RAND_COUNT; r++) {
+  for (int r = 0; r < aTuning.SAMPLE_RAND_COUNT; r++) {
     const int node3 = aDraw();
     if (node3 >= 0) aTriple(node3);
   }
@@ -244,7 +247,11 @@ inline void addEdge(CGraph& aEdges, int node1, int node2, float w) {
   aEdges[node2].emplace_back(node1, w);
 }
 
-inline void buildGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks, CGraph& aEdges) {
+inline void buildGraph(const CRunSettings& aSettings, std::vector<CTrack>& aTracks,
+                       CVector<bool>& aValidTracks, CGraph& aEdges, CRandom& aRandom) {
+  const CGraphTuning& aTuning = aSettings.mTuning;
+  const int mSequenceLength = aSettings.mSequenceLength, mStep = aSettings.mStep;
+  const int mXSize = aSettings.mXSize, mYSize = aSettings.mYSize;
   const int N = static_cast<int>(aTracks.size());
   for (int i = 0; i < N; i++)
     for (int j = i + 1; j < N; j++)
@@ -282,9 +289,9 @@ inline void buildGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks
           const int node2 = aList[k2].mIndex;
           aTracks[node1].mLabel = 0;
           aTracks[node2].mLabel = 0;
-          weightVec[k2 - k1 - 1] = weighEdge(aTracks, node1, node2, [&]() {
+          weightVec[k2 - k1 - 1] = weighEdge(aTracks, node1, node2, aTuning, [&]() {
             unsigned r;
-            do r = static_cast<unsigned>(rand()) % aStop;
+            do r = static_cast<unsigned>(aRandom.next()) % aStop;
             while (r == k1 || r == k2);
             return aList[r].mIndex;
           });
@@ -297,10 +304,10 @@ inline void buildGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks
         for (int i = 0; i < aCountB; i++) {
           const int node2 = aAssigned[i];
           aTracks[node2].mLabel = 0;
-          weightVec[i] = weighEdge(aTracks, node1, node2, [&]() {
+          weightVec[i] = weighEdge(aTracks, node1, node2, aTuning, [&]() {
             if (aCountB < 2) return -1;
             int r;
-            do r = rand() % aCountB;
+            do r = aRandom.next() % aCountB;
             while (r == i || aAssigned[r] == node1);
             return aAssigned[r];
           });
@@ -327,7 +334,7 @@ inline void buildGraph(std::vector<CTrack>& aTracks, CVector<bool>& aValidTracks
         aSum += cell(t.mSetupTime + static_cast<int>(k), t.mx[k], t.my[k]);
       aItem.mScore = t.mx.empty() ? 0.0f : t.mFlowVar.back() * aSum;
     }
-  } while (TOL_COVERED_PERCENTAGE * static_cast<float>(aTotalLength) >
+  } while (aTuning.TOL_COVERED_PERCENTAGE * static_cast<float>(aTotalLength) >
            static_cast<float>(aCoveredLength));
 
   for (const CTrackItem& aItem : aList) {

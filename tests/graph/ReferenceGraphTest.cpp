@@ -1,11 +1,11 @@
 // The program's graph construction against the plain reference (ReferenceGraph.h) on small
 // trajectory sets: same edges (the reference also stores the zero weights the program leaves
-// out), labels, validity, neighbour lists and the state of rand afterwards, for 1 and 2 threads.
+// out), labels, validity, neighbour lists and the state of the random numbers afterwards, for 1 and
+// 2 threads.
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -107,18 +107,19 @@ std::vector<CTrack> threeSpans() {
 }
 
 void expectSameAsReference(const std::vector<CTrack>& aInput, int aFrames = kFrames) {
-  mXSize = kWidth;
-  mYSize = kHeight;
-  mSequenceLength = aFrames;
-  mStep = 8;
+  CRunSettings aSettings;
+  aSettings.mXSize = kWidth;
+  aSettings.mYSize = kHeight;
+  aSettings.mSequenceLength = aFrames;
+  aSettings.mStep = 8;
   const int N = static_cast<int>(aInput.size());
 
   std::vector<CTrack> aExpected = aInput;
   CVector<bool> aExpectedValid(N, true);
   CGraph aReference;
-  srand(1);
-  reference::buildGraph(aExpected, aExpectedValid, aReference);
-  const int aNextDraw = rand();
+  CRandom aReferenceRandom;
+  reference::buildGraph(aSettings, aExpected, aExpectedValid, aReference, aReferenceRandom);
+  const int aNextDraw = aReferenceRandom.next();
   size_t aEdges = 0, aZeroEdges = 0;
   for (auto& aList : aReference) {
     std::vector<CEdge> aKept;
@@ -145,9 +146,9 @@ void expectSameAsReference(const std::vector<CTrack>& aInput, int aFrames = kFra
     std::vector<CTrack> aTracks = aInput;
     CVector<bool> aValid(N, true);
     CGraph aGraph;
-    srand(1);
-    buildHOGraph(aTracks, aValid, aGraph);
-    EXPECT_EQ(rand(), aNextDraw);
+    CRandom aRandom;
+    buildHOGraph(aSettings, aTracks, aValid, aGraph, aRandom);
+    EXPECT_EQ(aRandom.next(), aNextDraw);
     ASSERT_EQ(aGraph.size(), aReference.size());
     for (int i = 0; i < N; i++) {
       ASSERT_EQ(aGraph[i].size(), aReference[i].size()) << i;
@@ -193,35 +194,40 @@ TEST(ReferenceGraph, SameGraphOverThreeSpansOfTime) {
 TEST(ReferenceGraph, SameEdgeWeightsOnRandomTriples) {
   constexpr int kTracks = 60, kSpan = 30, kEdges = 4000;
   const float kNoise[] = {0.05f, 0.3f, 1.0f, 2.0f, 4.0f};
+  const CGraphTuning aTuning;
+  CRandom aDraw;
   std::vector<CTrack> aTracks;
   for (int i = 0; i < kTracks; i++) {
     CTrack t;
-    t.mox = rand() % kWidth;
-    t.moy = rand() % kHeight;
-    t.mSetupTime = rand() % 12;
-    const int aSteps = 1 + rand() % (kSpan - t.mSetupTime);
-    const float aNoise = kNoise[rand() % 5];
+    t.mox = aDraw.next() % kWidth;
+    t.moy = aDraw.next() % kHeight;
+    t.mSetupTime = aDraw.next() % 12;
+    const int aSteps = 1 + aDraw.next() % (kSpan - t.mSetupTime);
+    const float aNoise = kNoise[aDraw.next() % 5];
     float aSum = 0.0f;
     for (int k = 1; k <= aSteps; k++) {
-      auto aJitter = [&]() { return aNoise * static_cast<float>(rand() % 201 - 100) * 0.01f; };
+      auto aJitter = [&]() {
+        return aNoise * static_cast<float>(aDraw.next() % 201 - 100) * 0.01f;
+      };
       t.mx.push_back(static_cast<float>(t.mox) + 0.8f * static_cast<float>(k) + aJitter());
       t.my.push_back(static_cast<float>(t.moy) - 0.3f * static_cast<float>(k) + aJitter());
-      aSum += 0.05f + 0.01f * static_cast<float>(rand() % 30);
+      aSum += 0.05f + 0.01f * static_cast<float>(aDraw.next() % 30);
       t.mFlowVar.push_back(aSum);
     }
     aTracks.push_back(t);
   }
   for (CTrack& t : aTracks)
-    for (int j = 0; j < kTrackNeighborCount; j++) t.mNearestNeighbors(j) = rand() % kTracks;
+    for (int j = 0; j < kTrackNeighborCount; j++) t.mNearestNeighbors(j) = aDraw.next() % kTracks;
   int aPositive = 0, aZero = 0;
   for (int e = 0; e < kEdges; e++) {
-    const int node1 = rand() % kTracks, node2 = (node1 + 1 + rand() % (kTracks - 1)) % kTracks;
+    const int node1 = aDraw.next() % kTracks,
+              node2 = (node1 + 1 + aDraw.next() % (kTracks - 1)) % kTracks;
     int aRandom[30];
-    for (int& r : aRandom) r = rand() % kTracks;
+    for (int& r : aRandom) r = aDraw.next() % kTracks;
     int aNext = 0;
     const float aExpected =
-        reference::weighEdge(aTracks, node1, node2, [&]() { return aRandom[aNext++]; });
-    ASSERT_EQ(edgeWeight(aTracks, node1, node2, aRandom), aExpected) << e;
+        reference::weighEdge(aTracks, node1, node2, aTuning, [&]() { return aRandom[aNext++]; });
+    ASSERT_EQ(edgeWeight(aTracks, node1, node2, aRandom, aTuning), aExpected) << e;
     (aExpected > 0.0f ? aPositive : aZero)++;
   }
   EXPECT_GT(aPositive, kEdges / 20);
@@ -233,6 +239,7 @@ TEST(ReferenceGraph, SameEdgeWeightsOnRandomTriples) {
 // of a single step. The program leaves negative triples open until the veto is decided and must
 // then go back to them.
 TEST(ReferenceGraph, WeightFromANegativeTripleOfAnEdgeThatIsNotVetoed) {
+  const CGraphTuning aTuning;
   std::vector<CTrack> aTracks;
   aTracks.push_back(synthetic::translating(10, 10, 0, 8, 1, 0));
   aTracks.push_back(synthetic::translating(40, 10, 0, 8, 1, 0));
@@ -244,7 +251,7 @@ TEST(ReferenceGraph, WeightFromANegativeTripleOfAnEdgeThatIsNotVetoed) {
       CTrack t = synthetic::translating(25, 30, aStart, aSteps, 1, 0);
       t.my.back() += 0.01f * static_cast<float>(aOff);
       int aLength = 0;
-      const float w = computeDistance(aTracks[0], aTracks[1], t, aSptDist, &aLength);
+      const float w = computeDistance(aTracks[0], aTracks[1], t, aSptDist, &aLength, aTuning);
       if (w < aLimit) return std::make_pair(t, w);
     }
   };
@@ -261,7 +268,8 @@ TEST(ReferenceGraph, WeightFromANegativeTripleOfAnEdgeThatIsNotVetoed) {
     for (int j = 0; j < 12; j++) aTracks[aNode].mNearestNeighbors(j) = next();
   for (int& r : aRandom) r = next();
   int aNext = 0;
-  const float aExpected = reference::weighEdge(aTracks, 0, 1, [&]() { return aRandom[aNext++]; });
+  const float aExpected =
+      reference::weighEdge(aTracks, 0, 1, aTuning, [&]() { return aRandom[aNext++]; });
   EXPECT_EQ(aExpected, aLongWeight);
-  EXPECT_EQ(edgeWeight(aTracks, 0, 1, aRandom), aExpected);
+  EXPECT_EQ(edgeWeight(aTracks, 0, 1, aRandom, aTuning), aExpected);
 }

@@ -2,9 +2,9 @@
 #pragma once
 
 #include <cmath>
-#include <cstdlib>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "tracking/CTrack.h"
 
 namespace synthetic {
@@ -40,18 +40,18 @@ inline CTrack translating(int x0, int y0, int aStart, int aSteps, float dx, floa
 
 // Grid trajectories of aSteps steps on a aWidth x aHeight picture: points left of the middle
 // turn slowly about the picture centre, points right of it move down and left. aMotion
-// receives 0 or 1 per trajectory.
+// receives 0 or 1 per trajectory. The noise is drawn from aRandom.
 inline std::vector<CTrack> twoMotions(int aWidth, int aHeight, int aGrid, int aSteps,
-                                      std::vector<int>& aMotion) {
+                                      std::vector<int>& aMotion, CRandom& aRandom) {
   std::vector<CTrack> aTracks;
   aMotion.clear();
   const float cx = 0.5f * static_cast<float>(aWidth), cy = 0.5f * static_cast<float>(aHeight);
   for (int y0 = aGrid / 2; y0 < aHeight; y0 += aGrid)
     for (int x0 = aGrid / 2; x0 < aWidth; x0 += aGrid) {
       const int aKind = x0 < aWidth / 2 ? 0 : 1;
-      const float aFlowVarStep = 0.2f + 0.001f * static_cast<float>(std::rand() % 100);
+      const float aFlowVarStep = 0.2f + 0.001f * static_cast<float>(aRandom.next() % 100);
       auto aMove = [&](int k, float& x, float& y) {
-        const float aNoise = 0.02f * static_cast<float>(std::rand() % 11 - 5);
+        const float aNoise = 0.02f * static_cast<float>(aRandom.next() % 11 - 5);
         if (aKind == 0) {
           const float a = 0.01f * static_cast<float>(k);
           const float dx = static_cast<float>(x0) - cx, dy = static_cast<float>(y0) - cy;

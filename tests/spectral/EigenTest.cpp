@@ -1,15 +1,24 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "spectral/ArpackSolver.h"
 #include "spectral/CGraph.h"
+
+// ARPACK's own entry, for the check of the starting vectors against the library's choice.
+extern "C" void dsaupd_(int* ido, const char* bmat, int* n, const char* which, int* nev,
+                        double* tol, double* resid, int* ncv, double* v, int* ldv, int* iparam,
+                        int* ipntr, double* workd, double* workl, int* lworkl, int* info,
+                        size_t bmatLength, size_t whichLength);
 
 namespace {
 
@@ -21,17 +30,20 @@ void addEdge(CGraph& aGraph, int a, int b, float w) {
 // Two blocks of aBlock nodes, each node linked to 20 random block mates with weights in
 // [0.5, 1.5], and aBridges weak edges (0.01) between the blocks.
 CGraph twoBlocks(int aBlock, int aBridges) {
+  CRandom aRandom;
   CGraph aGraph(static_cast<size_t>(2 * aBlock));
   for (int b = 0; b < 2; b++)
     for (int i = 0; i < aBlock; i++)
       for (int e = 0; e < 10; e++) {
-        int j = rand() % aBlock;
+        int j = aRandom.next() % aBlock;
         if (j == i) continue;
         addEdge(aGraph, b * aBlock + i, b * aBlock + j,
-                0.5f + static_cast<float>(rand() % 1000) * 0.001f);
+                0.5f + static_cast<float>(aRandom.next() % 1000) * 0.001f);
       }
-  for (int e = 0; e < aBridges; e++)
-    addEdge(aGraph, rand() % aBlock, aBlock + rand() % aBlock, 0.01f);
+  for (int e = 0; e < aBridges; e++) {
+    const int i = aRandom.next() % aBlock;
+    addEdge(aGraph, i, aBlock + aRandom.next() % aBlock, 0.01f);
+  }
   return aGraph;
 }
 
@@ -94,7 +106,9 @@ TEST(Ncut, FirstEigenvectorSeparatesTwoWeaklyJoinedBlocks) {
   CMatrix<float> aVecs;
   CVector<float> aVals;
   CArpackStats aStats;
-  ncut(aGraph, aValid, aVecs, aVals, 2, &aStats);
+  CEigenStart aStart;
+  std::ostringstream aLog;
+  ncut(aGraph, aValid, aVecs, aVals, 2, aStart, aLog, &aStats);
   EXPECT_EQ(aStats.mInfo, 0);
   EXPECT_EQ(aStats.mConverged, 100);
   ASSERT_EQ(aVecs.xSize(), 300);
@@ -129,7 +143,9 @@ TEST(Ncut, IgnoresNodesOutsideTheMaskAndHandlesSmallProblems) {
   for (int i = 0; i < 25; i++) aValid(i) = true;
   CMatrix<float> aVecs;
   CVector<float> aVals;
-  ncut(aGraph, aValid, aVecs, aVals, 2);
+  CEigenStart aStart;
+  std::ostringstream aLog;
+  ncut(aGraph, aValid, aVecs, aVals, 2, aStart, aLog);
   EXPECT_EQ(aVecs.xSize(), 25);
   EXPECT_GE(aVecs.ySize(), 2);
   for (int i = 0; i < aVecs.size(); i++) EXPECT_TRUE(std::isfinite(aVecs(i)));
@@ -145,11 +161,11 @@ TEST(Ncut, IgnoresNodesOutsideTheMaskAndHandlesSmallProblems) {
   // Two nodes or none: nothing to embed.
   CVector<bool> aTwo(50, false);
   aTwo(0) = aTwo(1) = true;
-  ncut(aGraph, aTwo, aVecs, aVals, 2);
+  ncut(aGraph, aTwo, aVecs, aVals, 2, aStart, aLog);
   EXPECT_EQ(aVecs.ySize(), 0);
   EXPECT_EQ(aVals.size(), 0);
   CVector<bool> aNone(50, false);
-  ncut(aGraph, aNone, aVecs, aVals, 2);
+  ncut(aGraph, aNone, aVecs, aVals, 2, aStart, aLog);
   EXPECT_EQ(aVecs.xSize(), 0);
   EXPECT_EQ(aVals.size(), 0);
 }
@@ -163,7 +179,9 @@ TEST(Ncut, DisconnectedPiecesGiveFiniteWeights) {
   CVector<bool> aValid(120, true);
   CMatrix<float> aVecs;
   CVector<float> aVals;
-  ncut(aGraph, aValid, aVecs, aVals, 2);
+  CEigenStart aStart;
+  std::ostringstream aLog;
+  ncut(aGraph, aValid, aVecs, aVals, 2, aStart, aLog);
   ASSERT_GE(aVals.size(), 2);
   for (int k = 0; k < aVals.size(); k++) {
     EXPECT_TRUE(std::isfinite(aVals(k)));
@@ -185,7 +203,9 @@ TEST(Lanczos, PrincipalVectorOfAPathUpToSign) {
   addEdge(aGraph, 0, 1, 1.0f);
   addEdge(aGraph, 1, 2, 1.0f);
   CVector<float> X;
-  lanczos(aGraph, X);
+  CEigenStart aStart;
+  std::ostringstream aLog;
+  lanczos(aGraph, X, aStart, aLog);
   ASSERT_EQ(X.size(), 3);
   const float aSign = X(1) > 0 ? 1.0f : -1.0f;
   EXPECT_NEAR(aSign * X(0), 0.5f, 1e-5f);
@@ -196,16 +216,18 @@ TEST(Lanczos, PrincipalVectorOfAPathUpToSign) {
 TEST(Lanczos, TinyGraphsNeedNoSolver) {
   CGraph aOne(1);
   CVector<float> X;
-  lanczos(aOne, X);
+  CEigenStart aStart;
+  std::ostringstream aLog;
+  lanczos(aOne, X, aStart, aLog);
   ASSERT_EQ(X.size(), 1);
   EXPECT_EQ(X(0), 1.0f);
   CGraph aNone;
-  lanczos(aNone, X);
+  lanczos(aNone, X, aStart, aLog);
   EXPECT_EQ(X.size(), 0);
   // Two nodes: the smallest problem the solver takes; vector (1, 1) / sqrt(2).
   CGraph aTwo(2);
   addEdge(aTwo, 0, 1, 2.0f);
-  lanczos(aTwo, X);
+  lanczos(aTwo, X, aStart, aLog);
   ASSERT_EQ(X.size(), 2);
   EXPECT_NEAR(std::fabs(X(0)), static_cast<float>(1.0 / std::sqrt(2.0)), 1e-5f);
   EXPECT_NEAR(X(0), X(1), 1e-5f);
@@ -218,7 +240,9 @@ TEST(ArpackSolver, RejectedProblemIsReportedNotUsed) {
   };
   std::vector<double> aValues{1.0}, aVectors{1.0};
   CArpackStats aStats;
-  EXPECT_FALSE(solveSymmetric(4, "SA", 3, 3, 0.0, 100, aIdentity, aValues, aVectors, aStats));
+  CEigenStart aStart;
+  EXPECT_FALSE(
+      solveSymmetric(4, "SA", 3, 3, 0.0, 100, aIdentity, aStart, aValues, aVectors, aStats));
   EXPECT_LT(aStats.mInfo, 0);
   EXPECT_TRUE(aValues.empty());
   EXPECT_TRUE(aVectors.empty());
@@ -231,6 +255,65 @@ TEST(ArpackSolver, RejectedProblemIsReportedNotUsed) {
   EXPECT_EQ(arpackProblem("N-Cut", 100, aPartial),
             "N-Cut: only 7 of 100 eigenvectors converged after 40 restarts.");
   EXPECT_EQ(arpackProblem("N-Cut", 7, CArpackStats{0, 0, 7, 3, 50}), "");
+}
+
+// The run's starting vectors are those ARPACK draws for itself in a fresh process, solve after
+// solve: the first vector each solve hands to the product is its starting vector. Three solves
+// that leave the choice to ARPACK (info 0) run in a child process, so that ARPACK's own seed is
+// the one it starts with (nothing else in the tests lets ARPACK draw); three solves of
+// solveSymmetric from one CEigenStart must begin with the same vectors, bit for bit.
+TEST(ArpackSolver, StartingVectorsAreThoseArpackDrawsInAFreshProcess) {
+  constexpr int n = 120, nev = 4, ncv = 10, kSolves = 3;
+  // A path graph's Laplacian.
+  auto aPath = [](const double* x, double* y) {
+    for (int i = 0; i < n; i++)
+      y[i] = (i > 0 && i + 1 < n ? 2.0 : 1.0) * x[i] - (i > 0 ? x[i - 1] : 0.0) -
+             (i + 1 < n ? x[i + 1] : 0.0);
+  };
+  std::vector<double> aArpack(static_cast<size_t>(kSolves * n));
+  int aPipe[2];
+  ASSERT_EQ(pipe(aPipe), 0);
+  const pid_t aChild = fork();
+  ASSERT_GE(aChild, 0);
+  if (aChild == 0) {
+    for (int s = 0; s < kSolves; s++) {
+      int ido = 0, info = 0, nn = n, aNev = nev, aNcv = ncv, ldv = n, lworkl = ncv * (ncv + 8);
+      double tol = 0.0;
+      std::vector<double> resid(n), v(n * ncv), workd(3 * n), workl(lworkl);
+      int iparam[11] = {1, 0, 3 * n, 0, 0, 0, 1, 0, 0, 0, 0}, ipntr[11] = {0};
+      dsaupd_(&ido, "I", &nn, "SA", &aNev, &tol, resid.data(), &aNcv, v.data(), &ldv, iparam, ipntr,
+              workd.data(), workl.data(), &lworkl, &info, 1, 2);
+      if (ido != -1) _exit(2);
+      std::copy(&workd[ipntr[0] - 1], &workd[ipntr[0] - 1] + n, &aArpack[s * n]);
+    }
+    const size_t aBytes = aArpack.size() * sizeof(double);
+    _exit(write(aPipe[1], aArpack.data(), aBytes) == static_cast<ssize_t>(aBytes) ? 0 : 1);
+  }
+  close(aPipe[1]);
+  size_t aRead = 0;
+  const size_t aWanted = aArpack.size() * sizeof(double);
+  for (ssize_t r = 1; aRead < aWanted && r > 0; aRead += r > 0 ? static_cast<size_t>(r) : 0)
+    r = read(aPipe[0], reinterpret_cast<char*>(aArpack.data()) + aRead, aWanted - aRead);
+  close(aPipe[0]);
+  int aStatus = 0;
+  waitpid(aChild, &aStatus, 0);
+  ASSERT_TRUE(WIFEXITED(aStatus) && WEXITSTATUS(aStatus) == 0);
+  ASSERT_EQ(aRead, aWanted);
+
+  CEigenStart aStart;
+  for (int s = 0; s < kSolves; s++) {
+    std::vector<double> aFirst;
+    const CMatVec aProduct = [&](const double* x, double* y) {
+      if (aFirst.empty()) aFirst.assign(x, x + n);
+      aPath(x, y);
+    };
+    std::vector<double> aValues, aVectors;
+    CArpackStats aStats;
+    ASSERT_TRUE(
+        solveSymmetric(n, "SA", nev, ncv, 0.0, 3 * n, aProduct, aStart, aValues, aVectors, aStats));
+    ASSERT_EQ(aFirst.size(), static_cast<size_t>(n));
+    EXPECT_EQ(std::memcmp(aFirst.data(), &aArpack[s * n], n * sizeof(double)), 0) << s;
+  }
 }
 
 // ARPACK's matrix-vector products go through the program's dgemv; it must give the library's
@@ -247,7 +330,8 @@ TEST(ArpackSolver, DgemvEqualsTheBlasLibraryBitForBit) {
   const auto aOwn = reinterpret_cast<CDgemv>(dlsym(RTLD_DEFAULT, "dgemv_"));
   ASSERT_NE(aReference, nullptr);
   ASSERT_NE(aOwn, aReference);
-  auto aValue = [](int k) {
+  CRandom aRandom;
+  auto aValue = [&](int k) {
     switch (k % 23) {
       case 0:
         return 0.0;
@@ -256,7 +340,7 @@ TEST(ArpackSolver, DgemvEqualsTheBlasLibraryBitForBit) {
       case 2:
         return k % 2 ? HUGE_VAL : -HUGE_VAL;
       default:
-        return (rand() % 20001 - 10000) * 1.37e-3;
+        return (aRandom.next() % 20001 - 10000) * 1.37e-3;
     }
   };
   int aCases = 0;

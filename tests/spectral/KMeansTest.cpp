@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "foundation/Simd.h"
 #include "spectral/CKMeans.h"
 
@@ -23,8 +23,8 @@ CVector<int> intVector(const std::vector<int>& aValues) {
 }
 
 // Three blobs in 2-D around (0,0), (10,0) and (0,10), 20 points each, weights 1 ... 3.
-void threeBlobs(std::vector<CVector<float>>& aData, CVector<int>& aLength,
-                std::vector<int>& aBlob) {
+void threeBlobs(std::vector<CVector<float>>& aData, CVector<int>& aLength, std::vector<int>& aBlob,
+                CRandom& aRandom) {
   const float cx[3] = {0, 10, 0}, cy[3] = {0, 0, 10};
   aData.clear();
   aBlob.clear();
@@ -32,8 +32,8 @@ void threeBlobs(std::vector<CVector<float>>& aData, CVector<int>& aLength,
   for (int i = 0; i < 60; i++) {
     const int b = i % 3;
     CVector<float> p(2);
-    p(0) = cx[b] + static_cast<float>(rand() % 100) * 0.01f;
-    p(1) = cy[b] + static_cast<float>(rand() % 100) * 0.01f;
+    p(0) = cx[b] + static_cast<float>(aRandom.next() % 100) * 0.01f;
+    p(1) = cy[b] + static_cast<float>(aRandom.next() % 100) * 0.01f;
     aData.push_back(p);
     aBlob.push_back(b);
     aLength(i) = 1 + i % 3;
@@ -74,10 +74,11 @@ TEST(KMeans, SweepLimitThenMeansRecomputedFromSums) {
   std::vector<CVector<float>> aBlobs;
   CVector<int> aBlobLength;
   std::vector<int> aBlob;
-  threeBlobs(aBlobs, aBlobLength, aBlob);
+  CRandom aRandom;
+  threeBlobs(aBlobs, aBlobLength, aBlob, aRandom);
   CVector<float> aSum5[5], aMean5[5];
   float aNum5[5];
-  ASSERT_TRUE(kmeansRandomInit(aBlobs.data(), aSum5, aNum5, aLabels, aBlobLength, 5));
+  ASSERT_TRUE(kmeansRandomInit(aBlobs.data(), aSum5, aNum5, aLabels, aBlobLength, 5, aRandom));
   const int aSweeps =
       kmeansOptimize(aBlobs.data(), aMean5, aSum5, aNum5, aLabels, aBlobLength, 5, 10);
   EXPECT_GE(aSweeps, 1);
@@ -94,32 +95,34 @@ TEST(KMeans, RandomInitNeverLeavesAClusterEmpty) {
   CVector<int> aLabels;
   CVector<float> aSum[5];
   float aNum[5];
+  CRandom aRandom;
   for (int aTrial = 0; aTrial < 30; aTrial++) {
-    ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum, aNum, aLabels, aLength, 5));
+    ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum, aNum, aLabels, aLength, 5, aRandom));
     for (int k = 0; k < 5; k++) EXPECT_GT(aNum[k], 0.0f);
   }
   // As many clusters as points: random draws rarely succeed; the call still ends.
-  ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum, aNum, aLabels, aLength, 5));
+  ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum, aNum, aLabels, aLength, 5, aRandom));
   CVector<float> aSum6[6];
   float aNum6[6];
-  ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum6, aNum6, aLabels, aLength, 6));
+  ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum6, aNum6, aLabels, aLength, 6, aRandom));
   std::set<int> aUsed(aLabels.data(), aLabels.data() + 6);
   EXPECT_EQ(aUsed.size(), 6u);
   // More clusters than points of positive weight cannot be filled at all.
   CVector<int> aSparse = intVector({1, 0, 0, 1, 0, 0});
-  EXPECT_FALSE(kmeansRandomInit(aData.data(), aSum, aNum, aLabels, aSparse, 3));
+  EXPECT_FALSE(kmeansRandomInit(aData.data(), aSum, aNum, aLabels, aSparse, 3, aRandom));
 }
 
 TEST(KMeans, HierarchicalInitCounts) {
   std::vector<CVector<float>> aData;
   CVector<int> aLength;
   std::vector<int> aBlob;
-  threeBlobs(aData, aLength, aBlob);
+  CRandom aRandom;
+  threeBlobs(aData, aLength, aBlob, aRandom);
   std::vector<CState> aInits;
-  kmeansHierarchicalInit(aData.data(), aLength, aInits, 2, 20);
+  kmeansHierarchicalInit(aData.data(), aLength, aInits, 2, 20, aRandom);
   EXPECT_TRUE(aInits.empty());
 
-  kmeansHierarchicalInit(aData.data(), aLength, aInits, 3, 20);
+  kmeansHierarchicalInit(aData.data(), aLength, aInits, 3, 20, aRandom);
   ASSERT_GE(aInits.size(), 1u);
   EXPECT_LE(aInits.size(), 2u);
   for (const CState& s : aInits) {
@@ -145,11 +148,12 @@ TEST(KMeans, DriverFindsThreeBlobs) {
   std::vector<CVector<float>> aData;
   CVector<int> aLength;
   std::vector<int> aBlob;
-  threeBlobs(aData, aLength, aBlob);
+  CRandom aRandom;
+  threeBlobs(aData, aLength, aBlob, aRandom);
   CVector<float> aMean[3];
   float aNum[3];
   CVector<int> aLabels;
-  kmeans(aData.data(), aMean, aNum, aLabels, aLength, 3);
+  kmeans(aData.data(), aMean, aNum, aLabels, aLength, 3, aRandom);
   ASSERT_EQ(aLabels.size(), 60);
   int aBlobLabel[3] = {aLabels(0), aLabels(1), aLabels(2)};
   EXPECT_NE(aBlobLabel[0], aBlobLabel[1]);
@@ -184,10 +188,10 @@ TEST(KMeans, SameSweepsWithAndWithoutAvx2) {
   // block), four without. Labels, sweep counts and means must be the same bits.
   std::vector<CVector<float>> aData;
   CVector<int> aLength(400);
-  srand(17);
+  CRandom aPoints(17);
   for (int n = 0; n < 400; n++) {
     CVector<float> p(6);
-    for (int i = 0; i < 6; i++) p(i) = static_cast<float>(rand() % 1000) * 1e-3f;
+    for (int i = 0; i < 6; i++) p(i) = static_cast<float>(aPoints.next() % 1000) * 1e-3f;
     aData.push_back(p);
     aLength(n) = 1 + n % 5;
   }
@@ -197,11 +201,12 @@ TEST(KMeans, SameSweepsWithAndWithoutAvx2) {
     int aSweeps[2];
     for (int v = 0; v < 2; v++) {
       allowAvx2(v == 1);
-      srand(5);
+      CRandom aRandom(5);
       std::vector<CVector<float>> aSum(static_cast<size_t>(K));
       aMeans[v].resize(static_cast<size_t>(K));
       std::vector<float> aNum(static_cast<size_t>(K));
-      ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum.data(), aNum.data(), aLabels[v], aLength, K));
+      ASSERT_TRUE(kmeansRandomInit(aData.data(), aSum.data(), aNum.data(), aLabels[v], aLength, K,
+                                   aRandom));
       aSweeps[v] = kmeansOptimize(aData.data(), aMeans[v].data(), aSum.data(), aNum.data(),
                                   aLabels[v], aLength, K, 10);
     }

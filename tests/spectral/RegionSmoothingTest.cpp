@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "foundation/Random.h"
 #include "foundation/Simd.h"
 #include "spectral/RegionSmoothing.h"
 
@@ -19,16 +19,18 @@ struct CSmoothingCase {
   CVector<std::vector<float>> mG{kNodes};
   std::vector<float> mU[kRegionLanes];
   CSmoothingCase() {
-    srand(11);
+    CRandom aRandom(11);
     for (int n = 0; n < kNodes; n++)
       for (int r = 0; r < n % 20; r++) {
-        mIdx(n).push_back(rand() % kNodes);
-        mG(n).push_back(static_cast<float>(1 + rand() % 1000) * 1e-3f);
+        mIdx(n).push_back(aRandom.next() % kNodes);
+        mG(n).push_back(static_cast<float>(1 + aRandom.next() % 1000) * 1e-3f);
       }
     for (std::vector<float>& u : mU)
       for (int n = 0; n < kNodes; n++) {
-        const int aDraw = rand() % 10;
-        u.push_back(aDraw < 4 ? 0.0f : aDraw < 8 ? 1.0f : static_cast<float>(rand() % 97) / 97.0f);
+        const int aDraw = aRandom.next() % 10;
+        u.push_back(aDraw < 4   ? 0.0f
+                    : aDraw < 8 ? 1.0f
+                                : static_cast<float>(aRandom.next() % 97) / 97.0f);
       }
   }
 };

@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <set>
+#include <sstream>
 #include <vector>
 
-#include "settings/RunSettings.h"
+#include "foundation/Random.h"
 #include "spectral/CGraph.h"
 #include "spectral/CKMeans.h"
 #include "spectral/SegmentGraph.h"
 #include "spectral/SplitTracks.h"
-#include "tests/TestUtil.h"
 
 namespace {
 
@@ -44,12 +43,13 @@ void addEdge(CGraph& aGraph, int a, int b, float w) {
 }
 
 // Random links inside the tracks aFirst ... aFirst + aCount - 1.
-void linkBlock(CGraph& aGraph, int aFirst, int aCount) {
+void linkBlock(CGraph& aGraph, int aFirst, int aCount, CRandom& aRandom) {
   for (int i = 0; i < aCount; i++)
     for (int e = 0; e < 10; e++) {
-      const int j = rand() % aCount;
+      const int j = aRandom.next() % aCount;
       if (j != i)
-        addEdge(aGraph, aFirst + i, aFirst + j, 0.5f + static_cast<float>(rand() % 1000) * 0.001f);
+        addEdge(aGraph, aFirst + i, aFirst + j,
+                0.5f + static_cast<float>(aRandom.next() % 1000) * 0.001f);
     }
 }
 
@@ -60,7 +60,8 @@ struct CProblem {
 };
 
 // Every track with label 0 becomes a node; one feature, aValue(track) plus a little noise.
-CProblem problemOf(std::vector<CTrack>& aTracks, float aLow, float aHigh, int aSplitAt) {
+CProblem problemOf(std::vector<CTrack>& aTracks, float aLow, float aHigh, int aSplitAt,
+                   CRandom& aRandom) {
   CProblem p;
   const int aCount = static_cast<int>(aTracks.size());
   p.mIndexToNode.setSize(aCount);
@@ -76,7 +77,7 @@ CProblem problemOf(std::vector<CTrack>& aTracks, float aLow, float aHigh, int aS
   for (int n = 0; n < N; n++) {
     p.mNodeToIndex(n) = aNodes[static_cast<size_t>(n)];
     p.mFeatures(n, 0) = (aNodes[static_cast<size_t>(n)] < aSplitAt ? aLow : aHigh) +
-                        static_cast<float>(rand() % 100) * 0.0005f;
+                        static_cast<float>(aRandom.next() % 100) * 0.0005f;
   }
   p.mWeights.setSize(1);
   p.mWeights(0) = 4.0f;
@@ -89,11 +90,12 @@ TEST(Segmentation, RegionCountBelowTwoGivesOneRegion) {
   std::vector<CTrack> aTracks;
   addRow(aTracks, 30, 5, 0, 0);
   addRow(aTracks, 30, 5, 200, 0);
-  CProblem p = problemOf(aTracks, 0.0f, 1.0f, 30);
+  CRandom aRandom;
+  CProblem p = problemOf(aTracks, 0.0f, 1.0f, 30, aRandom);
   CVector<int> aResult;
   int aRegionNo = 1;
   segmentGraphMultiRegion(p.mFeatures, p.mWeights, aRegionNo, p.mIndexToNode, p.mNodeToIndex,
-                          aTracks, aResult);
+                          aTracks, aResult, aRandom);
   EXPECT_EQ(aRegionNo, 1);
   ASSERT_EQ(aResult.size(), 60);
   for (int n = 0; n < 60; n++) EXPECT_EQ(aResult(n), 0);
@@ -108,11 +110,12 @@ TEST(Segmentation, SeparatesTwoFeatureGroups) {
   aTracks[0].mNearestNeighbors(6) = -1;
   aTracks[0].mNearestNeighbors(7) = 41;
   aTracks[0].mNearestNeighbors(8) = aTracks[0].mNearestNeighbors(0);
-  CProblem p = problemOf(aTracks, 0.1f, 0.9f, 40);
+  CRandom aRandom;
+  CProblem p = problemOf(aTracks, 0.1f, 0.9f, 40, aRandom);
   CVector<int> aResult;
   int aRegionNo = 4;
   segmentGraphMultiRegion(p.mFeatures, p.mWeights, aRegionNo, p.mIndexToNode, p.mNodeToIndex,
-                          aTracks, aResult);
+                          aTracks, aResult, aRandom);
   EXPECT_EQ(aRegionNo, 2);
   ASSERT_EQ(aResult.size(), 80);
   EXPECT_NE(aResult(0), aResult(79));
@@ -126,11 +129,12 @@ TEST(Segmentation, TriesNoMoreRegionsThanWeightedNodes) {
   addRow(aTracks, 5, 4, 0, 0);
   aTracks[1].mx.clear();
   aTracks[3].mx.clear();
-  CProblem p = problemOf(aTracks, 0.0f, 1.0f, 2);
+  CRandom aRandom;
+  CProblem p = problemOf(aTracks, 0.0f, 1.0f, 2, aRandom);
   CVector<int> aResult;
   int aRegionNo = 10;
   segmentGraphMultiRegion(p.mFeatures, p.mWeights, aRegionNo, p.mIndexToNode, p.mNodeToIndex,
-                          aTracks, aResult);
+                          aTracks, aResult, aRandom);
   EXPECT_GE(aRegionNo, 1);
   EXPECT_LE(aRegionNo, 3);
   for (int n = 0; n < 5; n++) {
@@ -180,17 +184,26 @@ TEST(SplitTracks, SplitsBlocksMarksOutliersAndOffsetsLabels) {
   addRow(aTracks, 150, 16, 400, 0);  // block B: 150 ... 299
   addRow(aTracks, 10, 16, 800, 0);   // small group C: 300 ... 309, weight 10 * 4 < 100
   addRow(aTracks, 1, 16, 900, 7);    // another cluster: 310
-  mGraph.assign(aTracks.size(), {});
-  linkBlock(mGraph, 0, 150);
-  linkBlock(mGraph, 150, 150);
-  linkBlock(mGraph, 300, 10);
-  for (int e = 0; e < 4; e++) addEdge(mGraph, rand() % 150, 150 + rand() % 150, 0.01f);
-  addEdge(mGraph, 0, 300, 0.0001f);
-  addEdge(mGraph, 310, 0, 1.0f);  // an edge to a track of another label is ignored
+  // The graph is drawn from the random numbers the splitting then goes on with.
+  CClusteringState aState;
+  CGraph& aGraph = aState.mGraph;
+  CRandom& aRandom = aState.mRandom;
+  aGraph.assign(aTracks.size(), {});
+  linkBlock(aGraph, 0, 150, aRandom);
+  linkBlock(aGraph, 150, 150, aRandom);
+  linkBlock(aGraph, 300, 10, aRandom);
+  for (int e = 0; e < 4; e++) {
+    const int i = aRandom.next() % 150;
+    addEdge(aGraph, i, 150 + aRandom.next() % 150, 0.01f);
+  }
+  addEdge(aGraph, 0, 300, 0.0001f);
+  addEdge(aGraph, 310, 0, 1.0f);  // an edge to a track of another label is ignored
 
-  int aRegionNo = 3;
-  splitTracks(0, aTracks, aRegionNo);
-  EXPECT_EQ(aRegionNo, 4);
+  aState.mRegionNo = 3;
+  std::ostringstream aLog;
+  splitTracks(0, aTracks, aState, aLog);
+  EXPECT_EQ(aState.mRegionNo, 4);
+  const CVector<float>& aEigVals = aState.mEigVals;
   const int a = aTracks[0].mLabel, b = aTracks[150].mLabel;
   EXPECT_EQ(std::set<int>({a, b}), std::set<int>({0, 3}));
   for (int i = 0; i < 300; i++)
@@ -199,11 +212,11 @@ TEST(SplitTracks, SplitsBlocksMarksOutliersAndOffsetsLabels) {
 
   const CTrack& aOther = aTracks[310];
   EXPECT_EQ(aOther.mLabel, 7);
-  ASSERT_GE(mEigVals.size(), 1);
-  ASSERT_EQ(aOther.mProjection.size(), mEigVals.size());
+  ASSERT_GE(aEigVals.size(), 1);
+  ASSERT_EQ(aOther.mProjection.size(), aEigVals.size());
   for (int j = 0; j < aOther.mProjection.size(); j++) EXPECT_EQ(aOther.mProjection(j), -100.0f);
   for (int i = 0; i < 310; i++)
-    for (int j = 0; j < mEigVals.size(); j++) {
+    for (int j = 0; j < aEigVals.size(); j++) {
       EXPECT_GE(aTracks[static_cast<size_t>(i)].mProjection(j), 0.0f);
       EXPECT_LE(aTracks[static_cast<size_t>(i)].mProjection(j), 1.0f);
     }
@@ -213,12 +226,14 @@ TEST(SplitTracks, AllEigenvectorsDroppedKeepsOneRegion) {
   // Single-frame tracks weigh 1 each: two sides of 150 tracks cannot both reach 100.
   std::vector<CTrack> aTracks;
   addRow(aTracks, 150, 1, 0, 2);
-  mGraph.assign(aTracks.size(), {});
-  linkBlock(mGraph, 0, 150);
-  int aRegionNo = 5;
-  splitTracks(2, aTracks, aRegionNo);
-  EXPECT_EQ(aRegionNo, 5);
-  EXPECT_EQ(mEigVals.size(), 0);
+  CClusteringState aState;
+  aState.mGraph.assign(aTracks.size(), {});
+  linkBlock(aState.mGraph, 0, 150, aState.mRandom);
+  aState.mRegionNo = 5;
+  std::ostringstream aLog;
+  splitTracks(2, aTracks, aState, aLog);
+  EXPECT_EQ(aState.mRegionNo, 5);
+  EXPECT_EQ(aState.mEigVals.size(), 0);
   int aKept = 0;
   for (const CTrack& T : aTracks) {
     EXPECT_TRUE(T.mLabel == 2 || T.mLabel == -1);
@@ -231,16 +246,14 @@ TEST(SplitTracks, AllEigenvectorsDroppedKeepsOneRegion) {
 TEST(SplitTracks, TinyClusterStaysWholeAndLogsItsSteps) {
   std::vector<CTrack> aTracks;
   addRow(aTracks, 2, 10, 0, 0);
-  mGraph.assign(aTracks.size(), {});
-  addEdge(mGraph, 0, 1, 1.0f);
-  int aRegionNo = 1;
-  testutil::TempDir aDir;
-  mStatus.open(aDir.file("Status0.txt"));
-  splitTracks(0, aTracks, aRegionNo);
-  mStatus.close();
-  EXPECT_EQ(testutil::readFile(aDir.file("Status0.txt")),
-            "Before N-Cut.\nAfter N-Cut.\nBefore segmentation.\nAfter segmentation.\n");
-  EXPECT_EQ(aRegionNo, 1);
+  CClusteringState aState;
+  aState.mGraph.assign(aTracks.size(), {});
+  addEdge(aState.mGraph, 0, 1, 1.0f);
+  aState.mRegionNo = 1;
+  std::ostringstream aLog;
+  splitTracks(0, aTracks, aState, aLog);
+  EXPECT_EQ(aLog.str(), "Before N-Cut.\nAfter N-Cut.\nBefore segmentation.\nAfter segmentation.\n");
+  EXPECT_EQ(aState.mRegionNo, 1);
   EXPECT_EQ(aTracks[0].mLabel, 0);
   EXPECT_EQ(aTracks[1].mLabel, 0);
 }

@@ -51,13 +51,16 @@ void expectSameTrack(const CTrack& a, const CTrack& b) {
   }
 }
 
-// Points the run's file names at a temporary folder: sequence "cars", frames 0 ... 19, step 8.
-void setRun(const testutil::TempDir& aDir) {
-  mResultDir = aDir.path() + "/";
-  mFilename = "cars";
-  mStartFrame = 0;
-  mSequenceLength = 20;
-  mStep = 8;
+// The settings of a run whose files are in a temporary folder: sequence "cars", frames 0 ... 19,
+// step 8.
+CRunSettings runIn(const testutil::TempDir& aDir) {
+  CRunSettings aSettings;
+  aSettings.mResultDir = aDir.path() + "/";
+  aSettings.mFilename = "cars";
+  aSettings.mStartFrame = 0;
+  aSettings.mSequenceLength = 20;
+  aSettings.mStep = 8;
+  return aSettings;
 }
 
 }  // namespace
@@ -93,13 +96,13 @@ TEST(TrackRecord, RecordsSeparatedOnlyBySpaceReadBack) {
 
 TEST(TrackCache, WrittenCacheIsReadBackUnderTheRunName) {
   testutil::TempDir aDir;
-  setRun(aDir);
+  const CRunSettings aSettings = runIn(aDir);
   std::vector<CTrack> aTracks = {sampleTrack(), CTrack()};
   aTracks[0].mNearestNeighbors(0) = 1;
-  writeTrackToFile(aTracks);
+  writeTrackToFile(aSettings, aTracks);
   EXPECT_TRUE(testutil::fileExists(aDir.file("carsTracks_000_020_08.txt")));
   std::vector<CTrack> aRead(5);
-  ASSERT_TRUE(readTrackFromFile(aRead));
+  ASSERT_TRUE(readTrackFromFile(aSettings, aRead));
   ASSERT_EQ(aRead.size(), 2u);
   expectSameTrack(aTracks[0], aRead[0]);
   expectSameTrack(aTracks[1], aRead[1]);
@@ -107,18 +110,18 @@ TEST(TrackCache, WrittenCacheIsReadBackUnderTheRunName) {
 
 TEST(TrackCache, MissingFileLeavesTracksUntouchedAndEmptyFileGivesNoTracks) {
   testutil::TempDir aDir;
-  setRun(aDir);
+  const CRunSettings aSettings = runIn(aDir);
   std::vector<CTrack> aTracks(3);
-  EXPECT_FALSE(readTrackFromFile(aTracks));
+  EXPECT_FALSE(readTrackFromFile(aSettings, aTracks));
   EXPECT_EQ(aTracks.size(), 3u);
   testutil::writeFile(aDir.file("carsTracks_000_020_08.txt"), "0\n");
-  EXPECT_TRUE(readTrackFromFile(aTracks));
+  EXPECT_TRUE(readTrackFromFile(aSettings, aTracks));
   EXPECT_TRUE(aTracks.empty());
 }
 
 TEST(TrackCache, MalformedFilesAreReportedAndNothingIsLoaded) {
   testutil::TempDir aDir;
-  setRun(aDir);
+  const CRunSettings aSettings = runIn(aDir);
   std::stringstream aGood;
   aGood << "2\n";
   sampleTrack().writeToFile(aGood);
@@ -153,7 +156,7 @@ TEST(TrackCache, MalformedFilesAreReportedAndNothingIsLoaded) {
     std::vector<CTrack> aTracks(1);
     aTracks[0].mox = 99;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(readTrackFromFile(aTracks)) << aContents;
+    EXPECT_FALSE(readTrackFromFile(aSettings, aTracks)) << aContents;
     const std::string aMessage = testing::internal::GetCapturedStderr();
     EXPECT_NE(aMessage.find("carsTracks_000_020_08.txt"), std::string::npos);
     ASSERT_EQ(aTracks.size(), 1u);
@@ -165,28 +168,27 @@ TEST(TrackCache, MalformedFilesAreReportedAndNothingIsLoaded) {
   for (const std::string& aContents : {aValid, aLastFrame}) {
     testutil::writeFile(aDir.file("carsTracks_000_020_08.txt"), aContents);
     std::vector<CTrack> aTracks;
-    EXPECT_TRUE(readTrackFromFile(aTracks));
+    EXPECT_TRUE(readTrackFromFile(aSettings, aTracks));
     EXPECT_EQ(aTracks.size(), 2u);
   }
 }
 
 TEST(ResultTracks, WritesLabelledTracksWithRelativeFrames) {
   testutil::TempDir aDir;
-  setRun(aDir);
-  mTracks.assign(3, CTrack());
-  mTracks[0].mLabel = 1;
-  mTracks[0].mox = 5;
-  mTracks[0].moy = 6;
-  mTracks[0].mSetupTime = 2;
-  mTracks[0].mx = {5.5f, 6, 7.25f};
-  mTracks[0].my = {6.5f, 7, 8};
-  mTracks[0].mFlowVar = {0, 0, 0};
-  mTracks[1].mLabel = -1;  // left out
-  mTracks[2].mLabel = 0;   // no positions after its start
-  mTracks[2].mox = 1;
-  mTracks[2].moy = 2;
-  ASSERT_TRUE(writeTracks());
+  const CRunSettings aSettings = runIn(aDir);
+  std::vector<CTrack> aTracks(3);
+  aTracks[0].mLabel = 1;
+  aTracks[0].mox = 5;
+  aTracks[0].moy = 6;
+  aTracks[0].mSetupTime = 2;
+  aTracks[0].mx = {5.5f, 6, 7.25f};
+  aTracks[0].my = {6.5f, 7, 8};
+  aTracks[0].mFlowVar = {0, 0, 0};
+  aTracks[1].mLabel = -1;  // left out
+  aTracks[2].mLabel = 0;   // no positions after its start
+  aTracks[2].mox = 1;
+  aTracks[2].moy = 2;
+  ASSERT_TRUE(writeTracks(aSettings, aTracks));
   EXPECT_EQ(testutil::readFile(aDir.file("Tracks20.dat")),
             "20\n2\n1 4\n5 6 2\n5.5 6.5 3\n6 7 4\n7.25 8 5\n0 1\n1 2 0\n");
-  mTracks.clear();
 }

@@ -8,23 +8,24 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
 #include "flow/FlowCache.h"
 #include "flow/FlowPictures.h"
+#include "foundation/Random.h"
 #include "settings/RunSettings.h"
 #include "tests/TestUtil.h"
 #include "tracking/CTrack.h"
 #include "tracking/Tracker.h"
 
-// The run passes the large-displacement flow and the flow pictures straight in.
+// The run passes the large-displacement flow straight in.
 static_assert(std::is_constructible<CPairFlow, decltype(&CMatching::hogFlow)>::value,
               "CMatching::hogFlow must serve as the pair flow");
-static_assert(std::is_constructible<CPairFlowPictures, decltype(&showFlow)>::value,
-              "showFlow must serve as the flow pictures");
 
 namespace {
 
@@ -51,11 +52,12 @@ bool inSquare(int x, int y, int t) {
 CTensor<float> frame(int t, bool aUniform) {
   CTensor<float> aImage(kXSize, kYSize, 3);
   // Fixed textures: the background's and the square's (in square coordinates).
-  static std::vector<float> aBack, aFront;
-  if (aBack.empty()) {
-    for (int i = 0; i < kXSize * kYSize; i++) aBack.push_back(static_cast<float>(rand() % 256));
-    for (int i = 0; i < kSquare * kSquare; i++) aFront.push_back(static_cast<float>(rand() % 256));
-  }
+  CRandom aRandom;
+  std::vector<float> aBack, aFront;
+  for (int i = 0; i < kXSize * kYSize; i++)
+    aBack.push_back(static_cast<float>(aRandom.next() % 256));
+  for (int i = 0; i < kSquare * kSquare; i++)
+    aFront.push_back(static_cast<float>(aRandom.next() % 256));
   for (int y = 0; y < kYSize; y++)
     for (int x = 0; x < kXSize; x++) {
       float aValue = aBack[x + kXSize * y];
@@ -70,9 +72,10 @@ CTensor<float> frame(int t, bool aUniform) {
 struct CRun {
   explicit CRun(int aFrames, bool aUniform = false, int aXSize = kXSize, int aYSize = kYSize)
       : mFrames(aFrames) {
-    mInput.setSize(aFrames);
+    CVector<std::string>& aInput = mSettings.mInput;
+    aInput.setSize(aFrames);
     for (int t = 0; t < aFrames; t++) {
-      mInput(t) = mDir.file("frame" + std::to_string(t) + ".ppm");
+      aInput(t) = mDir.file("frame" + std::to_string(t) + ".ppm");
       CTensor<float> aImage = frame(t, aUniform);
       if (aXSize != kXSize || aYSize != kYSize) {
         CTensor<float> aSmall(aXSize, aYSize, 3);
@@ -81,28 +84,23 @@ struct CRun {
             for (int x = 0; x < aXSize; x++) aSmall(x, y, c) = aImage(x, y, c);
         aImage = aSmall;
       }
-      EXPECT_TRUE(aImage.writeToPPM(mInput(t).c_str()));
+      EXPECT_TRUE(aImage.writeToPPM(aInput(t).c_str()));
     }
-    mResultDir = mDir.path() + "/";
-    mStartFrame = 0;
-    mSequenceLength = aFrames;
-    mStep = 4;
-    mXSize = aXSize;
-    mYSize = aYSize;
-    buildColorCode();
+    mSettings.mResultDir = mDir.path() + "/";
+    mSettings.mStartFrame = 0;
+    mSettings.mSequenceLength = aFrames;
+    mSettings.mStep = 4;
+    mSettings.mXSize = aXSize;
+    mSettings.mYSize = aYSize;
     // The fake flows find their pair in the status log, so no pair may be computed ahead of the
     // tracker on other threads.
     omp_set_num_threads(2);
   }
-  ~CRun() {
-    if (mStatus.is_open()) mStatus.close();
-  }
-  // One tracker run; the status log is rewritten each time.
+  // One tracker run; the status log starts empty each time.
   bool track() {
-    if (mStatus.is_open()) mStatus.close();
-    mStatus.open(mDir.file("Status.txt"));
+    mStatus.str("");
     CTensor<float> aFirst;
-    EXPECT_TRUE(aFirst.readFromPPM(mInput(mStartFrame).c_str()));
+    EXPECT_TRUE(aFirst.readFromPPM(mSettings.mInput(mSettings.mStartFrame).c_str()));
     auto aFlow = [this](const CTensor<float>& aImage1, const CTensor<float>&, const CTensor<float>&,
                         const CTensor<float>&, const CMatrix<float>&, const CMatrix<float>&,
                         CTensor<float>& aForward, CTensor<float>& aBackward) {
@@ -126,14 +124,21 @@ struct CRun {
       mShown.push_back(t);
       return true;
     };
-    const bool aOk = mRealFlow ? computeTracks(aFirst, CMatching::hogFlow, showFlow)
-                               : computeTracks(aFirst, aFlow, aShow);
-    mStatus.close();
-    return aOk;
+    const std::string aFolder = mSettings.mResultDir;
+    auto aRealShow = [aFolder](const CTensor<float>& aForward, const CTensor<float>& aBackward,
+                               int t) {
+      return writeFlowPictures(aFolder, t, aForward, aBackward);
+    };
+    return mRealFlow
+               ? computeTracks(mSettings, aFirst, CMatching::hogFlow, aRealShow, mTracks, mStatus)
+               : computeTracks(mSettings, aFirst, aFlow, aShow, mTracks, mStatus);
   }
-  std::string status() { return testutil::readFile(mDir.file("Status.txt")); }
+  std::string status() { return mStatus.str(); }
 
   testutil::TempDir mDir{"tracker"};
+  CRunSettings mSettings;
+  std::vector<CTrack> mTracks;
+  std::ostringstream mStatus;
   int mFrames;
   int mComputed = 0;
   // When not 0, the whole frame moves by this many pixels along x instead of the square.
@@ -219,7 +224,7 @@ TEST(Tracker, TracksOnTheSquareMoveWithItAndOthersStayOrStop) {
             "Compute optical flow. Frame2\n");
   EXPECT_EQ(aRun.mShown, (std::vector<int>{0, 1, 2}));
   int aOnSquare = 0, aStatic = 0;
-  for (const CTrack& aTrack : mTracks) {
+  for (const CTrack& aTrack : aRun.mTracks) {
     EXPECT_EQ(aTrack.mox % 4, 0);
     EXPECT_EQ(aTrack.moy % 4, 0);
     EXPECT_GE(aTrack.mox, 4);
@@ -263,10 +268,10 @@ TEST(Tracker, TracksOnTheSquareMoveWithItAndOthersStayOrStop) {
 TEST(Tracker, FirstPictureShowsSeedsInBlue) {
   CRun aRun(2);
   ASSERT_TRUE(aRun.track());
-  ASSERT_FALSE(mTracks.empty());
+  ASSERT_FALSE(aRun.mTracks.empty());
   CTensor<float> aPicture;
   ASSERT_TRUE(aPicture.readFromPPM(aRun.mDir.file("Tracking000.ppm").c_str()));
-  const CTrack& aTrack = mTracks.front();
+  const CTrack& aTrack = aRun.mTracks.front();
   EXPECT_EQ(aPicture(aTrack.mox - 1, aTrack.moy - 1, 0), 0.0f);
   EXPECT_EQ(aPicture(aTrack.mox - 1, aTrack.moy - 1, 1), 0.0f);
   EXPECT_EQ(aPicture(aTrack.mox - 1, aTrack.moy - 1, 2), 255.0f);
@@ -275,14 +280,14 @@ TEST(Tracker, FirstPictureShowsSeedsInBlue) {
 TEST(Tracker, SecondRunReadsTheCacheAndDamagedFilesAreRecomputed) {
   CRun aRun(4);
   ASSERT_TRUE(aRun.track());
-  const std::vector<CTrack> aFirst = mTracks;
+  const std::vector<CTrack> aFirst = aRun.mTracks;
   aRun.mComputed = 0;
   aRun.mShown.clear();
   ASSERT_TRUE(aRun.track());
   EXPECT_EQ(aRun.mComputed, 0);
   EXPECT_EQ(aRun.status(), "");
-  ASSERT_EQ(mTracks.size(), aFirst.size());
-  for (size_t i = 0; i < aFirst.size(); i++) EXPECT_EQ(mTracks[i].mx, aFirst[i].mx);
+  ASSERT_EQ(aRun.mTracks.size(), aFirst.size());
+  for (size_t i = 0; i < aFirst.size(); i++) EXPECT_EQ(aRun.mTracks[i].mx, aFirst[i].mx);
 
   // Truncated forward file of pair 1, backward file of pair 2 missing, forward file of pair 0
   // of another size: exactly these pairs are recomputed and rewritten.
@@ -346,9 +351,9 @@ TEST(Tracker, FlowsWithOtherBytesOldRecordsOrNonFiniteValuesAreRecomputed) {
   aSource.mXSize = kXSize;
   aSource.mYSize = kYSize;
   CTensor<float> aFrame, aFlow = constantFlow(kXSize, kYSize, 0, 0);
-  ASSERT_TRUE(aFrame.readFromPPM(mInput(3).c_str()));
+  ASSERT_TRUE(aFrame.readFromPPM(aRun.mSettings.mInput(3).c_str()));
   aSource.mFirst = frameFingerprint(aFrame);
-  ASSERT_TRUE(aFrame.readFromPPM(mInput(4).c_str()));
+  ASSERT_TRUE(aFrame.readFromPPM(aRun.mSettings.mInput(4).c_str()));
   aSource.mSecond = frameFingerprint(aFrame);
   aFlow[7] = std::numeric_limits<float>::infinity();
   ASSERT_TRUE(writeCachedFlows(aDir + "/", 3, aSource, aFlow, aFlow));
@@ -370,8 +375,8 @@ TEST(Tracker, UniformSmallAndSingleFrameSequencesGiveNoTracks) {
     // corners get some structure; everywhere else a uniform frame gets no seed.
     CRun aRun(3, true);
     ASSERT_TRUE(aRun.track());
-    EXPECT_LE(mTracks.size(), 4u);
-    for (const CTrack& aTrack : mTracks) {
+    EXPECT_LE(aRun.mTracks.size(), 4u);
+    for (const CTrack& aTrack : aRun.mTracks) {
       EXPECT_TRUE(aTrack.mox <= 8 || aTrack.mox >= kXSize - 8) << aTrack.mox;
       EXPECT_TRUE(aTrack.moy <= 8 || aTrack.moy >= kYSize - 8) << aTrack.moy;
     }
@@ -380,47 +385,42 @@ TEST(Tracker, UniformSmallAndSingleFrameSequencesGiveNoTracks) {
   {
     CRun aRun(2, false, 8, 40);
     ASSERT_TRUE(aRun.track());
-    EXPECT_TRUE(mTracks.empty());
+    EXPECT_TRUE(aRun.mTracks.empty());
   }
   {
     CRun aRun(1);
     ASSERT_TRUE(aRun.track());
-    EXPECT_TRUE(mTracks.empty());
+    EXPECT_TRUE(aRun.mTracks.empty());
     EXPECT_EQ(aRun.mComputed, 0);
     EXPECT_FALSE(testutil::fileExists(aRun.mDir.file("Tracking000.ppm")));
     EXPECT_FALSE(testutil::fileExists(aRun.mDir.file("ForwardFlow000.flo")));
   }
 }
 
-TEST(Tracker, TracksLongerThanTheColourRampUseItsLastRow) {
+TEST(Tracker, TracksAreDrawnInTheRampColourOfTheirLength) {
   CRun aRun(2);
-  // A ramp of three rows: a track with one position would need row 4.
-  mColorCode.setSize(3, 3);
-  mColorCode.fill(0.0f);
-  mColorCode(0, 2) = 10.0f;
-  mColorCode(1, 2) = 20.0f;
-  mColorCode(2, 2) = 30.0f;
+  // A track with one position takes row 4 of the ramp: (0, 4, 255).
   ASSERT_TRUE(aRun.track());
   const CTrack* aMoved = nullptr;
-  for (const CTrack& aTrack : mTracks)
+  for (const CTrack& aTrack : aRun.mTracks)
     if (aTrack.mx.size() == 1) aMoved = &aTrack;
   ASSERT_NE(aMoved, nullptr);
   CTensor<float> aPicture;
   ASSERT_TRUE(aPicture.readFromPPM(aRun.mDir.file("Tracking001.ppm").c_str()));
   const int x = std::lround(aMoved->mx[0]) - 1, y = std::lround(aMoved->my[0]) - 1;
-  EXPECT_EQ(aPicture(x, y, 0), 10.0f);
-  EXPECT_EQ(aPicture(x, y, 1), 20.0f);
-  EXPECT_EQ(aPicture(x, y, 2), 30.0f);
+  EXPECT_EQ(aPicture(x, y, 0), 0.0f);
+  EXPECT_EQ(aPicture(x, y, 1), 4.0f);
+  EXPECT_EQ(aPicture(x, y, 2), 255.0f);
 }
 
 TEST(Tracker, UnreadableOrResizedFrameStopsWithFalse) {
   CRun aRun(3);
-  std::remove(mInput(2).c_str());
+  std::remove(aRun.mSettings.mInput(2).c_str());
   EXPECT_FALSE(aRun.track());
   CTensor<float> aSmall(10, 10, 3, 0.0f);
-  ASSERT_TRUE(aSmall.writeToPPM(mInput(2).c_str()));
+  ASSERT_TRUE(aSmall.writeToPPM(aRun.mSettings.mInput(2).c_str()));
   EXPECT_FALSE(aRun.track());
-  mStep = 0;
+  aRun.mSettings.mStep = 0;
   EXPECT_FALSE(aRun.track());
 }
 
@@ -431,9 +431,9 @@ TEST(Tracker, NextPositionIsRoundedHalvesAwayFromZeroAtTheBorder) {
   aRun.mConstantU = -4.4f;
   ASSERT_TRUE(aRun.track());
   std::vector<int> aKept;
-  for (size_t i = 0; i < mTracks.size(); i++)
-    if (mTracks[i].mox == 4 && mTracks[i].mx.size() == 1) {
-      EXPECT_EQ(mTracks[i].mx[0], 4.0f + -4.4f);
+  for (size_t i = 0; i < aRun.mTracks.size(); i++)
+    if (aRun.mTracks[i].mox == 4 && aRun.mTracks[i].mx.size() == 1) {
+      EXPECT_EQ(aRun.mTracks[i].mx[0], 4.0f + -4.4f);
       aKept.push_back(static_cast<int>(i));
     }
   ASSERT_FALSE(aKept.empty());
@@ -441,9 +441,9 @@ TEST(Tracker, NextPositionIsRoundedHalvesAwayFromZeroAtTheBorder) {
   aRun.mConstantU = -4.5f;
   ASSERT_TRUE(aRun.track());
   for (int i : aKept) {
-    EXPECT_EQ(mTracks[i].mox, 4);
-    EXPECT_TRUE(mTracks[i].mStopped);
-    EXPECT_TRUE(mTracks[i].mx.empty());
+    EXPECT_EQ(aRun.mTracks[i].mox, 4);
+    EXPECT_TRUE(aRun.mTracks[i].mStopped);
+    EXPECT_TRUE(aRun.mTracks[i].mx.empty());
   }
 }
 
@@ -455,7 +455,7 @@ TEST(Tracker, WithTheComputedFlowTracksFollowTheSquare) {
   EXPECT_TRUE(testutil::fileExists(aRun.mDir.file("ForwardFlow001.ppm")));
   EXPECT_TRUE(testutil::fileExists(aRun.mDir.file("BackwardFlow001.ppm")));
   int aOnSquare = 0, aOnBackground = 0;
-  for (const CTrack& aTrack : mTracks) {
+  for (const CTrack& aTrack : aRun.mTracks) {
     if (aTrack.mSetupTime != 0 || aTrack.mx.size() != 2) continue;
     // Well inside the square or well away from it.
     const bool aInside = aTrack.mox >= kSquareX + 2 && aTrack.mox < kSquareX + kSquare - 2 &&
