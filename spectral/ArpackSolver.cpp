@@ -1,6 +1,7 @@
 #include "spectral/ArpackSolver.h"
 
 #include <cstddef>
+#include <mutex>
 #include <sstream>
 
 // ARPACK's native (Fortran) interface: every argument by address, arrays column-major,
@@ -23,6 +24,12 @@ namespace {
 
 // dlarnv's distribution 2: uniform on (-1, 1), as ARPACK asks for it.
 constexpr int kUniformSymmetric = 2;
+
+// The one solve ARPACK can hold at a time in a process.
+std::mutex& arpackLock() {
+  static std::mutex aLock;
+  return aLock;
+}
 
 }  // namespace
 
@@ -54,6 +61,7 @@ bool solveSymmetric(int n, const char* aWhich, int aNev, int aNcv, double aTol, 
   double tol = aTol;
   const char bmat[] = "I";
 
+  const std::lock_guard<std::mutex> aSolve(arpackLock());
   for (;;) {
     dsaupd_(&ido, bmat, &n, aWhich, &aNev, &tol, resid.data(), &aNcv, v.data(), &ldv, iparam, ipntr,
             workd.data(), workl.data(), &lworkl, &info, 1, 2);

@@ -1,6 +1,10 @@
 // Symmetric eigen-solver on a matrix given only by its product with a vector: ARPACK's
 // implicitly restarted Lanczos routines dsaupd and dseupd (double precision, reverse
 // communication, standard problem A x = lambda x, exact shifts, mode 1).
+//
+// ARPACK keeps the state of a solve between its reverse-communication calls inside the library
+// (in Fortran SAVE variables), so a process can run only one solve at a time: solves of runs
+// side by side take turns (solveSymmetric holds a lock of the process for its whole solve).
 #pragma once
 
 #include <functional>
