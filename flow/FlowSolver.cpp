@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "foundation/Lanes.h"
 #include "foundation/Simd.h"
 
 void CFlowSystem::resize(int aXSize, int aYSize) {
@@ -185,7 +186,7 @@ QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const
   copyBetween(s, aToDiagonals, aIn, aScale, aOut, aBandsEnd, aLastRow, aBandsEnd, X - 1 + aLastRow,
               aRowBase);
   if (aBlocks == 0 || aBands == 0) {
-    _mm256_zeroupper();
+    lanes::leaveWide();
     return;
   }
   const int aLastBand = aBandsEnd - 8;
@@ -193,26 +194,26 @@ QUORVIK_AVX2 void copyBetweenAvx2(const CFlowSystem& s, bool aToDiagonals, const
     const int aFrom = std::max(aFirstRow, d - 7 - 8 * (aBlocks - 1));
     const int aTo = std::min(d - 7, aLastBand);
     for (int y0 = aFrom; y0 <= aTo; y0 += 8) {
-      __m256 r[8];
+      lanes::F8 r[8];
       if (aToDiagonals) {
         for (int k = 0; k < 8; k++) {
           const std::ptrdiff_t i =
               static_cast<std::ptrdiff_t>(y0 + k) * X + (d - y0 - k) - aRowBase;
-          r[k] = _mm256_loadu_ps(aIn + i);
-          if (aScale != nullptr) r[k] = _mm256_mul_ps(r[k], _mm256_loadu_ps(aScale + i));
+          r[k] = lanes::loadWide(aIn + i);
+          if (aScale != nullptr) r[k] = r[k] * lanes::loadWide(aScale + i);
         }
-        transpose8x8(r);
-        for (int j = 0; j < 8; j++) _mm256_storeu_ps(aOut + s.mOffset[d + j + 1] + y0, r[j]);
+        lanes::transpose(r);
+        for (int j = 0; j < 8; j++) lanes::store(aOut + s.mOffset[d + j + 1] + y0, r[j]);
       } else {
-        for (int j = 0; j < 8; j++) r[j] = _mm256_loadu_ps(aIn + s.mOffset[d + j + 1] + y0);
-        transpose8x8(r);
+        for (int j = 0; j < 8; j++) r[j] = lanes::loadWide(aIn + s.mOffset[d + j + 1] + y0);
+        lanes::transpose(r);
         for (int k = 0; k < 8; k++)
-          _mm256_storeu_ps(aOut + static_cast<std::ptrdiff_t>(y0 + k) * X + (d - y0 - k) - aRowBase,
-                           r[k]);
+          lanes::store(aOut + static_cast<std::ptrdiff_t>(y0 + k) * X + (d - y0 - k) - aRowBase,
+                       r[k]);
       }
     }
   }
-  _mm256_zeroupper();
+  lanes::leaveWide();
 }
 #endif
 

@@ -17,11 +17,8 @@
 
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
+#include "foundation/Lanes.h"
 #include "foundation/Simd.h"
-
-#if QUORVIK_HAS_AVX2_TARGET
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -101,28 +98,28 @@ QUORVIK_AVX2 void batchDistancesAvx2(const float* aDescriptor, const float* aHOG
                                      const std::ptrdiff_t* aOffsets, float aBound, float* aOut) {
   const float* aLanes[kBatch];
   for (int l = 0; l < kBatch; l++) aLanes[l] = aHOG + aBases[l < aCount ? l : 0];
-  const __m256 aBoundLanes = _mm256_set1_ps(aBound);
+  const lanes::F8 aBoundLanes = lanes::splatWide(aBound);
   const int aLive = (1 << aCount) - 1;
-  __m256 aSum = _mm256_setzero_ps();
+  lanes::F8 aSum = lanes::splatWide(0.0f);
   for (int k = 0; k < kDescriptorSize; k += kHOGBins) {
     // aOffsets[k] is the position's first bin; its bins follow one another.
-    __m256 aLow[8], aHigh[8];
+    lanes::F8 aLow[8], aHigh[8];
     for (int l = 0; l < kBatch; l++) {
-      aLow[l] = _mm256_loadu_ps(aLanes[l] + aOffsets[k]);
-      aHigh[l] = _mm256_loadu_ps(aLanes[l] + aOffsets[k] + 8);
+      aLow[l] = lanes::loadWide(aLanes[l] + aOffsets[k]);
+      aHigh[l] = lanes::loadWide(aLanes[l] + aOffsets[k] + 8);
     }
-    transpose8x8(aLow);
-    transpose8x8(aHigh);
+    lanes::transpose(aLow);
+    lanes::transpose(aHigh);
     for (int b = 0; b < kHOGBins; b++) {
-      const __m256 aValue = b < 8 ? aLow[b] : aHigh[b - 8];
-      const __m256 d = _mm256_sub_ps(_mm256_set1_ps(aDescriptor[k + b]), aValue);
-      aSum = _mm256_add_ps(aSum, _mm256_mul_ps(d, d));
+      const lanes::F8 aValue = b < 8 ? aLow[b] : aHigh[b - 8];
+      const lanes::F8 d = lanes::splatWide(aDescriptor[k + b]) - aValue;
+      aSum = aSum + d * d;
     }
-    const int aDone = _mm256_movemask_ps(_mm256_cmp_ps(aSum, aBoundLanes, _CMP_GE_OQ));
+    const int aDone = lanes::bits(lanes::greaterEqual(aSum, aBoundLanes));
     if ((aDone & aLive) == aLive) break;
   }
   float aAll[kBatch];
-  _mm256_storeu_ps(aAll, aSum);
+  lanes::store(aAll, aSum);
   for (int l = 0; l < aCount; l++) aOut[l] = aAll[l];
 }
 #endif
@@ -183,11 +180,11 @@ QUORVIK_AVX2 int filterCandidatesAvx2(const int* aXs, int aCount, std::ptrdiff_t
                                       const float* aEnergies, const float* aPixels,
                                       std::ptrdiff_t aPlane, float aEnergy, const float* aColour,
                                       bool aCandidateInSecond, int* aPassing) {
-  const __m256i aRowLanes = _mm256_set1_epi32(static_cast<int>(aRow));
-  const __m256 aFixed = _mm256_set1_ps(aEnergy);
-  const __m256 aFixedBound = _mm256_set1_ps(kEnergyRatio * aEnergy);
-  const __m256 aRatio = _mm256_set1_ps(kEnergyRatio);
-  const __m256 aLimit = _mm256_set1_ps(kMaxColourDistance);
+  const lanes::I8 aRowLanes = lanes::splatInt(static_cast<int>(aRow));
+  const lanes::F8 aFixed = lanes::splatWide(aEnergy);
+  const lanes::F8 aFixedBound = lanes::splatWide(kEnergyRatio * aEnergy);
+  const lanes::F8 aRatio = lanes::splatWide(kEnergyRatio);
+  const lanes::F8 aLimit = lanes::splatWide(kMaxColourDistance);
   const float* aPlanes[3] = {aPixels, aPixels + aPlane, aPixels + 2 * aPlane};
   int aPassed = 0;
   int k = 0;
@@ -195,24 +192,21 @@ QUORVIK_AVX2 int filterCandidatesAvx2(const int* aXs, int aCount, std::ptrdiff_t
     // The candidates of a row ascend in x; eight in a row are read with plain loads.
     const bool aRun = aXs[k + 7] - aXs[k] == 7;
     const std::ptrdiff_t aRunStart = aRow + aXs[k];
-    const __m256i aIndex =
-        _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(aXs + k)), aRowLanes);
-    const __m256 e =
-        aRun ? _mm256_loadu_ps(aEnergies + aRunStart) : _mm256_i32gather_ps(aEnergies, aIndex, 4);
-    __m256 aSum = _mm256_setzero_ps();
+    const lanes::I8 aIndex = lanes::loadInts(aXs + k) + aRowLanes;
+    const lanes::F8 e =
+        aRun ? lanes::loadWide(aEnergies + aRunStart) : lanes::gather(aEnergies, aIndex);
+    lanes::F8 aSum = lanes::splatWide(0.0f);
     for (int c = 0; c < 3; c++) {
-      const __m256 aValue = aRun ? _mm256_loadu_ps(aPlanes[c] + aRunStart)
-                                 : _mm256_i32gather_ps(aPlanes[c], aIndex, 4);
-      const __m256 aOther = _mm256_set1_ps(aColour[c]);
-      const __m256 d =
-          aCandidateInSecond ? _mm256_sub_ps(aOther, aValue) : _mm256_sub_ps(aValue, aOther);
-      aSum = _mm256_add_ps(aSum, _mm256_mul_ps(d, d));
+      const lanes::F8 aValue =
+          aRun ? lanes::loadWide(aPlanes[c] + aRunStart) : lanes::gather(aPlanes[c], aIndex);
+      const lanes::F8 aOther = lanes::splatWide(aColour[c]);
+      const lanes::F8 d = aCandidateInSecond ? aOther - aValue : aValue - aOther;
+      aSum = aSum + d * d;
     }
-    const __m256 aEnergyOff =
-        _mm256_or_ps(_mm256_cmp_ps(e, aFixedBound, _CMP_GT_OQ),
-                     _mm256_cmp_ps(aFixed, _mm256_mul_ps(aRatio, e), _CMP_GT_OQ));
-    const __m256 aFail = _mm256_or_ps(aEnergyOff, _mm256_cmp_ps(aSum, aLimit, _CMP_GT_OQ));
-    unsigned aPass = ~static_cast<unsigned>(_mm256_movemask_ps(aFail)) & 0xffu;
+    const lanes::F8 aEnergyOff =
+        lanes::greater(e, aFixedBound) | lanes::greater(aFixed, aRatio * e);
+    const lanes::F8 aFail = aEnergyOff | lanes::greater(aSum, aLimit);
+    unsigned aPass = ~static_cast<unsigned>(lanes::bits(aFail)) & 0xffu;
     while (aPass != 0) {
       aPassing[aPassed++] = aXs[k + __builtin_ctz(aPass)];
       aPass &= aPass - 1;
@@ -220,7 +214,7 @@ QUORVIK_AVX2 int filterCandidatesAvx2(const int* aXs, int aCount, std::ptrdiff_t
   }
   // Back to code without AVX only with the upper halves cleared (GCC does not always do it
   // here), or every SSE instruction after it pays for them.
-  _mm256_zeroupper();
+  lanes::leaveWide();
   return aPassed + filterCandidatesPlain(aXs + k, aCount - k, aRow, aEnergies, aPixels, aPlane,
                                          aEnergy, aColour, aCandidateInSecond, aPassing + aPassed);
 }

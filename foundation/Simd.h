@@ -11,6 +11,10 @@
 //   QUORVIK_AVX2 void bodyAvx2(...) { body(...); }      // the AVX2 copy
 //   void bodyBase(...) { body(...); }                   // the baseline copy
 //   useAvx2() ? bodyAvx2(...) : bodyBase(...);
+//
+// What the compiler does not vectorise by itself (gathers, lane masks, transposes, several
+// values converted to double at once) a kernel writes with the lanes of foundation/Lanes.h,
+// never with the processor's intrinsics directly.
 #pragma once
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -28,31 +32,6 @@
 #define QUORVIK_IVDEP _Pragma("GCC ivdep")
 #else
 #define QUORVIK_IVDEP
-#endif
-
-#if QUORVIK_HAS_AVX2_TARGET
-#include <immintrin.h>
-
-// Transposes the 8 x 8 block of floats held in r[0 .. 7]: afterwards r[i] holds what was
-// lane i of every row. Pure data movement, for AVX2 kernels.
-QUORVIK_AVX2 inline __attribute__((always_inline)) void transpose8x8(__m256* r) {
-  const __m256 t0 = _mm256_unpacklo_ps(r[0], r[1]), t1 = _mm256_unpackhi_ps(r[0], r[1]);
-  const __m256 t2 = _mm256_unpacklo_ps(r[2], r[3]), t3 = _mm256_unpackhi_ps(r[2], r[3]);
-  const __m256 t4 = _mm256_unpacklo_ps(r[4], r[5]), t5 = _mm256_unpackhi_ps(r[4], r[5]);
-  const __m256 t6 = _mm256_unpacklo_ps(r[6], r[7]), t7 = _mm256_unpackhi_ps(r[6], r[7]);
-  const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
-  const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
-  const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
-  const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
-  r[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
-  r[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
-  r[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
-  r[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
-  r[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
-  r[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
-  r[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
-  r[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
-}
 #endif
 
 // True when the processor runs AVX2 code and the AVX2 kernels are not switched off.

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/FourthRoot.h"
+#include "foundation/Lanes.h"
 #include "foundation/Simd.h"
-#include "graph/FourthRoot.h"
 #include "graph/HOGraph.h"
-#include "graph/Lanes.h"
 #include "graph/TrackDistances.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "graph/FourthRoot.h"
+#include "foundation/FourthRoot.h"
 
 namespace {
 

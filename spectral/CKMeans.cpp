@@ -2,11 +2,8 @@
 
 #include <queue>
 
+#include "foundation/Lanes.h"
 #include "foundation/Simd.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -21,8 +18,10 @@ constexpr int kMaxIterations = 10;
 constexpr int kRandomStarts = 10;
 constexpr unsigned kMaxHierarchicalInits = 20;
 // Means whose distances to a point are formed side by side (with AVX2 kWideMeanLanes).
-constexpr int kMeanLanes = 4;
-constexpr int kWideMeanLanes = 8;
+constexpr int kMeanLanes = lanes::kWidth;
+#if QUORVIK_HAS_AVX2_TARGET
+constexpr int kWideMeanLanes = lanes::kWideWidth;
+#endif
 // States the hierarchical queue accepts unconditionally.
 constexpr size_t kQueueCapacity = 40;
 
@@ -64,24 +63,13 @@ float clusterVariance(CVector<float>* aData, CVector<int>& aLabels, CVector<int>
 void meanDistancesBase(const float* x, int aDim, const float* aByComponent, int aStride,
                        float* aDistances) {
   for (int k0 = 0; k0 < aStride; k0 += kMeanLanes) {
-#if defined(__SSE2__)
-    __m128 aDist = _mm_setzero_ps();
+    lanes::F4 aDist = lanes::splat(0.0f);
     for (int i = 0; i < aDim; i++) {
-      const __m128 diff = _mm_sub_ps(
-          _mm_set1_ps(x[i]), _mm_loadu_ps(aByComponent + static_cast<size_t>(i) * aStride + k0));
-      aDist = _mm_add_ps(aDist, _mm_mul_ps(diff, diff));
+      const lanes::F4 diff =
+          lanes::splat(x[i]) - lanes::load(aByComponent + static_cast<size_t>(i) * aStride + k0);
+      aDist = aDist + diff * diff;
     }
-    _mm_storeu_ps(aDistances + k0, aDist);
-#else
-    for (int k = k0; k < k0 + kMeanLanes; k++) {
-      float aDist = 0.0f;
-      for (int i = 0; i < aDim; i++) {
-        const float diff = x[i] - aByComponent[static_cast<size_t>(i) * aStride + k];
-        aDist += diff * diff;
-      }
-      aDistances[k] = aDist;
-    }
-#endif
+    lanes::store(aDistances + k0, aDist);
   }
 }
 
@@ -89,16 +77,15 @@ void meanDistancesBase(const float* x, int aDim, const float* aByComponent, int 
 QUORVIK_AVX2 void meanDistancesAvx2(const float* x, int aDim, const float* aByComponent,
                                     int aStride, float* aDistances) {
   for (int k0 = 0; k0 < aStride; k0 += kWideMeanLanes) {
-    __m256 aDist = _mm256_setzero_ps();
+    lanes::F8 aDist = lanes::splatWide(0.0f);
     for (int i = 0; i < aDim; i++) {
-      const __m256 diff =
-          _mm256_sub_ps(_mm256_set1_ps(x[i]),
-                        _mm256_loadu_ps(aByComponent + static_cast<size_t>(i) * aStride + k0));
-      aDist = _mm256_add_ps(aDist, _mm256_mul_ps(diff, diff));
+      const lanes::F8 diff = lanes::splatWide(x[i]) -
+                             lanes::loadWide(aByComponent + static_cast<size_t>(i) * aStride + k0);
+      aDist = aDist + diff * diff;
     }
-    _mm256_storeu_ps(aDistances + k0, aDist);
+    lanes::store(aDistances + k0, aDist);
   }
-  _mm256_zeroupper();
+  lanes::leaveWide();
 }
 #endif
 

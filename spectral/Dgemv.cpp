@@ -8,9 +8,7 @@
 
 #include <algorithm>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "foundation/Lanes.h"
 
 namespace {
 
@@ -33,20 +31,18 @@ void addColumns(int aRow0, int aRow1, int n, double alpha, const double* a, long
       col[k] = a + (j0 + k) * lda;
     }
     int i = aRow0;
-#if defined(__SSE2__)
     if (aCount == kColumnBlock) {
-      const __m128d t0 = _mm_set1_pd(t[0]), t1 = _mm_set1_pd(t[1]);
-      const __m128d t2 = _mm_set1_pd(t[2]), t3 = _mm_set1_pd(t[3]);
+      const lanes::D2 t0 = lanes::splatDouble(t[0]), t1 = lanes::splatDouble(t[1]);
+      const lanes::D2 t2 = lanes::splatDouble(t[2]), t3 = lanes::splatDouble(t[3]);
       for (; i + 2 <= aRow1; i += 2) {
-        __m128d yi = _mm_loadu_pd(y + i);
-        yi = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(col[0] + i), t0), yi);
-        yi = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(col[1] + i), t1), yi);
-        yi = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(col[2] + i), t2), yi);
-        yi = _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(col[3] + i), t3), yi);
-        _mm_storeu_pd(y + i, yi);
+        lanes::D2 yi = lanes::loadDouble(y + i);
+        yi = lanes::loadDouble(col[0] + i) * t0 + yi;
+        yi = lanes::loadDouble(col[1] + i) * t1 + yi;
+        yi = lanes::loadDouble(col[2] + i) * t2 + yi;
+        yi = lanes::loadDouble(col[3] + i) * t3 + yi;
+        lanes::store(y + i, yi);
       }
     }
-#endif
     for (; i < aRow1; i++) {
       double yi = y[i];
       for (int k = 0; k < aCount; k++) yi = col[k][i] * t[k] + yi;
@@ -72,24 +68,22 @@ void threadRange(int aCount, int aGranule, int& aBegin, int& aEnd) {
 void dotColumns(int aCol0, int aCol1, int m, double alpha, const double* a, long long lda,
                 const double* x, double* y) {
   int j = aCol0;
-#if defined(__SSE2__)
   // Four columns at once, two per register; each lane keeps its own sum in row order.
   for (; j + 4 <= aCol1; j += 4) {
     const double* c0 = a + j * lda;
     const double* c1 = c0 + lda;
     const double* c2 = c1 + lda;
     const double* c3 = c2 + lda;
-    __m128d s01 = _mm_setzero_pd(), s23 = _mm_setzero_pd();
+    lanes::D2 s01 = lanes::splatDouble(0.0), s23 = lanes::splatDouble(0.0);
     for (int i = 0; i < m; i++) {
-      const __m128d xi = _mm_set1_pd(x[i]);
-      s01 = _mm_add_pd(s01, _mm_mul_pd(_mm_set_pd(c1[i], c0[i]), xi));
-      s23 = _mm_add_pd(s23, _mm_mul_pd(_mm_set_pd(c3[i], c2[i]), xi));
+      const lanes::D2 xi = lanes::splatDouble(x[i]);
+      s01 = s01 + lanes::doubles(c0[i], c1[i]) * xi;
+      s23 = s23 + lanes::doubles(c2[i], c3[i]) * xi;
     }
-    const __m128d aAlpha = _mm_set1_pd(alpha);
-    _mm_storeu_pd(y + j, _mm_add_pd(_mm_mul_pd(s01, aAlpha), _mm_loadu_pd(y + j)));
-    _mm_storeu_pd(y + j + 2, _mm_add_pd(_mm_mul_pd(s23, aAlpha), _mm_loadu_pd(y + j + 2)));
+    const lanes::D2 aAlpha = lanes::splatDouble(alpha);
+    lanes::store(y + j, s01 * aAlpha + lanes::loadDouble(y + j));
+    lanes::store(y + j + 2, s23 * aAlpha + lanes::loadDouble(y + j + 2));
   }
-#endif
   for (; j < aCol1; j++) {
     const double* c = a + j * lda;
     double aSum = 0.0;

@@ -2,10 +2,7 @@
 
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "foundation/Lanes.h"
 #include "foundation/Simd.h"
 
 namespace {
@@ -46,36 +43,41 @@ QUORVIK_KERNEL float relaxed(float s, float u, float sum, float num) {
 // exactly as alone); their sums keep the list order.
 void smoothRegionBase(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
   const int* aStart = aNeighbors.mStart.data();
-  [[maybe_unused]] const int* aNode = aNeighbors.mNode.data();
-  [[maybe_unused]] const float* aWeight = aNeighbors.mWeight.data();
+  const int* aNode = aNeighbors.mNode.data();
+  const float* aWeight = aNeighbors.mWeight.data();
+  const lanes::D2 aEpsilon = lanes::splatDouble(kTvEpsilon);
   for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
     for (int n = 0; n < N; n++) {
       const float s = S[n];
       float num = 0.0f, sum = 0.0f;
       int r = aStart[n];
       const int aEnd = aStart[n + 1];
-#if defined(__SSE2__)
-      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
       for (; r + 2 <= aEnd; r += 2) {
         const float sj0 = S[aNode[r]], sj1 = S[aNode[r + 1]];
         const float d0 = sj0 - s, d1 = sj1 - s;
-        const __m128d aSquares =
-            _mm_set_pd(static_cast<double>(d1 * d1), static_cast<double>(d0 * d0));
-        const __m128d aWeights =
-            _mm_set_pd(static_cast<double>(aWeight[r + 1]), static_cast<double>(aWeight[r]));
-        const __m128d aPsi = _mm_div_pd(aWeights, _mm_sqrt_pd(_mm_add_pd(aSquares, aEpsilon)));
-        alignas(16) float psi[4];
-        _mm_store_ps(psi, _mm_cvtpd_ps(aPsi));
+        const lanes::D2 aSquares =
+            lanes::doubles(static_cast<double>(d0 * d0), static_cast<double>(d1 * d1));
+        const lanes::D2 aWeights =
+            lanes::doubles(static_cast<double>(aWeight[r]), static_cast<double>(aWeight[r + 1]));
+        float psi[2];
+        lanes::storeAsFloat(psi, aWeights / lanes::sqrt(aSquares + aEpsilon));
         num += psi[0];
         sum += psi[0] * sj0;
         num += psi[1];
         sum += psi[1] * sj1;
       }
-#endif
       addNeighbors(aNeighbors, S, s, r, aEnd, num, sum);
       S[n] = relaxed(s, u[n], sum, num);
     }
   for (int n = 0; n < N; n++) S[n] -= u[n];
+}
+
+// The relaxed update of kRegionLanes regions' values s at a node from their hard memberships
+// at aU and their neighbour sums, as relaxed() forms it in every lane.
+QUORVIK_KERNEL lanes::F4 relaxedLanes(lanes::F4 s, const float* aU, lanes::F4 sum, lanes::F4 num) {
+  const lanes::F4 aData = lanes::splat(kInvNu) * lanes::load(aU) + sum;
+  return lanes::splat(1.0f - kOmega) * s +
+         lanes::splat(kOmega) * aData / (num + lanes::splat(kInvNu));
 }
 
 // The twenty Gauss-Seidel sweeps of kRegionLanes regions' smoothed memberships S, updated in
@@ -84,49 +86,28 @@ void smoothRegionBase(const CNeighborArrays& aNeighbors, const float* u, float* 
 // same order (the neighbour weights psi in double, their sums in list order); only the
 // regions run side by side, so that each region's chain of sums no longer waits on itself.
 void smoothRegionGroupBase(const CNeighborArrays& aNeighbors, const float* u, float* S, int N) {
-  [[maybe_unused]] const float negOmega = 1.0f - kOmega;
+  static_assert(kRegionLanes == lanes::kWidth, "one lane per region");
   const int* aStart = aNeighbors.mStart.data();
   const int* aNode = aNeighbors.mNode.data();
   const float* aWeight = aNeighbors.mWeight.data();
+  const lanes::D2 aEpsilon = lanes::splatDouble(kTvEpsilon);
   for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
     for (int n = 0; n < N; n++) {
       float* Sn = S + kRegionLanes * n;
-      const float* un = u + kRegionLanes * n;
-#if defined(__SSE2__)
-      const __m128 s = _mm_loadu_ps(Sn);
-      const __m128d aEpsilon = _mm_set1_pd(kTvEpsilon);
-      __m128 num = _mm_setzero_ps(), sum = _mm_setzero_ps();
+      const lanes::F4 s = lanes::load(Sn);
+      lanes::F4 num = lanes::splat(0.0f), sum = lanes::splat(0.0f);
       for (int r = aStart[n]; r < aStart[n + 1]; r++) {
-        const __m128 sj = _mm_loadu_ps(S + kRegionLanes * aNode[r]);
-        const __m128 diff = _mm_sub_ps(sj, s);
-        const __m128 aSquare = _mm_mul_ps(diff, diff);
-        const __m128d w = _mm_set1_pd(static_cast<double>(aWeight[r]));
-        const __m128d aLow =
-            _mm_div_pd(w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(aSquare), aEpsilon)));
-        const __m128d aHigh = _mm_div_pd(
-            w, _mm_sqrt_pd(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(aSquare, aSquare)), aEpsilon)));
-        const __m128 psi = _mm_movelh_ps(_mm_cvtpd_ps(aLow), _mm_cvtpd_ps(aHigh));
-        num = _mm_add_ps(num, psi);
-        sum = _mm_add_ps(sum, _mm_mul_ps(psi, sj));
+        const lanes::F4 sj = lanes::load(S + kRegionLanes * aNode[r]);
+        const lanes::F4 diff = sj - s;
+        const lanes::F4 aSquare = diff * diff;
+        const lanes::D2 w = lanes::splatDouble(static_cast<double>(aWeight[r]));
+        const lanes::F4 psi =
+            lanes::toFloat(w / lanes::sqrt(lanes::lowToDouble(aSquare) + aEpsilon),
+                           w / lanes::sqrt(lanes::highToDouble(aSquare) + aEpsilon));
+        num = num + psi;
+        sum = sum + psi * sj;
       }
-      const __m128 aData = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kInvNu), _mm_loadu_ps(un)), sum);
-      const __m128 aNew = _mm_add_ps(
-          _mm_mul_ps(_mm_set1_ps(negOmega), s),
-          _mm_div_ps(_mm_mul_ps(_mm_set1_ps(kOmega), aData), _mm_add_ps(num, _mm_set1_ps(kInvNu))));
-      _mm_storeu_ps(Sn, aNew);
-#else
-      for (int l = 0; l < kRegionLanes; l++) {
-        const float s = Sn[l];
-        float num = 0.0f, sum = 0.0f;
-        for (int r = aStart[n]; r < aStart[n + 1]; r++) {
-          const float sj = S[kRegionLanes * aNode[r] + l];
-          const float psi = neighborWeight(aWeight[r], sj - s);
-          num += psi;
-          sum += psi * sj;
-        }
-        Sn[l] = relaxed(s, un[l], sum, num);
-      }
-#endif
+      lanes::store(Sn, relaxedLanes(s, u + kRegionLanes * n, sum, num));
     }
   for (int i = 0; i < kRegionLanes * N; i++) S[i] -= u[i];
 }
@@ -139,7 +120,7 @@ QUORVIK_AVX2 void smoothRegionAvx2(const CNeighborArrays& aNeighbors, const floa
   const int* aStart = aNeighbors.mStart.data();
   const int* aNode = aNeighbors.mNode.data();
   const float* aWeight = aNeighbors.mWeight.data();
-  const __m256d aEpsilon = _mm256_set1_pd(kTvEpsilon);
+  const lanes::D4 aEpsilon = lanes::splatWideDouble(kTvEpsilon);
   for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
     for (int n = 0; n < N; n++) {
       const float s = S[n];
@@ -147,17 +128,16 @@ QUORVIK_AVX2 void smoothRegionAvx2(const CNeighborArrays& aNeighbors, const floa
       int r = aStart[n];
       const int aEnd = aStart[n + 1];
       for (; r + 4 <= aEnd; r += 4) {
-        alignas(16) float sj[4], aSquare[4];
+        float sj[4], aSquare[4];
         for (int q = 0; q < 4; q++) {
           sj[q] = S[aNode[r + q]];
           const float d = sj[q] - s;
           aSquare[q] = d * d;
         }
-        const __m256d aPsi = _mm256_div_pd(
-            _mm256_cvtps_pd(_mm_loadu_ps(aWeight + r)),
-            _mm256_sqrt_pd(_mm256_add_pd(_mm256_cvtps_pd(_mm_load_ps(aSquare)), aEpsilon)));
-        alignas(16) float psi[4];
-        _mm_store_ps(psi, _mm256_cvtpd_ps(aPsi));
+        const lanes::D4 aPsi = lanes::toDouble(lanes::load(aWeight + r)) /
+                               lanes::sqrt(lanes::toDouble(lanes::load(aSquare)) + aEpsilon);
+        float psi[4];
+        lanes::store(psi, lanes::toFloat(aPsi));
         for (int q = 0; q < 4; q++) {
           num += psi[q];
           sum += psi[q] * sj[q];
@@ -167,41 +147,34 @@ QUORVIK_AVX2 void smoothRegionAvx2(const CNeighborArrays& aNeighbors, const floa
       S[n] = relaxed(s, u[n], sum, num);
     }
   for (int n = 0; n < N; n++) S[n] -= u[n];
-  _mm256_zeroupper();
+  lanes::leaveWide();
 }
 
-// smoothRegionGroupBase with the four lanes' weights psi formed in one 256-bit register of doubles.
+// smoothRegionGroupBase with the four lanes' weights psi formed in one register of four doubles.
 QUORVIK_AVX2 void smoothRegionGroupAvx2(const CNeighborArrays& aNeighbors, const float* u, float* S,
                                         int N) {
-  const float negOmega = 1.0f - kOmega;
   const int* aStart = aNeighbors.mStart.data();
   const int* aNode = aNeighbors.mNode.data();
   const float* aWeight = aNeighbors.mWeight.data();
-  const __m256d aEpsilon = _mm256_set1_pd(kTvEpsilon);
+  const lanes::D4 aEpsilon = lanes::splatWideDouble(kTvEpsilon);
   for (int aSweep = 0; aSweep < kSmoothingSweeps; aSweep++)
     for (int n = 0; n < N; n++) {
       float* Sn = S + kRegionLanes * n;
-      const float* un = u + kRegionLanes * n;
-      const __m128 s = _mm_loadu_ps(Sn);
-      __m128 num = _mm_setzero_ps(), sum = _mm_setzero_ps();
+      const lanes::F4 s = lanes::load(Sn);
+      lanes::F4 num = lanes::splat(0.0f), sum = lanes::splat(0.0f);
       for (int r = aStart[n]; r < aStart[n + 1]; r++) {
-        const __m128 sj = _mm_loadu_ps(S + kRegionLanes * aNode[r]);
-        const __m128 diff = _mm_sub_ps(sj, s);
-        const __m256d aSquare = _mm256_cvtps_pd(_mm_mul_ps(diff, diff));
-        const __m256d w = _mm256_set1_pd(static_cast<double>(aWeight[r]));
-        const __m128 psi =
-            _mm256_cvtpd_ps(_mm256_div_pd(w, _mm256_sqrt_pd(_mm256_add_pd(aSquare, aEpsilon))));
-        num = _mm_add_ps(num, psi);
-        sum = _mm_add_ps(sum, _mm_mul_ps(psi, sj));
+        const lanes::F4 sj = lanes::load(S + kRegionLanes * aNode[r]);
+        const lanes::F4 diff = sj - s;
+        const lanes::D4 aSquare = lanes::toDouble(diff * diff);
+        const lanes::D4 w = lanes::splatWideDouble(static_cast<double>(aWeight[r]));
+        const lanes::F4 psi = lanes::toFloat(w / lanes::sqrt(aSquare + aEpsilon));
+        num = num + psi;
+        sum = sum + psi * sj;
       }
-      const __m128 aData = _mm_add_ps(_mm_mul_ps(_mm_set1_ps(kInvNu), _mm_loadu_ps(un)), sum);
-      const __m128 aNew = _mm_add_ps(
-          _mm_mul_ps(_mm_set1_ps(negOmega), s),
-          _mm_div_ps(_mm_mul_ps(_mm_set1_ps(kOmega), aData), _mm_add_ps(num, _mm_set1_ps(kInvNu))));
-      _mm_storeu_ps(Sn, aNew);
+      lanes::store(Sn, relaxedLanes(s, u + kRegionLanes * n, sum, num));
     }
   for (int i = 0; i < kRegionLanes * N; i++) S[i] -= u[i];
-  _mm256_zeroupper();
+  lanes::leaveWide();
 }
 #endif
 

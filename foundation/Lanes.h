@@ -1,21 +1,34 @@
-// Four single-precision lanes and the few operations the triple affinities need, each exactly
-// the IEEE operation of the scalar code in every lane: SSE2 (part of every x86-64 processor) or,
-// elsewhere, plain loops. Comparisons give lane masks; select takes a mask.
+// The lanes of every vectorised kernel: a few vector types and the operations the kernels
+// need, each exactly the IEEE operation of the scalar code in every lane, so that a kernel gives
+// the results of its scalar loop bit for bit whichever lanes run it.
+//
+// - F4, four floats, and D2, two doubles: SSE2 (part of every x86-64 processor) or, elsewhere,
+//   plain loops.
+// - F8, eight floats, D4, four doubles, and I8, eight ints: AVX2, only where the processor
+//   family has it (QUORVIK_HAS_AVX2_TARGET); their operations are compiled for AVX2 and may be
+//   used only in kernels compiled so (QUORVIK_AVX2, foundation/Simd.h) and chosen by useAvx2().
+//
+// Comparisons give lane masks (all bits set or none); select takes a mask, bits() packs the
+// masks' signs into an int, lane 0 in bit 0.
 #pragma once
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include <cmath>
 #include <cstdint>
 
+#include "foundation/FourthRoot.h"
 #include "foundation/Simd.h"
-#include "graph/FourthRoot.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if QUORVIK_HAS_AVX2_TARGET
+#include <immintrin.h>
+#endif
 
 namespace lanes {
 
 constexpr int kWidth = 4;
+constexpr int kDoubleWidth = 2;
 
 #if defined(__SSE2__)
 
@@ -126,6 +139,60 @@ QUORVIK_KERNEL F4 fourthRootToFloat(F4 a) {
   return r;
 }
 
+// F4's lanes one after another (unaligned); the first aCount (at most 4) of them only.
+QUORVIK_KERNEL void storePart(float* p, F4 a, int aCount) {
+  alignas(16) float aAll[kWidth];
+  _mm_store_ps(aAll, a.v);
+  for (int i = 0; i < aCount; i++) p[i] = aAll[i];
+}
+
+struct D2 {
+  __m128d v;
+};
+QUORVIK_KERNEL D2 loadDouble(const double* p) {
+  return {_mm_loadu_pd(p)};
+}
+QUORVIK_KERNEL void store(double* p, D2 a) {
+  _mm_storeu_pd(p, a.v);
+}
+QUORVIK_KERNEL D2 splatDouble(double x) {
+  return {_mm_set1_pd(x)};
+}
+// Lane 0 a0, lane 1 a1.
+QUORVIK_KERNEL D2 doubles(double a0, double a1) {
+  return {_mm_set_pd(a1, a0)};
+}
+QUORVIK_KERNEL D2 operator+(D2 a, D2 b) {
+  return {_mm_add_pd(a.v, b.v)};
+}
+QUORVIK_KERNEL D2 operator*(D2 a, D2 b) {
+  return {_mm_mul_pd(a.v, b.v)};
+}
+QUORVIK_KERNEL D2 operator/(D2 a, D2 b) {
+  return {_mm_div_pd(a.v, b.v)};
+}
+QUORVIK_KERNEL D2 sqrt(D2 a) {
+  return {_mm_sqrt_pd(a.v)};
+}
+// Lanes 0, 1 and lanes 2, 3 of a widened to double.
+QUORVIK_KERNEL D2 lowToDouble(F4 a) {
+  return {_mm_cvtps_pd(a.v)};
+}
+QUORVIK_KERNEL D2 highToDouble(F4 a) {
+  return {_mm_cvtps_pd(_mm_movehl_ps(a.v, a.v))};
+}
+// The lanes of aLow and aHigh rounded to float, aLow's first.
+QUORVIK_KERNEL F4 toFloat(D2 aLow, D2 aHigh) {
+  return {_mm_movelh_ps(_mm_cvtpd_ps(aLow.v), _mm_cvtpd_ps(aHigh.v))};
+}
+// The two lanes rounded to float into p[0] and p[1].
+QUORVIK_KERNEL void storeAsFloat(float* p, D2 a) {
+  alignas(16) float aAll[kWidth];
+  _mm_store_ps(aAll, _mm_cvtpd_ps(a.v));
+  p[0] = aAll[0];
+  p[1] = aAll[1];
+}
+
 #else
 
 struct F4 {
@@ -229,6 +296,163 @@ QUORVIK_KERNEL F4 fourthRootToFloat(F4 a) {
   return r;
 }
 
+QUORVIK_KERNEL void storePart(float* p, F4 a, int aCount) {
+  for (int i = 0; i < aCount; i++) p[i] = a.v[i];
+}
+
+struct D2 {
+  double v[kDoubleWidth];
+};
+QUORVIK_KERNEL D2 loadDouble(const double* p) {
+  return {{p[0], p[1]}};
+}
+QUORVIK_KERNEL void store(double* p, D2 a) {
+  p[0] = a.v[0];
+  p[1] = a.v[1];
+}
+QUORVIK_KERNEL D2 splatDouble(double x) {
+  return {{x, x}};
+}
+QUORVIK_KERNEL D2 doubles(double a0, double a1) {
+  return {{a0, a1}};
+}
+QUORVIK_KERNEL D2 operator+(D2 a, D2 b) {
+  return {{a.v[0] + b.v[0], a.v[1] + b.v[1]}};
+}
+QUORVIK_KERNEL D2 operator*(D2 a, D2 b) {
+  return {{a.v[0] * b.v[0], a.v[1] * b.v[1]}};
+}
+QUORVIK_KERNEL D2 operator/(D2 a, D2 b) {
+  return {{a.v[0] / b.v[0], a.v[1] / b.v[1]}};
+}
+QUORVIK_KERNEL D2 sqrt(D2 a) {
+  return {{std::sqrt(a.v[0]), std::sqrt(a.v[1])}};
+}
+QUORVIK_KERNEL D2 lowToDouble(F4 a) {
+  return {{static_cast<double>(a.v[0]), static_cast<double>(a.v[1])}};
+}
+QUORVIK_KERNEL D2 highToDouble(F4 a) {
+  return {{static_cast<double>(a.v[2]), static_cast<double>(a.v[3])}};
+}
+QUORVIK_KERNEL F4 toFloat(D2 aLow, D2 aHigh) {
+  return {{static_cast<float>(aLow.v[0]), static_cast<float>(aLow.v[1]),
+           static_cast<float>(aHigh.v[0]), static_cast<float>(aHigh.v[1])}};
+}
+QUORVIK_KERNEL void storeAsFloat(float* p, D2 a) {
+  p[0] = static_cast<float>(a.v[0]);
+  p[1] = static_cast<float>(a.v[1]);
+}
+
 #endif
 
+#if QUORVIK_HAS_AVX2_TARGET
+
+constexpr int kWideWidth = 8;
+
+// The wide lanes; every operation carries QUORVIK_AVX2.
+#define QUORVIK_WIDE QUORVIK_AVX2 inline __attribute__((always_inline))
+
+struct F8 {
+  __m256 v;
+};
+struct D4 {
+  __m256d v;
+};
+struct I8 {
+  __m256i v;
+};
+
+QUORVIK_WIDE F8 loadWide(const float* p) {
+  return {_mm256_loadu_ps(p)};
+}
+QUORVIK_WIDE void store(float* p, F8 a) {
+  _mm256_storeu_ps(p, a.v);
+}
+QUORVIK_WIDE F8 splatWide(float x) {
+  return {_mm256_set1_ps(x)};
+}
+QUORVIK_WIDE F8 operator+(F8 a, F8 b) {
+  return {_mm256_add_ps(a.v, b.v)};
+}
+QUORVIK_WIDE F8 operator-(F8 a, F8 b) {
+  return {_mm256_sub_ps(a.v, b.v)};
+}
+QUORVIK_WIDE F8 operator*(F8 a, F8 b) {
+  return {_mm256_mul_ps(a.v, b.v)};
+}
+QUORVIK_WIDE F8 operator|(F8 a, F8 b) {
+  return {_mm256_or_ps(a.v, b.v)};
+}
+// a > b and a >= b per lane, false where either is not a number.
+QUORVIK_WIDE F8 greater(F8 a, F8 b) {
+  return {_mm256_cmp_ps(a.v, b.v, _CMP_GT_OQ)};
+}
+QUORVIK_WIDE F8 greaterEqual(F8 a, F8 b) {
+  return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OQ)};
+}
+QUORVIK_WIDE int bits(F8 aMask) {
+  return _mm256_movemask_ps(aMask.v);
+}
+// Rows r[0 .. 7] become columns: afterwards r[i] holds what was lane i of every row. Pure
+// data movement.
+QUORVIK_WIDE void transpose(F8* r) {
+  const __m256 t0 = _mm256_unpacklo_ps(r[0].v, r[1].v), t1 = _mm256_unpackhi_ps(r[0].v, r[1].v);
+  const __m256 t2 = _mm256_unpacklo_ps(r[2].v, r[3].v), t3 = _mm256_unpackhi_ps(r[2].v, r[3].v);
+  const __m256 t4 = _mm256_unpacklo_ps(r[4].v, r[5].v), t5 = _mm256_unpackhi_ps(r[4].v, r[5].v);
+  const __m256 t6 = _mm256_unpacklo_ps(r[6].v, r[7].v), t7 = _mm256_unpackhi_ps(r[6].v, r[7].v);
+  const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+  const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+  const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+  const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+  r[0].v = _mm256_permute2f128_ps(u0, u4, 0x20);
+  r[1].v = _mm256_permute2f128_ps(u1, u5, 0x20);
+  r[2].v = _mm256_permute2f128_ps(u2, u6, 0x20);
+  r[3].v = _mm256_permute2f128_ps(u3, u7, 0x20);
+  r[4].v = _mm256_permute2f128_ps(u0, u4, 0x31);
+  r[5].v = _mm256_permute2f128_ps(u1, u5, 0x31);
+  r[6].v = _mm256_permute2f128_ps(u2, u6, 0x31);
+  r[7].v = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+QUORVIK_WIDE I8 loadInts(const int* p) {
+  return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
+}
+QUORVIK_WIDE I8 splatInt(int x) {
+  return {_mm256_set1_epi32(x)};
+}
+QUORVIK_WIDE I8 operator+(I8 a, I8 b) {
+  return {_mm256_add_epi32(a.v, b.v)};
+}
+// p[aIndex] per lane.
+QUORVIK_WIDE F8 gather(const float* p, I8 aIndex) {
+  return {_mm256_i32gather_ps(p, aIndex.v, 4)};
+}
+
+QUORVIK_WIDE D4 splatWideDouble(double x) {
+  return {_mm256_set1_pd(x)};
+}
+QUORVIK_WIDE D4 operator+(D4 a, D4 b) {
+  return {_mm256_add_pd(a.v, b.v)};
+}
+QUORVIK_WIDE D4 operator/(D4 a, D4 b) {
+  return {_mm256_div_pd(a.v, b.v)};
+}
+QUORVIK_WIDE D4 sqrt(D4 a) {
+  return {_mm256_sqrt_pd(a.v)};
+}
+// F4's lanes widened to double, and D4's rounded to float.
+QUORVIK_WIDE D4 toDouble(F4 a) {
+  return {_mm256_cvtps_pd(a.v)};
+}
+QUORVIK_WIDE F4 toFloat(D4 a) {
+  return {_mm256_cvtpd_ps(a.v)};
+}
+// Ends a stretch of wide lanes before code of the baseline instructions runs.
+QUORVIK_WIDE void leaveWide() {
+  _mm256_zeroupper();
+}
+
+#undef QUORVIK_WIDE
+
+#endif
 }  // namespace lanes

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
-#include "graph/FourthRoot.h"
-#include "graph/Lanes.h"
+#include "foundation/FourthRoot.h"
+#include "foundation/Lanes.h"
 
 namespace {
 
