@@ -1,6 +1,7 @@
 // CMatrix: an owning, dense 2-D array with deep copies. Element (x, y) lives at
 // mData[x + mXSize * y] (rows one after another, x fastest); no bounds check. The float
-// matrix also carries the resampling operations the pyramid and the flow variation use.
+// matrix also carries the resampling operations the pyramid and the flow variation use
+// (Resample.h) and a product with a vector (MatrixProduct.cpp).
 #pragma once
 
 #include <algorithm>
@@ -14,7 +15,8 @@ class CMatrix {
  public:
   CMatrix() : mXSize(0), mYSize(0), mData(nullptr) {}
   // Allocates aXSize x aYSize elements; contents unspecified.
-  CMatrix(int aXSize, int aYSize) : mXSize(aXSize), mYSize(aYSize), mData(allocate(aXSize, aYSize)) {}
+  CMatrix(int aXSize, int aYSize)
+      : mXSize(aXSize), mYSize(aYSize), mData(allocate(aXSize, aYSize)) {}
   CMatrix(int aXSize, int aYSize, T aValue) : CMatrix(aXSize, aYSize) { fill(aValue); }
   CMatrix(const CMatrix& aCopy) : CMatrix(aCopy.mXSize, aCopy.mYSize) {
     std::copy(aCopy.mData, aCopy.mData + size(), mData);
@@ -85,13 +87,10 @@ class CMatrix {
   // Sum of all elements (float accumulation in storage order) divided by their count.
   T avg() const;
 
-  // Area-averaging reduction; requires new sizes <= old sizes (equal sizes pass through).
+  // Resampling of a float matrix (Resample.h).
   void downsample(int aNewXSize, int aNewYSize);
-  // Confidence-weighted bilinear splatting onto the new size; aConfidence has the old size.
   void downsample(int aNewXSize, int aNewYSize, CMatrix<float>& aConfidence);
-  // Area-weighted enlargement; requires new sizes >= old sizes.
   void upsample(int aNewXSize, int aNewYSize);
-  // Bilinear enlargement with pixel centres at (x + 0.5) * old / new - 0.5.
   void upsampleBilinear(int aNewXSize, int aNewYSize);
 
  protected:
@@ -115,11 +114,6 @@ T CMatrix<T>::avg() const {
   return aSum / size();
 }
 
-template <>
-void CMatrix<float>::downsample(int aNewXSize, int aNewYSize);
-template <>
-void CMatrix<float>::downsample(int aNewXSize, int aNewYSize, CMatrix<float>& aConfidence);
-template <>
-void CMatrix<float>::upsample(int aNewXSize, int aNewYSize);
-template <>
-void CMatrix<float>::upsampleBilinear(int aNewXSize, int aNewYSize);
+// The float matrix's resampling is declared in Resample.h together with the tensor's, which
+// CTensor.h includes: included here, every use of a matrix sees it.
+#include "foundation/CTensor.h"

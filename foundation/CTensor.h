@@ -1,7 +1,8 @@
 // CTensor: an owning, dense 3-D array with deep copies. Element (x, y, z) lives at
 // mData[x + mXSize * (y + mYSize * z)]: every channel z is a complete width x height plane.
 // A colour picture is a float tensor with three channels (red, green, blue, 0 ... 255), a
-// flow field one with two (u, v in pixels). No bounds check.
+// flow field one with two (u, v in pixels). No bounds check. The float tensor also carries
+// resampling (Resample.h), drawing (Drawing.h) and PPM files (PPM.h).
 #pragma once
 
 #include <algorithm>
@@ -96,28 +97,18 @@ class CTensor {
   // Copies aMatrix into channel az; same size rule.
   void putMatrix(const CMatrix<T>& aMatrix, int az);
 
-  // Channel-by-channel versions of the matrix resampling; mZSize is unchanged.
+  // Resampling of a float tensor (Resample.h).
   void downsample(int aNewXSize, int aNewYSize);
   void downsample(int aNewXSize, int aNewYSize, CTensor<float>& aConfidence);
   void upsampleBilinear(int aNewXSize, int aNewYSize);
 
-  // Writes the three values into channels 0, 1, 2 of every pixel of the line, both end
-  // points included; pixels outside the picture are skipped, never clipped into it.
+  // Drawing into a float picture (Drawing.h).
   void drawLine(int dStartX, int dStartY, int dEndX, int dEndY, float aValue1, float aValue2,
                 float aValue3);
-  // The four sides (x1, y1)-(x2, y1), (x1, y2)-(x2, y2), (x1, y1)-(x1, y2), (x2, y1)-(x2, y2).
   void drawRect(int x1, int y1, int x2, int y2, float aValue1, float aValue2, float aValue3);
 
-  // Reads a binary PPM (P6, three channels) or PGM (P5, one channel) with 8-bit samples.
-  // Returns false, with one line on standard error and the tensor left empty, for a file that
-  // cannot be opened, a damaged or truncated header or pixel block, a maximum value other
-  // than 255, or a size beyond kMaxPictureSide per side or kMaxPicturePixels in all. A magic
-  // number other than P5/P6 (a text P3 file, say) throws EInvalidFileFormat("PPM", aFilename),
-  // whose message names the file.
+  // PPM files of a float picture (PPM.h).
   bool readFromPPM(const char* aFilename);
-  // Writes a P6 file of channels 0, 1, 2 (values truncated toward zero, clamped to 0 ... 255),
-  // whole (NFile::writeWhole: a failed write leaves the old file as it was). Returns false,
-  // with one line on standard error naming the file and the reason, if it cannot be written.
   bool writeToPPM(const char* aFilename) const;
 
  protected:
@@ -154,19 +145,7 @@ void CTensor<T>::putMatrix(const CMatrix<T>& aMatrix, int az) {
   std::copy(aMatrix.data(), aMatrix.data() + aPlane, mData + az * aPlane);
 }
 
-template <>
-void CTensor<float>::downsample(int aNewXSize, int aNewYSize);
-template <>
-void CTensor<float>::downsample(int aNewXSize, int aNewYSize, CTensor<float>& aConfidence);
-template <>
-void CTensor<float>::upsampleBilinear(int aNewXSize, int aNewYSize);
-template <>
-void CTensor<float>::drawLine(int dStartX, int dStartY, int dEndX, int dEndY, float aValue1,
-                              float aValue2, float aValue3);
-template <>
-void CTensor<float>::drawRect(int x1, int y1, int x2, int y2, float aValue1, float aValue2,
-                              float aValue3);
-template <>
-bool CTensor<float>::readFromPPM(const char* aFilename);
-template <>
-bool CTensor<float>::writeToPPM(const char* aFilename) const;
+// The float tensor's operations defined in other files, declared where every use sees them.
+#include "foundation/Drawing.h"
+#include "foundation/PPM.h"
+#include "foundation/Resample.h"

@@ -1,4 +1,5 @@
-// Line and rectangle drawing into the first three channels of a picture.
+#include "foundation/Drawing.h"
+
 #include "foundation/CTensor.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// Binary Netpbm pictures (P5 grey, P6 colour, 8-bit samples) for CTensor<float>.
+#include "foundation/PPM.h"
+
 #include <cstdio>
 #include <iostream>
 #include <string>

@@ -1,7 +1,5 @@
-// Resampling of float matrices and tensors for the image pyramid and the flow variation:
-// area-averaging reduction, area-weighted and bilinear enlargement, and the
-// confidence-weighted reduction. The float/double points of the arithmetic are fixed because
-// the flow computed on the pyramid depends on the exact values.
+#include "foundation/Resample.h"
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
