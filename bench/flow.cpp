@@ -31,7 +31,9 @@
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
+#include "flow/FlowPyramid.h"
 #include "flow/FramePreparation.h"
+#include "flow/MatchingSearch.h"
 #include "foundation/CFilter.h"
 #include "foundation/Random.h"
 
@@ -104,9 +106,9 @@ const CPair& pair() {
     p->mFirst = makeFrame(aBack, aFront, 0, 0, 0, 0);
     p->mSecond = makeFrame(aBack, aFront, 3.4, -1.2, 9.4, 2.8);
     CMatching::computeCorners(p->mFirst.mImage, p->mCorners, 2.5f);
-    CMatching::findMotions(p->mFirst.mImage, p->mSecond.mImage, p->mFirst.mHOG, p->mSecond.mHOG,
-                           p->mFirst.mEnergy, p->mSecond.mEnergy, p->mCorners, p->mCorners.avg(),
-                           p->rx1, p->ry1, p->rx2, p->ry2, p->mAllowed);
+    findMotionsFields(p->mFirst.mImage, p->mSecond.mImage, CHOGField(p->mFirst.mHOG),
+                      CHOGField(p->mSecond.mHOG), p->mFirst.mEnergy, p->mSecond.mEnergy,
+                      p->mCorners, p->mCorners.avg(), p->rx1, p->ry1, p->rx2, p->ry2, p->mAllowed);
     const double aThreshold = 0.125 * p->mCorners.avg();
     for (int y = 8; y < kYSize - 8; y += 4)
       for (int x = 8; x < kXSize - 8; x += 4)
@@ -121,9 +123,9 @@ void BM_FindMotions(benchmark::State& state) {
   for (auto _ : state) {
     int rx1, ry1, rx2, ry2;
     CMatrix<bool> aAllowed;
-    CMatching::findMotions(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                           p.mFirst.mEnergy, p.mSecond.mEnergy, p.mCorners, p.mCorners.avg(), rx1,
-                           ry1, rx2, ry2, aAllowed);
+    findMotionsFields(p.mFirst.mImage, p.mSecond.mImage, CHOGField(p.mFirst.mHOG),
+                      CHOGField(p.mSecond.mHOG), p.mFirst.mEnergy, p.mSecond.mEnergy, p.mCorners,
+                      p.mCorners.avg(), rx1, ry1, rx2, ry2, aAllowed);
     benchmark::DoNotOptimize(aAllowed.data());
   }
   state.counters["window"] = (p.rx2 - p.rx1 + 1) * (p.ry2 - p.ry1 + 1);
@@ -133,9 +135,9 @@ void BM_DenseMatchingOneDirection(benchmark::State& state) {
   const CPair& p = pair();
   for (auto _ : state) {
     std::vector<CMatch> aPoints = p.mSeeds;
-    CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG,
-                           p.mSecond.mHOG, p.mFirst.mEnergy, p.mSecond.mEnergy, p.rx1, p.ry1, p.rx2,
-                           p.ry2, p.mAllowed);
+    hogMatchingFields(aPoints, p.mFirst.mImage, p.mSecond.mImage, CHOGField(p.mFirst.mHOG),
+                      CHOGField(p.mSecond.mHOG), p.mFirst.mEnergy, p.mSecond.mEnergy, p.rx1, p.ry1,
+                      p.rx2, p.ry2, p.mAllowed);
     benchmark::DoNotOptimize(aPoints.data());
   }
   state.counters["seeds"] = p.mSeeds.size();
@@ -146,8 +148,10 @@ void BM_VariationalOneDirection(benchmark::State& state) {
   const CTensor<float> aZero(kXSize, kYSize, 1, 0.0f);
   for (auto _ : state) {
     CTensor<float> aFlow;
-    COpticFlow::warpingGeometric(p.mFirst.mImage, p.mSecond.mImage, aFlow, aZero, aZero, aZero,
-                                 nullptr, 0, 70, 400, 5, 0, 0.95f, 3, 5, 1.85f, 1);
+    const CVariationalParameters aParameters;
+    const CImagePyramid aFirst(p.mFirst.mImage, aParameters.mEta),
+        aSecond(p.mSecond.mImage, aParameters.mEta);
+    warpingGeometricPyramids(aFirst, aSecond, aFlow, aZero, aZero, aZero, nullptr, aParameters);
     benchmark::DoNotOptimize(aFlow.data());
   }
 }

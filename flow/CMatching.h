@@ -1,5 +1,6 @@
-// CMatching: the per-pixel image measures (orientation histograms, corner measure), the
-// descriptor matcher for large displacements and the large-displacement flow of a frame pair.
+// CMatching: the per-pixel image measures (orientation histograms, corner measure) and the
+// large-displacement flow of a frame pair. (The descriptor matcher and the learning of the
+// displacements that occur: MatchingSearch.h.)
 #pragma once
 
 #include <vector>
@@ -28,19 +29,6 @@ class CMatching {
   // Smaller eigenvalue of the structure tensor smoothed at integration scale aRho.
   static void computeCorners(const CTensor<float>& aImage, CMatrix<float>& aCorners, float aRho);
 
-  // Matches every record with mStopped false by exhaustive descriptor search over the
-  // window rx1 <= u <= rx2, ry1 <= v <= ry2 restricted to aAllowed, with a backward check.
-  static void hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
-                          const CTensor<float>& aImage2, const CTensor<float>& aHOG1,
-                          const CTensor<float>& aHOG2, const CMatrix<float>& aEnergy1,
-                          const CMatrix<float>& aEnergy2, int rx1, int ry1, int rx2, int ry2,
-                          const CMatrix<bool>& aAllowed);
-  // Learns from sparse coarse-to-fine matching which displacements occur in the pair.
-  static void findMotions(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
-                          const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
-                          const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
-                          const CMatrix<float>& aCorners, float aAverageCornerness, int& rx1,
-                          int& ry1, int& rx2, int& ry2, CMatrix<bool>& aAllowed);
   // The window and allowed set seen from the second frame: the bounds negated and exchanged,
   // aAllowedBack admitting d exactly when aAllowed admits -d.
   static void reflectWindow(int rx1, int ry1, int rx2, int ry2, const CMatrix<bool>& aAllowed,

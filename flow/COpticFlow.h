@@ -1,12 +1,11 @@
-// COpticFlow: the flow field's files and pictures, and the coarse-to-fine variational
-// refinement that turns two frames and sparse descriptor matches into a dense flow.
+// COpticFlow: the flow field's files and pictures. (The coarse-to-fine variational refinement
+// that turns two frames and sparse descriptor matches into a dense flow: FlowPyramid.h.)
 // A flow field is a CTensor<float> of width x height x 2: channel 0 = u, channel 1 = v, in
 // pixels; (x, y) of the first frame corresponds to (x + u, y + v) of the second.
 #pragma once
 
 #include <cstdint>
 
-#include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 
 class COpticFlow {
@@ -33,31 +32,4 @@ class COpticFlow {
   static void flowToImage(const CTensor<float>& aFlow, CTensor<float>& aImage, float aDivisor);
   // Colour of one vector: hue from its direction, brightness from its length (clipped at 1).
   static void cartesianToRGB(float x, float y, float& R, float& G, float& B);
-
-  // Dense flow from aFirst to aSecond over a pyramid with reduction factor aEta, the
-  // geometric prior (proposed displacements with confidences, H proposals per pixel) pulling
-  // the flow towards the descriptor matches. The images are taken by value and may be
-  // smoothed inside. aFlow is resized to the images' size.
-  static void warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond, CTensor<float>& aFlow,
-                               const CTensor<float>& aGeometricU, const CTensor<float>& aGeometricV,
-                               const CTensor<float>& aGeometricConfidence,
-                               const CMatrix<float>* aEdgeMap, float aSigma, float aAlpha,
-                               float aBeta, float aGamma, float aEdgeWeight, float aEta,
-                               int aFixedpointIterations, int aSORIterations, float aOmega,
-                               float aDelta);
-  // One pyramid level: linearised model around aFlow, lagged fixed-point iterations with SOR
-  // sweeps; adds the increment to aFlow.
-  static void nonlinearIteration(const CTensor<float>& aFirst, const CTensor<float>& aSecond,
-                                 const CMatrix<float>& aConfidence,
-                                 const CTensor<float>& aGeometricU,
-                                 const CTensor<float>& aGeometricV,
-                                 const CTensor<float>& aGeometricConfidence, CTensor<float>& aFlow,
-                                 const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta,
-                                 float aGamma, float aEdgeWeight, int aFixedPointIterations,
-                                 int aSORIterations, float aOmega, float aDelta);
-  // Smoothness weights between pixels from the flow plus increment (aResultX between (x, y)
-  // and (x + 1, y), aResultY between (x, y) and (x, y + 1)); both must have the flow's size.
-  static void diffusivity(const CTensor<float>& aFlow, const CTensor<float>& aFlowIncrement,
-                          CMatrix<float>& aResultX, CMatrix<float>& aResultY,
-                          const CMatrix<float>* aEdgeMap, float aEdgeWeight);
 };

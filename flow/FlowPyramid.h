@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "flow/VariationalParameters.h"
 #include "foundation/CMatrix.h"
 #include "foundation/CTensor.h"
 
@@ -78,12 +79,14 @@ void warpImage(const float* aFirst, const float* aSecond, int aXSize, int aYSize
                const float* aU, const float* aV, float* aWarped, float* aConfidence,
                bool aSameChannels = false);
 
-// COpticFlow::warpingGeometric on pyramids built with its aEta, the pre-smoothing (if any)
-// already applied to the pictures.
+// The dense flow from the first picture to the second, coarse to fine over their pyramids
+// (built with aParameters.mEta, the pre-smoothing mSigma, if any, already applied to the
+// pictures), the geometric prior (proposed displacements aGeometricU, aGeometricV with their
+// confidences, H proposals per pixel) pulling it towards the descriptor matches, with the
+// optional edge map aEdgeMap. aFlow becomes the pictures' size.
 void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& aSecond,
                               CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
                               const CTensor<float>& aGeometricV,
                               const CTensor<float>& aGeometricConfidence,
-                              const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta,
-                              float aGamma, float aEdgeWeight, int aFixedpointIterations,
-                              int aSORIterations, float aOmega, float aDelta);
+                              const CMatrix<float>* aEdgeMap,
+                              const CVariationalParameters& aParameters);

@@ -22,17 +22,8 @@ constexpr double kSeedCornerShare = 0.125;
 // Integration scale of the corner measure that picks the seeds.
 constexpr float kCornerScale = 2.5f;
 
-// Parameters of the variational refinement.
-constexpr float kSigma = 0.0f;
-constexpr float kAlpha = 70.0f;
-constexpr float kBeta = 400.0f;
-constexpr float kGamma = 5.0f;
-constexpr float kEdgeWeight = 0.0f;
-constexpr float kEta = 0.95f;
-constexpr int kFixedPointIterations = 3;
-constexpr int kSORIterations = 5;
-constexpr float kOmega = 1.85f;
-constexpr float kDelta = 1.0f;
+// The variational refinement as the record's initial values tune it.
+constexpr CVariationalParameters kRefinement;
 
 // The window of one direction: rx1 <= u <= rx2, ry1 <= v <= ry2 restricted to mAllowed.
 struct CWindow {
@@ -67,11 +58,10 @@ void flowOneDirection(const CTensor<float>& aImage1, const CTensor<float>& aImag
     aGeoV(aMatch.mox, aMatch.moy, 0) = static_cast<float>(aMatch.my - aMatch.moy);
     aGeoConfidence(aMatch.mox, aMatch.moy, 0) = aMatch.mScore;
   }
-  // Without pre-smoothing (kSigma is 0) the pyramids are those of the frames as given.
-  static_assert(kSigma <= 0.0f, "the shared pyramids are built from unsmoothed frames");
+  // Without pre-smoothing (mSigma is 0) the pyramids are those of the frames as given.
+  static_assert(kRefinement.mSigma <= 0.0f, "the shared pyramids are built from unsmoothed frames");
   warpingGeometricPyramids(aPyramid1, aPyramid2, aFlow, aGeoU, aGeoV, aGeoConfidence, nullptr,
-                           kAlpha, kBeta, kGamma, kEdgeWeight, kFixedPointIterations,
-                           kSORIterations, kOmega, kDelta);
+                           kRefinement);
 }
 
 }  // namespace
@@ -88,12 +78,12 @@ void CMatching::hogFlow(const CTensor<float>& aImage1, const CTensor<float>& aIm
   runSideBySide(
       [&]() {
         aField2 = std::make_unique<CHOGField>(aHOG2);
-        aPyramid2 = std::make_unique<CImagePyramid>(aImage2, kEta);
+        aPyramid2 = std::make_unique<CImagePyramid>(aImage2, kRefinement.mEta);
         computeCorners(aImage2, aCorners2, kCornerScale);
       },
       [&]() {
         aField1 = std::make_unique<CHOGField>(aHOG1);
-        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kEta);
+        aPyramid1 = std::make_unique<CImagePyramid>(aImage1, kRefinement.mEta);
         computeCorners(aImage1, aCorners1, kCornerScale);
       });
   CWindow aWindow, aBackWindow;

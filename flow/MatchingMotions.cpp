@@ -53,15 +53,6 @@ void dilate(CMatrix<bool>& aAllowed, int aRadius) {
 
 }  // namespace
 
-void CMatching::findMotions(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
-                            const CTensor<float>& aHOG1, const CTensor<float>& aHOG2,
-                            const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,
-                            const CMatrix<float>& aCorners, float aAverageCornerness, int& rx1,
-                            int& ry1, int& rx2, int& ry2, CMatrix<bool>& aAllowed) {
-  findMotionsFields(aImage1, aImage2, CHOGField(aHOG1), CHOGField(aHOG2), aEnergy1, aEnergy2,
-                    aCorners, aAverageCornerness, rx1, ry1, rx2, ry2, aAllowed);
-}
-
 void findMotionsFields(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                        const CHOGField& aHOG1, const CHOGField& aHOG2,
                        const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,

@@ -235,15 +235,6 @@ CHOGField::CHOGField(const CTensor<float>& aHOG) : mXSize(aHOG.xSize()), mYSize(
   }
 }
 
-void CMatching::hogMatching(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
-                            const CTensor<float>& aImage2, const CTensor<float>& aHOG1,
-                            const CTensor<float>& aHOG2, const CMatrix<float>& aEnergy1,
-                            const CMatrix<float>& aEnergy2, int rx1, int ry1, int rx2, int ry2,
-                            const CMatrix<bool>& aAllowed) {
-  hogMatchingFields(aPoints, aImage1, aImage2, CHOGField(aHOG1), CHOGField(aHOG2), aEnergy1,
-                    aEnergy2, rx1, ry1, rx2, ry2, aAllowed);
-}
-
 namespace {
 
 // Seeds whose searches run together, row by row of their windows: the windows of neighbouring

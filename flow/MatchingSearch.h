@@ -27,17 +27,19 @@ class CHOGField {
   std::vector<float> mBins;
 };
 
-// CMatching::hogMatching on prepared fields, for the records aFirstPoint, aFirstPoint +
-// aPointStep, ... of
-// aPoints only (each record's outcome depends on nothing else, so disjoint sets of records may
-// be matched at the same time).
+// Matches the records aFirstPoint, aFirstPoint + aPointStep, ... of aPoints whose mStopped is
+// false by exhaustive descriptor search over the window rx1 <= u <= rx2, ry1 <= v <= ry2
+// restricted to aAllowed, with a backward check (each record's outcome depends on nothing
+// else, so disjoint sets of records may be matched at the same time).
 void hogMatchingFields(std::vector<CMatch>& aPoints, const CTensor<float>& aImage1,
                        const CTensor<float>& aImage2, const CHOGField& aHOG1,
                        const CHOGField& aHOG2, const CMatrix<float>& aEnergy1,
                        const CMatrix<float>& aEnergy2, int rx1, int ry1, int rx2, int ry2,
                        const CMatrix<bool>& aAllowed, int aFirstPoint = 0, int aPointStep = 1);
 
-// CMatching::findMotions on prepared fields; each pass matches its seeds on two threads.
+// Learns from sparse coarse-to-fine matching which displacements occur in the pair: the window
+// rx1 ... rx2, ry1 ... ry2 and the allowed set aAllowed of its displacements. Each pass matches
+// its seeds on two threads.
 void findMotionsFields(const CTensor<float>& aImage1, const CTensor<float>& aImage2,
                        const CHOGField& aHOG1, const CHOGField& aHOG2,
                        const CMatrix<float>& aEnergy1, const CMatrix<float>& aEnergy2,

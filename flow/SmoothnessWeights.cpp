@@ -1,15 +1,13 @@
 // The flow-driven smoothness weights between neighbouring pixels: for each edge, the squared
 // difference of the flow (plus increment) across it plus the squared mean of the derivative
-// along it, summed over u and v, turned into 1 / sqrt(s + eps). By rows (COpticFlow::
-// diffusivity) and on the solver's diagonal layout, with the same arithmetic in vectorised
-// loops (foundation/Simd.h). Compiled with -fno-math-errno so that the double-precision
-// square roots vectorise; the roots are exact IEEE roots either way.
+// along it, summed over u and v, turned into 1 / sqrt(s + eps), on the solver's diagonal
+// layout in vectorised loops (foundation/Simd.h). Compiled with -fno-math-errno so that the
+// double-precision square roots vectorise; the roots are exact IEEE roots either way.
 #include "flow/SmoothnessWeights.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "flow/COpticFlow.h"
 #include "flow/RobustWeights.h"
 #include "foundation/CFilter.h"
 #include "foundation/Simd.h"
@@ -18,105 +16,6 @@ namespace {
 
 void fitSize(std::vector<float>& aArray, size_t aCount) {
   if (aArray.size() != aCount) aArray.resize(aCount);
-}
-
-// Smoothness weights by rows from the two planes of the flow plus increment, into aResultX
-// and aResultY (aChannel and aGrad are work planes of the same size).
-QUORVIK_KERNEL void diffusivityKernel(const float* aFlowU, const float* aFlowV, const float* aIncU,
-                                      const float* aIncV, int aXSize, int aYSize, float* aResultX,
-                                      float* aResultY, const float* aEdgeMap, float aEdgeWeight,
-                                      float* aChannel, float* aGrad) {
-  const int aCount = aXSize * aYSize;
-  // The sums start at 0: u's terms are added to 0 (the last column of aResultX and the last
-  // row of aResultY get none), then v's.
-  for (int y = 0; y < aYSize; y++) aResultX[aXSize - 1 + aXSize * y] = 0.0f;
-  std::fill(aResultY + aXSize * (aYSize - 1), aResultY + aCount, 0.0f);
-  const CDerivative<float> aDerivative(3);
-  for (int c = 0; c < 2; c++) {
-    const float* aBase = c == 0 ? aFlowU : aFlowV;
-    const float* aInc = c == 0 ? aIncU : aIncV;
-    float* ch = aChannel;
-    const float* g = aGrad;
-    QUORVIK_IVDEP
-    for (int i = 0; i < aCount; i++) ch[i] = aBase[i] + aInc[i];
-    NFilter::filterY(ch, aGrad, aXSize, aYSize, aDerivative);
-    for (int y = 0; y < aYSize; y++) {
-      const int r = aXSize * y;
-      if (c == 0) {
-        QUORVIK_IVDEP
-        for (int x = 0; x < aXSize - 1; x++) {
-          const int i = r + x;
-          const float aDiff = ch[i + 1] - ch[i];
-          const float aMean = 0.5f * (g[i] + g[i + 1]);
-          aResultX[i] = 0.0f + (aDiff * aDiff + aMean * aMean);
-        }
-      } else {
-        QUORVIK_IVDEP
-        for (int x = 0; x < aXSize - 1; x++) {
-          const int i = r + x;
-          const float aDiff = ch[i + 1] - ch[i];
-          const float aMean = 0.5f * (g[i] + g[i + 1]);
-          aResultX[i] += aDiff * aDiff + aMean * aMean;
-        }
-      }
-    }
-    NFilter::filterX(ch, aGrad, aXSize, aYSize, aDerivative);
-    if (c == 0) {
-      QUORVIK_IVDEP
-      for (int i = 0; i < aXSize * (aYSize - 1); i++) {
-        const float aMean = 0.5f * (g[i] + g[i + aXSize]);
-        const float aDiff = ch[i + aXSize] - ch[i];
-        aResultY[i] = 0.0f + (aMean * aMean + aDiff * aDiff);
-      }
-    } else {
-      QUORVIK_IVDEP
-      for (int i = 0; i < aXSize * (aYSize - 1); i++) {
-        const float aMean = 0.5f * (g[i] + g[i + aXSize]);
-        const float aDiff = ch[i + aXSize] - ch[i];
-        aResultY[i] += aMean * aMean + aDiff * aDiff;
-      }
-    }
-  }
-  if (aEdgeMap != nullptr) {
-    for (int i = 0; i < aCount; i++) {
-      const float e = aEdgeMap[i];
-      const float aTerm = aEdgeWeight * e * e;
-      aResultX[i] += aTerm;
-      aResultY[i] += aTerm;
-    }
-  }
-  QUORVIK_IVDEP
-  for (int i = 0; i < aCount; i++) {
-    aResultX[i] = robustWeight(1.0f, aResultX[i]);
-    aResultY[i] = robustWeight(1.0f, aResultY[i]);
-  }
-}
-
-QUORVIK_AVX2 void diffusivityAvx2(const float* aFlowU, const float* aFlowV, const float* aIncU,
-                                  const float* aIncV, int aXSize, int aYSize, float* aResultX,
-                                  float* aResultY, const float* aEdgeMap, float aEdgeWeight,
-                                  float* aChannel, float* aGrad) {
-  diffusivityKernel(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
-                    aEdgeWeight, aChannel, aGrad);
-}
-
-void diffusivityBase(const float* aFlowU, const float* aFlowV, const float* aIncU,
-                     const float* aIncV, int aXSize, int aYSize, float* aResultX, float* aResultY,
-                     const float* aEdgeMap, float aEdgeWeight, float* aChannel, float* aGrad) {
-  diffusivityKernel(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
-                    aEdgeWeight, aChannel, aGrad);
-}
-
-void diffusivityPlanes(const float* aFlowU, const float* aFlowV, const float* aIncU,
-                       const float* aIncV, int aXSize, int aYSize, float* aResultX, float* aResultY,
-                       const float* aEdgeMap, float aEdgeWeight, float* aChannel, float* aGrad) {
-  if (aXSize <= 0 || aYSize <= 0) return;
-  if (useAvx2())
-    diffusivityAvx2(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
-                    aEdgeWeight, aChannel, aGrad);
-  else
-    diffusivityBase(aFlowU, aFlowV, aIncU, aIncV, aXSize, aYSize, aResultX, aResultY, aEdgeMap,
-                    aEdgeWeight, aChannel, aGrad);
 }
 
 // Flow plus increment of both components on the diagonal layout, the guard cells beside the
@@ -161,9 +60,10 @@ QUORVIK_KERNEL float centralDifference(const float* c, float aBefore, float aAt,
   return aSum;
 }
 
-// One component's terms of the weights between (x, y) and its right and lower neighbour, as in
-// COpticFlow::diffusivity: squared difference plus squared mean of the other direction's
-// derivatives. aPrev ... aNext2 are the component on diagonals d - 1 ... d + 2.
+// One component's terms of the weights between (x, y) and its right and lower neighbour:
+// squared difference plus squared mean of the other direction's derivatives (central
+// differences, mirrored at the borders). aPrev ... aNext2 are the component on diagonals d - 1 ...
+// d + 2.
 QUORVIK_KERNEL void edgeTerms(const float* c, const float* aPrev, const float* aCur,
                               const float* aNext, const float* aNext2, int y, float& aTermX,
                               float& aTermY) {
@@ -239,19 +139,6 @@ void diagonalDiffusivityBase(CFlowSystem& s, float* aChU, float* aChV, const flo
 }
 
 }  // namespace
-
-void COpticFlow::diffusivity(const CTensor<float>& aFlow, const CTensor<float>& aFlowIncrement,
-                             CMatrix<float>& aResultX, CMatrix<float>& aResultY,
-                             const CMatrix<float>* aEdgeMap, float aEdgeWeight) {
-  const int aXSize = aFlow.xSize();
-  const int aYSize = aFlow.ySize();
-  const int aCount = aXSize * aYSize;
-  std::vector<float> aChannel(aCount), aGrad(aCount);
-  diffusivityPlanes(aFlow.data(), aFlow.data() + aCount, aFlowIncrement.data(),
-                    aFlowIncrement.data() + aCount, aXSize, aYSize, aResultX.data(),
-                    aResultY.data(), aEdgeMap != nullptr ? aEdgeMap->data() : nullptr, aEdgeWeight,
-                    aChannel.data(), aGrad.data());
-}
 
 void diagonalDiffusivity(CFlowSystem& aSystem, const float* aEdgeTerm, std::vector<float>& aChU,
                          std::vector<float>& aChV) {

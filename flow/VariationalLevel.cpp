@@ -13,7 +13,6 @@
 #include <cmath>
 #include <vector>
 
-#include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
 #include "flow/RobustWeights.h"
 #include "flow/SmoothnessWeights.h"
@@ -350,29 +349,6 @@ void dataWeightsBase(CFlowSystem& s, const CLevelWork& w, float aDataWeight,
 
 }  // namespace
 
-void COpticFlow::nonlinearIteration(
-    const CTensor<float>& aFirst, const CTensor<float>& aSecond, const CMatrix<float>& aConfidence,
-    const CTensor<float>& aGeometricU, const CTensor<float>& aGeometricV,
-    const CTensor<float>& aGeometricConfidence, CTensor<float>& aFlow,
-    const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta, float aGamma, float aEdgeWeight,
-    int aFixedPointIterations, int aSORIterations, float aOmega, float aDelta) {
-  CLevelData aLevel;
-  aLevel.mXSize = aFirst.xSize();
-  aLevel.mYSize = aFirst.ySize();
-  aLevel.mChannels = aFirst.zSize();
-  aLevel.mFirst = aFirst.data();
-  aLevel.mWarped = aSecond.data();
-  aLevel.mConfidence = aConfidence.data();
-  aLevel.mProposals = aGeometricConfidence.zSize();
-  aLevel.mGeoU = aGeometricU.data();
-  aLevel.mGeoV = aGeometricV.data();
-  aLevel.mGeoC = aGeometricConfidence.data();
-  aLevel.mEdgeMap = aEdgeMap != nullptr ? aEdgeMap->data() : nullptr;
-  const int aCount = aLevel.mXSize * aLevel.mYSize;
-  solveLevel(aLevel, aFlow.data(), aFlow.data() + aCount, aAlpha, aBeta, aGamma, aEdgeWeight,
-             aFixedPointIterations, aSORIterations, aOmega, aDelta);
-}
-
 void reserveLevels(int aXSize, int aYSize) {
   CLevelWork& w = tWork;
   const size_t aCount = static_cast<size_t>(std::max(aXSize, 0)) * std::max(aYSize, 0);
@@ -393,9 +369,8 @@ void reserveLevels(int aXSize, int aYSize) {
   s.mOffset.reserve(static_cast<size_t>(std::max(aXSize + aYSize + 1, 0)));
 }
 
-void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aAlpha, float aBeta,
-                float aGamma, float aEdgeWeight, int aFixedPointIterations, int aSORIterations,
-                float aOmega, float aDelta) {
+void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV,
+                const CVariationalParameters& aParameters, float aGamma, int aSORIterations) {
   CLevelWork& w = tWork;
   const int aXSize = aLevel.mXSize;
   const int aYSize = aLevel.mYSize;
@@ -414,17 +389,17 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
   motionTensors(aLevel, w, s);
 
   // 3. Unknowns start at zero (resize); the base flow goes into the solver arrays.
-  const float invAlpha = 1.0f / aAlpha;
+  const float invAlpha = 1.0f / aParameters.mAlpha;
   toDiagonals(s, aFlowU, nullptr, s.mU.data());
   toDiagonals(s, aFlowV, nullptr, s.mV.data());
   for (std::vector<float>* aArray : {&w.mIncU, &w.mIncV}) fitSize(*aArray, aCount);
   w.mR3Sum.assign(aDiagonalCount, 0.0f);
-  // The edge map's term of the smoothness weights, aEdgeWeight * e * e at every pixel.
+  // The edge map's term of the smoothness weights, mEdgeWeight * e * e at every pixel.
   if (aLevel.mEdgeMap != nullptr) {
     fitSize(w.mEdgeRows, aCount);
     for (int i = 0; i < aCount; i++) {
       const float e = aLevel.mEdgeMap[i];
-      w.mEdgeRows[i] = aEdgeWeight * e * e;
+      w.mEdgeRows[i] = aParameters.mEdgeWeight * e * e;
     }
     fitSize(w.mEdgeTerm, aDiagonalCount);
     toDiagonals(s, w.mEdgeRows.data(), nullptr, w.mEdgeTerm.data());
@@ -451,12 +426,12 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
   w.mSortedTerms.resize(w.mTerms.size());
   for (const CProposalTerm& t : w.mTerms) w.mSortedTerms[w.mDiagonalStart[t.mDiagonal]++] = t;
 
-  const float aDataWeight = invAlpha * aDelta;
+  const float aDataWeight = invAlpha * aParameters.mDelta;
   const float aGradientWeight = invAlpha * aGamma;
-  const float aMatchWeight = invAlpha * aBeta;
+  const float aMatchWeight = invAlpha * aParameters.mBeta;
 
   // 4. Lagged fixed-point iterations: freeze the robust weights, then relax.
-  for (int aIter = 0; aIter < aFixedPointIterations; aIter++) {
+  for (int aIter = 0; aIter < aParameters.mFixedPointIterations; aIter++) {
     // Edge weights of the solver; none beyond the last column or row.
     diagonalDiffusivity(s, aLevel.mEdgeMap != nullptr ? w.mEdgeTerm.data() : nullptr, w.mChU,
                         w.mChV);
@@ -482,7 +457,7 @@ void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aA
     else
       dataWeightsBase(s, w, aDataWeight, aGradientWeight);
 
-    sorSweeps(s, aSORIterations, aOmega);
+    sorSweeps(s, aSORIterations, aParameters.mOmega);
   }
 
   // 5. The level's result: base flow plus increment.

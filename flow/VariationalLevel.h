@@ -1,7 +1,8 @@
-// One level of the variational refinement on planes held by the caller (internal to flow/):
-// COpticFlow::nonlinearIteration without the containers, so that the pyramid can keep its
-// level pictures and work buffers from level to level.
+// One level of the variational refinement on planes held by the caller (internal to flow/), so
+// that the pyramid can keep its level pictures and work buffers from level to level.
 #pragma once
+
+#include "flow/VariationalParameters.h"
 
 // The inputs of a level of X x Y pixels. Planes are X x Y floats, x fastest; a picture's
 // channels follow one another.
@@ -30,7 +31,7 @@ struct CLevelData {
 void reserveLevels(int aXSize, int aYSize);
 
 // Linearises the model around the flow (aFlowU, aFlowV) and adds the increment found by
-// aFixedPointIterations lagged fixed-point iterations of aSORIterations sweeps each.
-void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV, float aAlpha, float aBeta,
-                float aGamma, float aEdgeWeight, int aFixedPointIterations, int aSORIterations,
-                float aOmega, float aDelta);
+// mFixedPointIterations lagged fixed-point iterations of aSORIterations sweeps each, with the
+// gradient constancy weighed by aGamma (the level's) and the other weights of aParameters.
+void solveLevel(const CLevelData& aLevel, float* aFlowU, float* aFlowV,
+                const CVariationalParameters& aParameters, float aGamma, int aSORIterations);

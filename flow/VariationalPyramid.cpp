@@ -10,11 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "flow/COpticFlow.h"
 #include "flow/FlowPyramid.h"
 #include "flow/VariationalLevel.h"
 #include "foundation/CAreaReducer.h"
-#include "foundation/CFilter.h"
 #include "foundation/Simd.h"
 
 namespace {
@@ -23,8 +21,6 @@ namespace {
 constexpr float kCoarsestSide = 15.0f;
 // Closing passes at full resolution after the pyramid.
 constexpr int kFinalPasses = 5;
-// Precision of the optional Gaussian pre-smoothing mask (in standard deviations).
-constexpr float kSmoothPrecision = 3.0f;
 
 // Side of the level at pyramid scale aScale: ceil(aSide * aEta^aScale) in double.
 int levelSide(int aSide, float aEta, int aScale) {
@@ -262,9 +258,8 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
                               CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
                               const CTensor<float>& aGeometricV,
                               const CTensor<float>& aGeometricConfidence,
-                              const CMatrix<float>* aEdgeMap, float aAlpha, float aBeta,
-                              float aGamma, float aEdgeWeight, int aFixedpointIterations,
-                              int aSORIterations, float aOmega, float aDelta) {
+                              const CMatrix<float>* aEdgeMap,
+                              const CVariationalParameters& aParameters) {
   const CTensor<float>& aFull = aFirst.level(0);
   const int aXSize = aFull.xSize();
   const int aYSize = aFull.ySize();
@@ -290,7 +285,7 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
   fitSize(w.mC, aFullCount * aProposals);
   reserveLevels(aXSize, aYSize);
   CMatrix<float> aLevelEdges;
-  int aSweeps = aSORIterations;
+  int aSweeps = aParameters.mSORIterations;
 
   for (int s = aMaxScale; s >= -kFinalPasses; s--) {
     const int aScale = std::max(s, 0);
@@ -365,37 +360,7 @@ void warpingGeometricPyramids(const CImagePyramid& aFirst, const CImagePyramid& 
     if (s < 0) aLevel.mProposals = 0;
     // 4.7 Solve the level.
     const float aLevelGamma = static_cast<float>(
-        aGamma * std::pow(static_cast<double>(aEta), static_cast<double>(aScale)));
-    solveLevel(aLevel, aFlowU, aFlowV, aAlpha, aBeta, aLevelGamma, aEdgeWeight,
-               aFixedpointIterations, aSweeps, aOmega, aDelta);
+        aParameters.mGamma * std::pow(static_cast<double>(aEta), static_cast<double>(aScale)));
+    solveLevel(aLevel, aFlowU, aFlowV, aParameters, aLevelGamma, aSweeps);
   }
-}
-
-void COpticFlow::warpingGeometric(CTensor<float> aFirst, CTensor<float> aSecond,
-                                  CTensor<float>& aFlow, const CTensor<float>& aGeometricU,
-                                  const CTensor<float>& aGeometricV,
-                                  const CTensor<float>& aGeometricConfidence,
-                                  const CMatrix<float>* aEdgeMap, float aSigma, float aAlpha,
-                                  float aBeta, float aGamma, float aEdgeWeight, float aEta,
-                                  int aFixedpointIterations, int aSORIterations, float aOmega,
-                                  float aDelta) {
-  const int aXSize = aFirst.xSize();
-  const int aYSize = aFirst.ySize();
-  if (aXSize <= 0 || aYSize <= 0) {
-    aFlow.setSize(std::max(aXSize, 0), std::max(aYSize, 0), 2);
-    return;
-  }
-  // 2. Optional pre-smoothing.
-  if (aSigma > 0.0f) {
-    const CSmooth<float> aSmooth(aSigma, kSmoothPrecision);
-    NFilter::filter(aFirst, aSmooth, 0, 0);
-    NFilter::filter(aFirst, 0, aSmooth, 0);
-    NFilter::filter(aSecond, aSmooth, 0, 0);
-    NFilter::filter(aSecond, 0, aSmooth, 0);
-  }
-  // 1, 4. The pyramids and the levels.
-  const CImagePyramid aFirstPyramid(aFirst, aEta), aSecondPyramid(aSecond, aEta);
-  warpingGeometricPyramids(aFirstPyramid, aSecondPyramid, aFlow, aGeometricU, aGeometricV,
-                           aGeometricConfidence, aEdgeMap, aAlpha, aBeta, aGamma, aEdgeWeight,
-                           aFixedpointIterations, aSORIterations, aOmega, aDelta);
 }

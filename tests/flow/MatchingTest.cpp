@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "FlowStages.h"
 #include "FlowTestUtil.h"
 #include "flow/CHOGDescriptor.h"
 #include "flow/CMatching.h"
@@ -121,9 +122,8 @@ TEST(Matching, EqualsOneCandidateAtATime) {
         for (int y = 2; y < 56; y += 3)
           for (int x = 3; x < 72; x += 3) aPoints.emplace_back(x, y);
         aExpected = aPoints;
-        CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG,
-                               p.mSecond.mHOG, p.mFirst.mEnergy, p.mSecond.mEnergy, -8, -11, 14, 7,
-                               aAllowed);
+        hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+                    p.mFirst.mEnergy, p.mSecond.mEnergy, -8, -11, 14, 7, aAllowed);
         plainMatching(aExpected, p.mFirst, p.mSecond, -8, -11, 14, 7, aAllowed);
         int aAccepted = 0;
         for (size_t k = 0; k < aPoints.size(); k++) {
@@ -149,8 +149,8 @@ TEST(Matching, FindsIntegerShiftWithinWindow) {
   for (int y = 12; y < 36; y += 4)
     for (int x = 12; x < 52; x += 4) aPoints.emplace_back(x, y);
   CMatrix<bool> aAllowed(17, 17, true);
-  CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                         p.mFirst.mEnergy, p.mSecond.mEnergy, -8, -8, 8, 8, aAllowed);
+  hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+              p.mFirst.mEnergy, p.mSecond.mEnergy, -8, -8, 8, 8, aAllowed);
   // Saturated plateaus of the texture may mislead a few points by a pixel; nearly all must
   // find the exact motion.
   int aAccepted = 0, aExact = 0;
@@ -172,13 +172,13 @@ TEST(Matching, StopsWithoutAdmissibleCandidate) {
   std::vector<CMatch> aPoints = {CMatch(20, 20), CMatch(20, 20), CMatch(2, 20)};
   CMatrix<bool> aNone(3, 3, false);
   std::vector<CMatch> aFirst = {aPoints[0]};
-  CMatching::hogMatching(aFirst, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                         p.mFirst.mEnergy, p.mSecond.mEnergy, -1, -1, 1, 1, aNone);
+  hogMatching(aFirst, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+              p.mFirst.mEnergy, p.mSecond.mEnergy, -1, -1, 1, 1, aNone);
   EXPECT_TRUE(aFirst[0].mStopped);
   std::vector<CMatch> aRest = {aPoints[1], aPoints[2]};
   CMatrix<bool> aAll(3, 3, true);
-  CMatching::hogMatching(aRest, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                         p.mFirst.mEnergy, p.mSecond.mEnergy, 100, 100, 102, 102, aAll);
+  hogMatching(aRest, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+              p.mFirst.mEnergy, p.mSecond.mEnergy, 100, 100, 102, 102, aAll);
   EXPECT_TRUE(aRest[0].mStopped);
   EXPECT_TRUE(aRest[1].mStopped);
 }
@@ -190,8 +190,8 @@ TEST(Matching, LoneCandidateScoresNearlyNine) {
   CMatrix<bool> aAllowed(3, 3, false);
   aAllowed(1, 1) = true;
   std::vector<CMatch> aPoints = {CMatch(30, 24)};
-  CMatching::hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                         p.mFirst.mEnergy, p.mSecond.mEnergy, 1, 0, 3, 2, aAllowed);
+  hogMatching(aPoints, p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
+              p.mFirst.mEnergy, p.mSecond.mEnergy, 1, 0, 3, 2, aAllowed);
   ASSERT_FALSE(aPoints[0].mStopped);
   EXPECT_EQ(aPoints[0].mx, 32);
   EXPECT_EQ(aPoints[0].my, 25);
@@ -207,9 +207,8 @@ TEST(Matching, SmallPicturesKeepWholeWindow) {
   CMatching::computeCorners(p.mFirst.mImage, aCorners, 2.5f);
   int rx1, ry1, rx2, ry2;
   CMatrix<bool> aAllowed;
-  CMatching::findMotions(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                         p.mFirst.mEnergy, p.mSecond.mEnergy, aCorners, aCorners.avg(), rx1, ry1,
-                         rx2, ry2, aAllowed);
+  findMotions(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG, p.mFirst.mEnergy,
+              p.mSecond.mEnergy, aCorners, aCorners.avg(), rx1, ry1, rx2, ry2, aAllowed);
   EXPECT_EQ(rx1, -24);
   EXPECT_EQ(ry2, 24);
   ASSERT_EQ(aAllowed.xSize(), 49);
@@ -223,9 +222,8 @@ TEST(Matching, LearntWindowAdmitsTheMotionAndIsReflectedBackward) {
   CMatching::computeCorners(p.mFirst.mImage, aCorners, 2.5f);
   int rx1, ry1, rx2, ry2;
   CMatrix<bool> aAllowed;
-  CMatching::findMotions(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG,
-                         p.mFirst.mEnergy, p.mSecond.mEnergy, aCorners, aCorners.avg(), rx1, ry1,
-                         rx2, ry2, aAllowed);
+  findMotions(p.mFirst.mImage, p.mSecond.mImage, p.mFirst.mHOG, p.mSecond.mHOG, p.mFirst.mEnergy,
+              p.mSecond.mEnergy, aCorners, aCorners.avg(), rx1, ry1, rx2, ry2, aAllowed);
   // The last pass (step 8) widens by 4: the true motion and everything within 4 of it.
   ASSERT_LE(rx1, 2);
   ASSERT_GE(rx2, 10);

@@ -1,11 +1,12 @@
 // The pipelined over-relaxation sweeps against the plain sequential sweeps they replace.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
-#include "flow/COpticFlow.h"
 #include "flow/FlowSolver.h"
 #include "flow/SmoothnessWeights.h"
+#include "foundation/CFilter.h"
 #include "foundation/Random.h"
 #include "foundation/Simd.h"
 
@@ -13,6 +14,46 @@ namespace {
 
 float randomIn(float aLow, float aHigh, CRandom& aRandom) {
   return aLow + (aHigh - aLow) * (aRandom.next() / static_cast<float>(CRandom::kMax));
+}
+
+// The smoothness weights by rows, written out plainly: per component c of
+// the flow plus increment, aResultX(x, y) += (c(x + 1, y) - c(x, y))^2 + (mean of the two
+// y-derivatives)^2 and aResultY(x, y) += (mean of the two x-derivatives)^2 + (c(x, y + 1) -
+// c(x, y))^2 (central differences, mirrored borders), plus aEdgeWeight e^2, then
+// 1 / sqrt(s + 1e-6) in double.
+void diffusivityByRows(const CTensor<float>& aFlow, const CTensor<float>& aIncrement,
+                       CMatrix<float>& aResultX, CMatrix<float>& aResultY,
+                       const CMatrix<float>* aEdgeMap, float aEdgeWeight) {
+  const int X = aFlow.xSize(), Y = aFlow.ySize();
+  aResultX.fill(0.0f);
+  aResultY.fill(0.0f);
+  const CDerivative<float> aDerivative(3);
+  CMatrix<float> c(X, Y), aGrad(X, Y);
+  for (int k = 0; k < 2; k++) {
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x < X; x++) c(x, y) = aFlow(x, y, k) + aIncrement(x, y, k);
+    NFilter::filter(c, aGrad, 1, aDerivative);
+    for (int y = 0; y < Y; y++)
+      for (int x = 0; x + 1 < X; x++) {
+        const float aDiff = c(x + 1, y) - c(x, y), aMean = 0.5f * (aGrad(x, y) + aGrad(x + 1, y));
+        aResultX(x, y) += aDiff * aDiff + aMean * aMean;
+      }
+    NFilter::filter(c, aGrad, aDerivative, 1);
+    for (int y = 0; y + 1 < Y; y++)
+      for (int x = 0; x < X; x++) {
+        const float aDiff = c(x, y + 1) - c(x, y), aMean = 0.5f * (aGrad(x, y) + aGrad(x, y + 1));
+        aResultY(x, y) += aMean * aMean + aDiff * aDiff;
+      }
+  }
+  for (int i = 0; i < X * Y; i++) {
+    if (aEdgeMap != nullptr) {
+      const float e = (*aEdgeMap)[i];
+      aResultX[i] += aEdgeWeight * e * e;
+      aResultY[i] += aEdgeWeight * e * e;
+    }
+    aResultX[i] = static_cast<float>(1.0 / std::sqrt(static_cast<double>(aResultX[i]) + 1e-6));
+    aResultY[i] = static_cast<float>(1.0 / std::sqrt(static_cast<double>(aResultY[i]) + 1e-6));
+  }
 }
 
 // One sequential sweep over the existing neighbours only, left, up, right, down.
@@ -136,7 +177,7 @@ TEST(FlowSolver, PlanesGoToAndFromTheDiagonalLayout) {
 TEST(FlowSolver, SmoothnessWeightsOnDiagonalsEqualThoseByRows) {
   CRandom aRandom;
   // The solver forms the smoothness weights on its own layout, mirrored borders from its guard
-  // cells; they must be COpticFlow::diffusivity's, with and without an edge map, also for
+  // cells; they must be those by rows, with and without an edge map, also for
   // single rows and columns, and 0 beyond the last column and row.
   std::vector<float> aChU, aChV;
   for (bool aAvx2 : {true, false}) {
@@ -161,7 +202,7 @@ TEST(FlowSolver, SmoothnessWeightsOnDiagonalsEqualThoseByRows) {
         std::vector<float> aTerm(X * Y), aDiagonalTerm(s.mDU.size());
         for (int i = 0; i < X * Y; i++) aTerm[i] = 0.7f * aEdges[i] * aEdges[i];
         toDiagonals(s, aTerm.data(), nullptr, aDiagonalTerm.data());
-        COpticFlow::diffusivity(aFlow, aIncrement, aGX, aGY, aWithEdges ? &aEdges : nullptr, 0.7f);
+        diffusivityByRows(aFlow, aIncrement, aGX, aGY, aWithEdges ? &aEdges : nullptr, 0.7f);
         diagonalDiffusivity(s, aWithEdges ? aDiagonalTerm.data() : nullptr, aChU, aChV);
         for (int y = 0; y < Y; y++)
           for (int x = 0; x < X; x++) {

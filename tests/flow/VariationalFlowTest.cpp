@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "FlowStages.h"
 #include "FlowTestUtil.h"
 #include "flow/CMatching.h"
 #include "flow/COpticFlow.h"
@@ -22,8 +23,7 @@ CTensor<float> refine(const CTensor<float>& aFirst, const CTensor<float>& aSecon
                       const CTensor<float>& aGeoU, const CTensor<float>& aGeoV,
                       const CTensor<float>& aGeoC) {
   CTensor<float> aFlow;
-  COpticFlow::warpingGeometric(aFirst, aSecond, aFlow, aGeoU, aGeoV, aGeoC, nullptr, 0, 70, 400, 5,
-                               0, 0.95f, 3, 5, 1.85f, 1);
+  warpingGeometric(aFirst, aSecond, aFlow, aGeoU, aGeoV, aGeoC, nullptr, CVariationalParameters());
   return aFlow;
 }
 
@@ -197,7 +197,9 @@ TEST(Variational, GreyPicturesTakeTheirTensorsAndWarpFromOneChannel) {
     std::vector<float>& aResult = aFlow[aSame];
     aResult = aU;
     aResult.insert(aResult.end(), aV.begin(), aV.end());
-    solveLevel(aLevel, aResult.data(), aResult.data() + n, 70, 400, 5, 0, 3, 5, 1.85f, 1);
+    const CVariationalParameters aParameters;
+    solveLevel(aLevel, aResult.data(), aResult.data() + n, aParameters, aParameters.mGamma,
+               aParameters.mSORIterations);
   }
   for (int i = 0; i < 2 * n; i++) ASSERT_EQ(aFlow[1][i], aFlow[0][i]) << i;
 }
