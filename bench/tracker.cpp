@@ -14,6 +14,7 @@
 
 #include "flow/CMatching.h"
 #include "flow/FlowPictures.h"
+#include "settings/ResultNames.h"
 #include "settings/RunSettings.h"
 #include "tracking/CTrack.h"
 
@@ -73,8 +74,8 @@ struct CSetUp {
       std::fprintf(stderr, "could not remove %s\n", mDir.c_str());
   }
   void dropCache() const {
-    std::remove((mDir + "/ForwardFlow000.flo").c_str());
-    std::remove((mDir + "/BackwardFlow000.flo").c_str());
+    std::remove((mSettings.mResultDir + NResultNames::kForwardFlow.name(0)).c_str());
+    std::remove((mSettings.mResultDir + NResultNames::kBackwardFlow.name(0)).c_str());
   }
   std::string mDir;
   CRunSettings mSettings;
