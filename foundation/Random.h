@@ -1,5 +1,5 @@
 // The random numbers of a run: the additive feedback generator of the GNU C library (the
-// numbers its rand gives after srand(aSeed)), written out here so that a run owns its sequence
+// numbers it gives once seeded with aSeed), written out here so that a run owns its sequence
 // instead of sharing the library's process-wide one. Over 31 words r[k] it sets
 // r[k] = r[k - 31] + r[k - 3] (modulo 2^32) and returns r[k] >> 1, 0 ... 2^31 - 1. The seed
 // fills the words through the multiplicative generator x -> 16807 x mod (2^31 - 1), starting at
@@ -14,7 +14,7 @@ class CRandom {
   // The largest number drawn (the C library's RAND_MAX).
   static constexpr int kMax = 2147483647;
 
-  // The sequence of srand(aSeed); a process that never seeds starts as with seed 1.
+  // The C library's sequence for seed aSeed; a process that never seeds starts as with seed 1.
   explicit CRandom(unsigned aSeed = 1);
 
   // The next number of the sequence, 0 ... kMax.
