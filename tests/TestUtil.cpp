@@ -101,4 +101,13 @@ bool fileExists(const std::string& aPath) {
   return std::filesystem::exists(aPath);
 }
 
+std::string withoutTimes(const std::string& aLog) {
+  std::istringstream aIn(aLog);
+  std::string aKept;
+  for (std::string aLine; std::getline(aIn, aLine);)
+    if (aLine.find("TIME FOR") == std::string::npos && aLine.rfind("Computation time", 0) != 0)
+      aKept += aLine + "\n";
+  return aKept;
+}
+
 }  // namespace testutil

@@ -52,4 +52,8 @@ std::string readFile(const std::string& aPath);
 void writeFile(const std::string& aPath, const std::string& aContents);
 bool fileExists(const std::string& aPath);
 
+// A status log without its timings ("TIME FOR" and "Computation time" lines), which differ from
+// run to run.
+std::string withoutTimes(const std::string& aLog);
+
 }  // namespace testutil

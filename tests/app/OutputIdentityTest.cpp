@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -118,14 +117,6 @@ TEST(OutputIdentity, SameOutputsForOneTwoAndFourThreads) {
               0)
         << aThreads;
   }
-  auto withoutTimes = [](const std::string& aLog) {
-    std::istringstream aIn(aLog);
-    std::string aKept;
-    for (std::string aLine; std::getline(aIn, aLine);)
-      if (aLine.find("TIME FOR") == std::string::npos && aLine.rfind("Computation time", 0) != 0)
-        aKept += aLine + "\n";
-    return aKept;
-  };
   const std::string aResults = aDirs[0]->file("QuorvikResults");
   int aCompared = 0;
   for (const auto& aEntry : std::filesystem::directory_iterator(aResults)) {
@@ -134,8 +125,8 @@ TEST(OutputIdentity, SameOutputsForOneTwoAndFourThreads) {
     for (size_t d = 1; d < aDirs.size(); d++) {
       const std::string aOther = aDirs[d]->file("QuorvikResults/" + aName);
       if (aName.rfind("Status", 0) == 0)
-        EXPECT_EQ(withoutTimes(testutil::readFile(aOther)),
-                  withoutTimes(testutil::readFile(aEntry.path().string())))
+        EXPECT_EQ(testutil::withoutTimes(testutil::readFile(aOther)),
+                  testutil::withoutTimes(testutil::readFile(aEntry.path().string())))
             << aName;
       else
         EXPECT_EQ(testutil::readFile(aOther), testutil::readFile(aEntry.path().string()))

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,16 +53,6 @@ CRunSettings settingsOf(const TempDir& aDir, const CSequence& aSequence) {
   return aSettings;
 }
 
-// The status log without its timings, which differ from run to run.
-std::string withoutTimes(const std::string& aLog) {
-  std::istringstream aIn(aLog);
-  std::string aKept;
-  for (std::string aLine; std::getline(aIn, aLine);)
-    if (aLine.find("TIME FOR") == std::string::npos && aLine.rfind("Computation time", 0) != 0)
-      aKept += aLine + "\n";
-  return aKept;
-}
-
 // Every file of aDir's result folder equals the reference's (the status log but for its times).
 void expectSameResults(const TempDir& aReference, const TempDir& aDir, const char* aWhat) {
   const std::string aExpected = aReference.file("QuorvikResults");
@@ -79,7 +68,8 @@ void expectSameResults(const TempDir& aReference, const TempDir& aDir, const cha
     const std::string aMine = testutil::readFile(aDir.file("QuorvikResults/" + aName));
     const std::string aTheirs = testutil::readFile(aExpected + "/" + aName);
     if (aName.rfind("Status", 0) == 0)
-      EXPECT_EQ(withoutTimes(aMine), withoutTimes(aTheirs)) << aWhat << " " << aName;
+      EXPECT_EQ(testutil::withoutTimes(aMine), testutil::withoutTimes(aTheirs))
+          << aWhat << " " << aName;
     else
       EXPECT_TRUE(aMine == aTheirs) << aWhat << " " << aName;
   }
