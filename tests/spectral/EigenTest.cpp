@@ -1,10 +1,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -13,6 +13,7 @@
 #include "foundation/Random.h"
 #include "spectral/ArpackSolver.h"
 #include "spectral/CGraph.h"
+#include "tests/TestUtil.h"
 
 // ARPACK's own entry, for the check of the starting vectors against the library's choice.
 extern "C" void dsaupd_(int* ido, const char* bmat, int* n, const char* which, int* nev,
@@ -259,11 +260,13 @@ TEST(ArpackSolver, RejectedProblemIsReportedNotUsed) {
 
 // The run's starting vectors are those ARPACK draws for itself in a fresh process, solve after
 // solve: the first vector each solve hands to the product is its starting vector. Three solves
-// that leave the choice to ARPACK (info 0) run in a child process, so that ARPACK's own seed is
-// the one it starts with (nothing else in the tests lets ARPACK draw); three solves of
-// solveSymmetric from one CEigenStart must begin with the same vectors, bit for bit.
+// that leave the choice to ARPACK (info 0) run in a new process of this test program (a forked
+// child would continue ARPACK's seed from whatever solves this process ran before, and some let
+// ARPACK draw); three solves of solveSymmetric from one CEigenStart must begin with the same
+// vectors, bit for bit.
 TEST(ArpackSolver, StartingVectorsAreThoseArpackDrawsInAFreshProcess) {
   constexpr int n = 120, nev = 4, ncv = 10, kSolves = 3;
+  constexpr const char* kDrawsTo = "QUORVIK_TEST_ARPACK_DRAWS_TO";
   // A path graph's Laplacian.
   auto aPath = [](const double* x, double* y) {
     for (int i = 0; i < n; i++)
@@ -271,11 +274,8 @@ TEST(ArpackSolver, StartingVectorsAreThoseArpackDrawsInAFreshProcess) {
              (i + 1 < n ? x[i + 1] : 0.0);
   };
   std::vector<double> aArpack(static_cast<size_t>(kSolves * n));
-  int aPipe[2];
-  ASSERT_EQ(pipe(aPipe), 0);
-  const pid_t aChild = fork();
-  ASSERT_GE(aChild, 0);
-  if (aChild == 0) {
+  if (const char* aTarget = std::getenv(kDrawsTo)) {
+    // The new process: ARPACK's draws into the file the test names.
     for (int s = 0; s < kSolves; s++) {
       int ido = 0, info = 0, nn = n, aNev = nev, aNcv = ncv, ldv = n, lworkl = ncv * (ncv + 8);
       double tol = 0.0;
@@ -283,22 +283,26 @@ TEST(ArpackSolver, StartingVectorsAreThoseArpackDrawsInAFreshProcess) {
       int iparam[11] = {1, 0, 3 * n, 0, 0, 0, 1, 0, 0, 0, 0}, ipntr[11] = {0};
       dsaupd_(&ido, "I", &nn, "SA", &aNev, &tol, resid.data(), &aNcv, v.data(), &ldv, iparam, ipntr,
               workd.data(), workl.data(), &lworkl, &info, 1, 2);
-      if (ido != -1) _exit(2);
+      ASSERT_EQ(ido, -1);
       std::copy(&workd[ipntr[0] - 1], &workd[ipntr[0] - 1] + n, &aArpack[s * n]);
     }
-    const size_t aBytes = aArpack.size() * sizeof(double);
-    _exit(write(aPipe[1], aArpack.data(), aBytes) == static_cast<ssize_t>(aBytes) ? 0 : 1);
+    testutil::writeFile(aTarget, std::string(reinterpret_cast<const char*>(aArpack.data()),
+                                             aArpack.size() * sizeof(double)));
+    return;
   }
-  close(aPipe[1]);
-  size_t aRead = 0;
-  const size_t aWanted = aArpack.size() * sizeof(double);
-  for (ssize_t r = 1; aRead < aWanted && r > 0; aRead += r > 0 ? static_cast<size_t>(r) : 0)
-    r = read(aPipe[0], reinterpret_cast<char*>(aArpack.data()) + aRead, aWanted - aRead);
-  close(aPipe[0]);
-  int aStatus = 0;
-  waitpid(aChild, &aStatus, 0);
-  ASSERT_TRUE(WIFEXITED(aStatus) && WEXITSTATUS(aStatus) == 0);
-  ASSERT_EQ(aRead, aWanted);
+  const testutil::TempDir aDir;
+  const std::string aDraws = aDir.file("draws");
+  char aSelf[4096];
+  const ssize_t aLength = readlink("/proc/self/exe", aSelf, sizeof(aSelf) - 1);
+  ASSERT_GT(aLength, 0);
+  aSelf[aLength] = '\0';
+  ASSERT_EQ(testutil::runProgram(
+                {"/usr/bin/env", std::string(kDrawsTo) + "=" + aDraws, aSelf,
+                 "--gtest_filter=ArpackSolver.StartingVectorsAreThoseArpackDrawsInAFreshProcess"}),
+            0);
+  const std::string aBytes = testutil::readFile(aDraws);
+  ASSERT_EQ(aBytes.size(), aArpack.size() * sizeof(double));
+  std::memcpy(aArpack.data(), aBytes.data(), aBytes.size());
 
   CEigenStart aStart;
   for (int s = 0; s < kSolves; s++) {
