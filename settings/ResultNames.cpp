@@ -1,5 +1,6 @@
 #include "settings/ResultNames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,9 +12,17 @@ constexpr int kMaxDigits = 9;
 }  // namespace
 
 std::string CNumberedName::name(long long aNumber) const {
+  return name(aNumber, mDigits);
+}
+
+std::string CNumberedName::name(long long aNumber, int aDigits) const {
   char aNumberText[32];
-  std::snprintf(aNumberText, sizeof(aNumberText), "%0*lld", mDigits, aNumber);
+  std::snprintf(aNumberText, sizeof(aNumberText), "%0*lld", std::max(mDigits, aDigits), aNumber);
   return std::string(mPrefix) + aNumberText + mSuffix;
+}
+
+std::string CNumberedName::pattern(int aDigits) const {
+  return std::string(mPrefix) + "%0" + std::to_string(std::max(mDigits, aDigits)) + "d" + mSuffix;
 }
 
 int CNumberedName::numberOf(const std::string& aName) const {

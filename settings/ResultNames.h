@@ -14,6 +14,11 @@ struct CNumberedName {
   const char* mSuffix;
 
   std::string name(long long aNumber) const;
+  // The same with at least aDigits digits (at least mDigits).
+  std::string name(long long aNumber, int aDigits) const;
+  // The printf pattern of the names with aDigits digits ("Overlay%05d.png"), for a program that
+  // numbers the files itself.
+  std::string pattern(int aDigits) const;
   // The number of a file named so (more digits than mDigits only without a leading zero, at
   // most nine), else -1.
   int numberOf(const std::string& aName) const;
@@ -37,7 +42,8 @@ constexpr CNumberedName kTruth{"Truth", 3, ".ppm"};
 constexpr CNumberedName kRegions{"Regions", 3, ".png"};
 constexpr CNumberedName kMask{"Mask", 3, ".png"};
 constexpr CNumberedName kOverlay{"Overlay", 3, ".png"};
-// The same pictures of a whole video (quorvik-segment), of frame f: at least five digits.
+// The same pictures of a whole video (quorvik-segment), of frame f: at least five digits, as
+// many as the video's last frame number needs.
 constexpr CNumberedName kVideoRegions{"Regions", 5, ".png"};
 constexpr CNumberedName kVideoMask{"Mask", 5, ".png"};
 constexpr CNumberedName kVideoOverlay{"Overlay", 5, ".png"};

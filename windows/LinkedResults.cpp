@@ -20,7 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kKinds[] = {"Regions", "Mask", "Overlay"};
+const CNumberedName* const kKinds[] = {&NResultNames::kVideoRegions, &NResultNames::kVideoMask,
+                                       &NResultNames::kVideoOverlay};
 // How often the writing reports its progress, and how often it looks whether it has ended.
 constexpr int kWatchEvery = 10;
 constexpr std::chrono::milliseconds kLookInterval(20);
@@ -78,10 +79,10 @@ bool writeFrame(const CSequence& aSequence, const CWindow& aWindow,
   CTensor<float> aOverlay;
   drawRegionOverlay(aRegions, aMask, aFrame, aOverlay);
   const int F = aSequence.frames();
-  return NPNG::writeIndexedPNG(aOutDir + videoPicture("Regions", f, F), aRegions,
+  return NPNG::writeIndexedPNG(aOutDir + videoPicture(NResultNames::kVideoRegions, f, F), aRegions,
                                regionPNGPalette()) &&
-         NPNG::writeGreyPNG(aOutDir + videoPicture("Mask", f, F), aMask) &&
-         NPNG::writeRGBPNG(aOutDir + videoPicture("Overlay", f, F), aOverlay);
+         NPNG::writeGreyPNG(aOutDir + videoPicture(NResultNames::kVideoMask, f, F), aMask) &&
+         NPNG::writeRGBPNG(aOutDir + videoPicture(NResultNames::kVideoOverlay, f, F), aOverlay);
 }
 
 // Removes result pictures of aOutDir that this video's would not replace.
@@ -91,15 +92,16 @@ void removeForeignPictures(const std::string& aOutDir, int aFrames) {
   std::vector<fs::path> aForeign;
   for (const fs::directory_entry& aEntry : fs::directory_iterator(aOutDir, aError)) {
     const std::string aName = aEntry.path().filename().string();
-    for (const char* aKind : kKinds) {
-      const size_t n = std::char_traits<char>::length(aKind);
-      if (aName.size() <= n + 4 || aName.compare(0, n, aKind) != 0 ||
-          aName.compare(aName.size() - 4, 4, ".png") != 0)
+    for (const CNumberedName* aKind : kKinds) {
+      const size_t n = std::char_traits<char>::length(aKind->mPrefix);
+      const size_t e = std::char_traits<char>::length(aKind->mSuffix);
+      if (aName.size() <= n + e || aName.compare(0, n, aKind->mPrefix) != 0 ||
+          aName.compare(aName.size() - e, e, aKind->mSuffix) != 0)
         continue;
-      const std::string aDigits = aName.substr(n, aName.size() - n - 4);
+      const std::string aDigits = aName.substr(n, aName.size() - n - e);
       if (aDigits.find_first_not_of("0123456789") != std::string::npos) continue;
       if (aDigits.size() > 9 || std::stoi(aDigits) >= aFrames ||
-          aName != videoPicture(aKind, std::stoi(aDigits), aFrames))
+          aName != videoPicture(*aKind, std::stoi(aDigits), aFrames))
         aForeign.push_back(aEntry.path());
     }
   }
@@ -108,8 +110,8 @@ void removeForeignPictures(const std::string& aOutDir, int aFrames) {
 
 }  // namespace
 
-std::string videoPicture(const char* aKind, int f, int aFrames) {
-  return aKind + frameNumber(f, aFrames) + ".png";
+std::string videoPicture(const CNumberedName& aKind, int f, int aFrames) {
+  return aKind.name(f, frameDigits(aFrames));
 }
 
 bool linkWindows(const CSequence& aSequence, const std::vector<CWindow>& aPlan,

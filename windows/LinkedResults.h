@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/ResultNames.h"
 #include "windows/SequenceFolder.h"
 #include "windows/WindowPlan.h"
 
@@ -26,8 +27,9 @@ bool linkWindows(const CSequence& aSequence, const std::vector<CWindow>& aPlan,
                  CLinkedVideo& aVideo);
 
 // Name (without folder) of a result picture of frame f of a video of aFrames frames: aKind
-// ("Regions", "Mask" or "Overlay") + f with frameDigits(aFrames) digits + ".png".
-std::string videoPicture(const char* aKind, int f, int aFrames);
+// (NResultNames::kVideoRegions, kVideoMask or kVideoOverlay) with f written with
+// frameDigits(aFrames) digits.
+std::string videoPicture(const CNumberedName& aKind, int f, int aFrames);
 
 // Writes, for every frame f of the video, into aOutDir (ending in "/"): videoPicture "Regions"
 // (the video's region numbers, the region palette), "Mask" (the owning window's mask) and

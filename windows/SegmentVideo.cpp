@@ -21,6 +21,7 @@
 #include "foundation/CTensor.h"
 #include "foundation/Exceptions.h"
 #include "foundation/FileWrite.h"
+#include "settings/ResultNames.h"
 #include "settings/RunSettings.h"
 #include "windows/ChildProcesses.h"
 #include "windows/LinkedResults.h"
@@ -450,7 +451,7 @@ bool writeOverlayVideo(const CSequence& aSequence, const std::string& aOutDir,
   const std::string aVideo = aOutDir + aSequence.mName + "-overlay.mp4";
   const std::string aTemporary = NFile::temporaryName(aVideo);
   const std::string aPattern =
-      aOutDir + "Overlay%0" + std::to_string(frameDigits(aSequence.frames())) + "d.png";
+      aOutDir + NResultNames::kVideoOverlay.pattern(frameDigits(aSequence.frames()));
   CChildren aChildren;
   const std::string aLog = aSequence.mFolder + "logs/video.log";
   if (!aChildren.start({aFfmpeg,

@@ -69,7 +69,7 @@ bool openSequence(const std::string& aBmf, CSequence& aSequence) {
 }
 
 std::string flowFolder(const CSequence& aSequence) {
-  return aSequence.mFolder + kResultFolder;
+  return aSequence.mFolder + NResultNames::kFolder + "/";
 }
 
 bool pairDone(const CSequence& aSequence, int aPair) {
@@ -102,7 +102,7 @@ std::string windowPath(const CSequence& aSequence, const CWindow& aWindow) {
 }
 
 std::string windowResults(const CSequence& aSequence, const CWindow& aWindow) {
-  return windowPath(aSequence, aWindow) + kResultFolder;
+  return windowPath(aSequence, aWindow) + NResultNames::kFolder + "/";
 }
 
 bool prepareWindow(const CSequence& aSequence, const CWindow& aWindow) {
@@ -172,9 +172,10 @@ void tidyWindow(const CSequence& aSequence, const CWindow& aWindow) {
   std::vector<fs::path> aDoomed;
   for (const fs::directory_entry& aEntry : fs::directory_iterator(aResults, aError)) {
     const std::string aName = aEntry.path().filename().string();
-    for (const char* aPrefix :
-         {"Tracking", "Segments", "Overlay", "ForwardFlow", "BackwardFlow", "FlowSource"})
-      if (starts(aName, aPrefix)) aDoomed.push_back(aEntry.path());
+    for (const CNumberedName* aKind :
+         {&NResultNames::kTracking, &NResultNames::kSegments, &NResultNames::kOverlay,
+          &NResultNames::kForwardFlow, &NResultNames::kBackwardFlow, &NResultNames::kFlowSource})
+      if (starts(aName, aKind->mPrefix)) aDoomed.push_back(aEntry.path());
   }
   for (const fs::path& aPath : aDoomed) fs::remove(aPath, aError);
 }

@@ -16,9 +16,6 @@
 
 #include "windows/WindowPlan.h"
 
-// The folder a run writes into, beside its ".bmf" file.
-constexpr const char* kResultFolder = "QuorvikResults/";
-
 struct CSequence {
   std::string mBmf;     // path of NAME.bmf
   std::string mFolder;  // its folder, ending in "/", or empty

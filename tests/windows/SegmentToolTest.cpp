@@ -44,7 +44,11 @@ CMatrix<int> readMap(const std::string& aPath) {
 }
 
 std::string frame(const char* aKind, int f, int aFrames) {
-  return videoPicture(aKind, f, aFrames);
+  for (const CNumberedName* aName :
+       {&NResultNames::kVideoRegions, &NResultNames::kVideoMask, &NResultNames::kVideoOverlay})
+    if (std::string(aName->mPrefix) == aKind) return videoPicture(*aName, f, aFrames);
+  ADD_FAILURE() << "no picture kind " << aKind;
+  return "";
 }
 
 // Modification time of a file in nanoseconds, 0 when it is missing.
