@@ -293,3 +293,123 @@ TEST(DenseRegions, ColourEvidenceFadesFarFromItsRegion) {
   EXPECT_EQ(aPatchTaken, 0);
   EXPECT_EQ(aSquareMissed, 0);
 }
+
+namespace {
+
+// A point with its positions in the next and in the previous frame (dx, dy per frame forward).
+CRegionPoint steppingBothWays(float x, float y, int aRegion, float dx) {
+  return {x, y, aRegion, true, true, x + dx, y, x - dx, y};
+}
+
+// The regions of a uniform grey frame with the given flows (empty: unknown).
+CMatrix<int> greyFrameRegions(const std::vector<CRegionPoint>& aPoints,
+                              const CMatrix<int>& aPrevious, const CTensor<float>& aBackward,
+                              const CTensor<float>& aForward, int aRegions) {
+  CSuperpixels s;
+  computeSuperpixels(CTensor<float>(kWidth, kHeight, 3, 128.0f), 8, 10.0f, s);
+  CMatrix<int> aResult;
+  labelFrame(s, aPoints, aPrevious, aBackward, aForward, aRegions, aResult);
+  return aResult;
+}
+
+}  // namespace
+
+// Where neither colour nor points say anything, the regions' motions do. On a grey frame a
+// still background of region-0 points holds a moving block of region-1 points (x 48 ... 63,
+// y 0 ... 15, 3 pixels a frame) and two blocks without points that region 1's motions explain
+// through one flow only: A's forward flow (+3) as region 1's, its backward flow as nobody's
+// (+3: 3 off the background's, 6 off region 1's); B the other way round. Each block is region
+// 1's by the smaller miss of its two flows; by either flow alone, or by both together, one of
+// them would not be, and without the motion evidence both would be the background's.
+TEST(DenseRegions, ABlockWithoutPointsTakesTheRegionWhoseMotionExplainsOneOfItsFlows) {
+  CTensor<float> aForward(kWidth, kHeight, 2, 0.0f), aBackward(kWidth, kHeight, 2, 0.0f);
+  auto inBlock = [](int x, int y, int x0, int y0) {
+    return x >= x0 && x < x0 + 16 && y >= y0 && y < y0 + 16;
+  };
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      if (inBlock(x, y, 48, 0)) aForward(x, y, 0) = 3.0f, aBackward(x, y, 0) = -3.0f;
+      if (inBlock(x, y, 8, 24)) aForward(x, y, 0) = 3.0f, aBackward(x, y, 0) = 3.0f;
+      if (inBlock(x, y, 40, 24)) aForward(x, y, 0) = -3.0f, aBackward(x, y, 0) = -3.0f;
+    }
+  std::vector<CRegionPoint> aPoints;
+  for (int y = 2; y < kHeight; y += 4)
+    for (int x = 2; x < kWidth; x += 4) {
+      if (inBlock(x, y, 48, 0))
+        aPoints.push_back(steppingBothWays(x, y, 1, 3.0f));
+      else if (!inBlock(x, y, 8, 24) && !inBlock(x, y, 40, 24))
+        aPoints.push_back(steppingBothWays(x, y, 0, 0.0f));
+    }
+  const CMatrix<int> aRegions = greyFrameRegions(aPoints, CMatrix<int>(), aBackward, aForward, 2);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++)
+      EXPECT_EQ(aRegions(x, y),
+                inBlock(x, y, 48, 0) || inBlock(x, y, 8, 24) || inBlock(x, y, 40, 24))
+          << x << " " << y;
+}
+
+// Ties between neighbours are weakened by their differences, so a region border settles where
+// colour or motion changes, not halfway between the points: one point of each region at x 6
+// and 58 (halfway: 32), a colour edge at x 20 on one frame, a motion edge at x 48 on a grey
+// one (the points have no steps, so no region's motion is known).
+TEST(DenseRegions, RegionBorderSettlesOnTheColourOrMotionEdgeNotHalfwayBetweenThePoints) {
+  const std::vector<CRegionPoint> aPoints = {point(6, 24, 0), point(58, 24, 1)};
+  CSuperpixels s;
+  computeSuperpixels(twoColours(20), 8, 10.0f, s);
+  CMatrix<int> aByColour;
+  labelFrame(s, aPoints, CMatrix<int>(), CTensor<float>(), CTensor<float>(), 2, aByColour);
+  CTensor<float> aForward(kWidth, kHeight, 2, 0.0f);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 48; x < kWidth; x++) aForward(x, y, 1) = 3.0f;
+  const CMatrix<int> aByMotion =
+      greyFrameRegions(aPoints, CMatrix<int>(), CTensor<float>(), aForward, 2);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      EXPECT_EQ(aByColour(x, y), x < 20 ? 0 : 1) << x << " " << y;
+      EXPECT_EQ(aByMotion(x, y), x < 48 ? 0 : 1) << x << " " << y;
+    }
+}
+
+// The previous frame's regions, carried along the backward flow, decide where no point is: the
+// right half (x >= 29) came from 24 pixels further right, where the previous frame had region
+// 1 (x >= 53; x >= 40 came from outside the frame); the only point is region 0's, at the left.
+TEST(DenseRegions, PreviousRegionsCarriedAlongTheBackwardFlowDecideWhereNoPointIs) {
+  CSuperpixels s;
+  computeSuperpixels(twoColours(29), 8, 10.0f, s);
+  CMatrix<int> aPrevious(kWidth, kHeight, 0);
+  CTensor<float> aBackward(kWidth, kHeight, 2, 0.0f);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) {
+      if (x >= 53) aPrevious(x, y) = 1;
+      if (x >= 29) aBackward(x, y, 0) = 24.0f;
+    }
+  CMatrix<int> aRegions;
+  labelFrame(s, {point(6, 24, 0)}, aPrevious, aBackward, CTensor<float>(), 2, aRegions);
+  for (int y = 0; y < kHeight; y++)
+    for (int x = 0; x < kWidth; x++) EXPECT_EQ(aRegions(x, y), x < 29 ? 0 : 1) << x << " " << y;
+}
+
+// Each background rule decides on its own (frame 200 x 120, border band 6 pixels). Region 0 is
+// the background, still but for 0.5 pixels a frame. Region 1 is a block inside that moves as
+// the background does: background by its motion alone. Region 2 (900 trajectories in the
+// middle, 30 more in the right band) holds under 4 % of its own points in the band but more
+// than 15 % of all points there; region 3, a small block at the top, over 4 % of its own but
+// under 15 % of all. Region 4 moves otherwise and keeps off the border: the only object.
+TEST(MovingRegions, TheMotionTestAndEitherBorderShareMakeARegionBackground) {
+  const int W = 200, H = 120;
+  std::vector<CTrack> aTracks;
+  for (int y = 2; y < H; y += 8)
+    for (int x = 2; x < 90; x += 8) aTracks.push_back(moving(x, y, 5, 0.5f, 0.0f, 0));
+  for (int y = 40; y < 80; y += 4)
+    for (int x = 40; x < 60; x += 4) aTracks.push_back(moving(x, y, 5, 0.5f, 0.0f, 1));
+  for (int y = 30; y < 90; y += 2) {
+    for (int x = 120; x < 180; x += 2) aTracks.push_back(moving(x, y, 5, 1.0f, 0.3f, 2));
+    aTracks.push_back(moving(196, y, 5, 1.0f, 0.3f, 2));
+  }
+  for (int y = 2; y < 40; y += 4)
+    for (int x = 96; x < 108; x += 4) aTracks.push_back(moving(x, y, 5, -3.0f, 1.0f, 3));
+  for (int y = 90; y < 106; y += 4)
+    for (int x = 96; x < 112; x += 4) aTracks.push_back(moving(x, y, 5, 3.0f, -1.0f, 4));
+  const std::vector<bool> aMoving = movingRegions(aTracks, 5, W, H);
+  EXPECT_EQ(aMoving, std::vector<bool>({false, false, false, false, true}));
+}
