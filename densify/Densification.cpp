@@ -98,7 +98,7 @@ bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& a
     aSource = &aNumbered;
   }
   const std::vector<CTrack>& aLabelled = *aSource;
-  const std::vector<bool> aMoving = movingRegions(aLabelled, aRegions, W, H);
+  const std::vector<std::vector<bool>> aMoving = movingRegions(aLabelled, aRegions, W, H, aLength);
   const int aGridStep = std::max(kMinGridStep, static_cast<int>(kGridShare * std::min(W, H) + 0.5));
 
   // The frame at hand and the next one, the flows of the pair before it (its backward flow
@@ -150,7 +150,7 @@ bool computeDenseRegions(const CDenseInput& aInput, const std::vector<CTrack>& a
     labelFrame(aSuperpixels, aPoints, aHasBackward ? aPrevious : aNoRegions,
                aHasBackward ? aBackward : aNoFlow, aHasForward ? aForward : aNoFlow, aRegions,
                aRegionOf, aColour);
-    if (!writeRegionPictures(aInput.mOutputDir, t, aRegionOf, aMoving, aFrame)) return false;
+    if (!writeRegionPictures(aInput.mOutputDir, t, aRegionOf, aMoving[t], aFrame)) return false;
 
     std::swap(aPrevious, aRegionOf);
     std::swap(aFrame, aNext);

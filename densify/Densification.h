@@ -4,7 +4,7 @@
 // (RegionColours.h); then per frame the superpixels of the frame are labelled from the
 // labelled trajectory points in it, the regions' motions and colours, with the previous
 // frame's regions carried along the backward flow as a prior (DenseRegions.h); which regions
-// are moving objects is decided once per run from the trajectories (MovingRegions.h). Besides
+// are moving objects is decided per frame from the trajectories (MovingRegions.h). Besides
 // the colour models only the current and the previous frame's data are held at any time.
 //
 // The run and quorvik-regions (which recomputes the regions of a finished result folder) call
