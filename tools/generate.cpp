@@ -1,11 +1,13 @@
 // quorvik-generate: writes a synthetic video with known motion for tests and demonstrations:
 // a textured background (optionally translating) and two or three textured objects that
 // translate, rotate and scale, the later ones passing in front of the earlier ones; or, for
-// long videos, objects that enter the picture one after another, cross it and leave it. Output:
+// long videos, objects that enter the picture one after another, cross it and leave it;
+// optionally with depth: a row of near posts, part of the static scene, that move a multiple of
+// the background's translation (the parallax of a camera moving sideways). Output:
 // PPM frames, the ".bmf" sequence description, the "<name>_truth.txt" annotation (reference
 // points on every object and on the background with their true positions), per-pixel
-// ground-truth masks in the DAVIS layout ("masks/NNNNN.png", palette-indexed: 0 background,
-// 1 ... K the objects, a nearer object covering a farther one) and, on request, the
+// ground-truth masks in the DAVIS layout ("masks/NNNNN.png", palette-indexed: 0 background and
+// posts, 1 ... K the objects, a nearer object covering a farther one) and, on request, the
 // trajectory cache an ideal tracker would produce.
 #include <sys/stat.h>
 
@@ -54,12 +56,19 @@ constexpr int kMaxPassing = 50;
 // The bounding distance of a crossing object from its centre, in half-sizes (a turned square's
 // corner lies 1.42 half-sizes out).
 constexpr double kReach = 1.5;
+// Near posts: at most this many across the picture; each this share of the width wide and of
+// the height tall, standing on the lower border.
+constexpr int kMaxPosts = 50;
+constexpr double kPostWidth = 0.12;
+constexpr double kPostHeight = 0.6;
+// Mean brightness of the posts' texture: darker than the background and every object.
+constexpr double kPostBrightness = 60;
 
 const char* const kUsage =
     "usage: quorvik-generate [--out DIR] [--name NAME] [--size WIDTH HEIGHT] [--frames N]\n"
     "                        [--objects 2|3 | --passing N] [--seed S] [--background DX DY]\n"
     "                        [--noise PIXELS] [--speed FACTOR] [--tracks FIRST COUNT STEP]\n"
-    "                        [--ideal-labels]\n"
+    "                        [--near N FACTOR] [--ideal-labels]\n"
     "  --out DIR            output folder, created if missing (default .)\n"
     "  --name NAME          sequence name without dots (default synth): NAME.bmf,\n"
     "                       NAME000.ppm ..., NAME_truth.txt; masks in DIR/masks/00000.png ...\n"
@@ -73,6 +82,12 @@ const char* const kUsage =
     "                       other (alternately) and leave it; mask labels 1 ... N\n"
     "  --seed S             seed of textures and motion variation (default 1)\n"
     "  --background DX DY   background translation per frame in pixels (default 0 0)\n"
+    "  --near N FACTOR      depth: N textured posts (1 ... 50) standing on the lower border,\n"
+    "                       evenly spread over the width, in front of the background and\n"
+    "                       behind the objects, moving FACTOR times the background's\n"
+    "                       translation per frame (a row that repeats: one leaving the picture\n"
+    "                       comes back on the other side); part of the scene, 0 in the masks\n"
+    "                       and the background in the annotation and the ideal labels\n"
     "  --noise PIXELS       position noise of the ideal trajectories (default 0.05)\n"
     "  --speed FACTOR       multiplies the objects' motion per frame (translation, rotation and\n"
     "                       growth; default 1: about one pixel per frame at 160 x 120)\n"
@@ -138,16 +153,23 @@ class CTexture {
   double mBase;
 };
 
-// One moving layer: the background (index 0) or an object. Canonical coordinates q map to
-// the picture at frame f by p = centre + velocity * f + scale^f * R(rotation * f) * q.
+// One moving layer: the background (index 0), the row of posts or an object. Canonical
+// coordinates q map to the picture at frame f by
+// p = centre + velocity * f + scale^f * R(rotation * f) * q.
 struct CLayer {
-  bool mIsObject;
-  bool mRound;  // disc (radius mHalfX) or rectangle (half-sizes mHalfX, mHalfY)
+  bool mIsObject;  // false: the whole plane (background)
+  bool mRound;     // disc (radius mHalfX) or rectangle (half-sizes mHalfX, mHalfY)
   double mHalfX, mHalfY;
   double mCx, mCy, mVx, mVy;  // centre at frame 0 and its motion per frame
   double mRotation, mScale;   // per frame
   CTexture mTexture;
   double mReach = 0;  // see mayCover
+  // Above 0: a row of posts repeating every mPeriod pixels along x, each 2 mHalfX wide, reaching
+  // from mHalfY above the centre's height down without end.
+  double mPeriod = 0;
+  // The layer's label in the masks, the annotation (plus 1) and the ideal labels: the
+  // background's and the posts' 0, the objects' 1 ... K.
+  int mLabel = 0;
 
   void toPicture(double qx, double qy, int f, double& px, double& py) const {
     const double a = mRotation * f, s = std::pow(mScale, f);
@@ -167,6 +189,10 @@ struct CLayer {
            (std::fabs(px - mCx - mVx * f) <= mReach && std::fabs(py - mCy - mVy * f) <= mReach);
   }
   bool inside(double qx, double qy) const {
+    if (mPeriod > 0) {
+      const double x = qx - mPeriod * std::floor(qx / mPeriod + 0.5);
+      return std::fabs(x) <= mHalfX && qy >= -mHalfY;
+    }
     if (!mIsObject) return true;
     if (mRound) return qx * qx + qy * qy <= mHalfX * mHalfX;
     return std::fabs(qx) <= mHalfX && std::fabs(qy) <= mHalfY;
@@ -179,6 +205,8 @@ struct COptions {
   int mWidth = 160, mHeight = 120, mFrames = 10, mObjects = 2, mPassing = 0;
   unsigned mSeed = 1;
   double mBackgroundX = 0, mBackgroundY = 0, mNoise = 0.05, mSpeed = 1;
+  int mPosts = 0;
+  double mPostFactor = 1;
   bool mTracks = false;
   bool mIdealLabels = false;
   int mFirst = 0, mCount = 0, mStep = 0;
@@ -224,6 +252,10 @@ bool parseOptions(int argc, char** argv, COptions& o) {
       o.mSeed = static_cast<unsigned>(s);
     } else if (a == "--background" && aNeed(2)) {
       aOk = number(argv[i + 1], o.mBackgroundX) && number(argv[i + 2], o.mBackgroundY);
+      i += 2;
+    } else if (a == "--near" && aNeed(2)) {
+      aOk = integer(argv[i + 1], o.mPosts) && number(argv[i + 2], o.mPostFactor) && o.mPosts >= 1 &&
+            o.mPosts <= kMaxPosts;
       i += 2;
     } else if (a == "--speed" && aNeed(1)) {
       aOk = number(argv[++i], o.mSpeed) && o.mSpeed != 0;
@@ -300,7 +332,8 @@ void addPassingObjects(const COptions& o, CSceneRandom& aRandom, std::vector<CLa
   }
 }
 
-std::vector<CLayer> buildScene(const COptions& o, CSceneRandom& aRandom) {
+// The background and the objects, in drawing order.
+std::vector<CLayer> buildLayers(const COptions& o, CSceneRandom& aRandom) {
   const double W = o.mWidth, H = o.mHeight, m = std::min(W, H), u = m / 120.0;
   const double v = o.mSpeed * u, k = o.mSpeed;
   std::vector<CLayer> aLayers;
@@ -325,6 +358,35 @@ std::vector<CLayer> buildScene(const COptions& o, CSceneRandom& aRandom) {
   return aLayers;
 }
 
+// The scene: the background, the posts if asked for (drawn over the background, under the
+// objects; their texture drawn last from aRandom, so that the rest of the scene is the one
+// without them) and the objects, labelled.
+std::vector<CLayer> buildScene(const COptions& o, CSceneRandom& aRandom) {
+  std::vector<CLayer> aLayers = buildLayers(o, aRandom);
+  for (size_t k = 0; k < aLayers.size(); k++) aLayers[k].mLabel = static_cast<int>(k);
+  if (o.mPosts > 0) {
+    const double W = o.mWidth, H = o.mHeight, aPeriod = W / o.mPosts;
+    // Posts centred at (j + 1/2) periods, their tops kPostHeight of the height above the lower
+    // border.
+    const double aHalfWidth = 0.5 * kPostWidth * W, aHeight = kPostHeight * H;
+    const double vx = o.mPostFactor * o.mBackgroundX, vy = o.mPostFactor * o.mBackgroundY;
+    CLayer aPosts{true,
+                  false,
+                  aHalfWidth,
+                  aHeight,
+                  0.5 * aPeriod,
+                  H,
+                  vx,
+                  vy,
+                  0.0,
+                  1.0,
+                  CTexture(aRandom, kPostBrightness)};
+    aPosts.mPeriod = aPeriod;
+    aLayers.insert(aLayers.begin() + 1, aPosts);
+  }
+  return aLayers;
+}
+
 // Index of the front layer at picture point (x, y) of frame f, with its canonical point.
 int frontLayer(const std::vector<CLayer>& aLayers, double x, double y, int f, double& qx,
                double& qy) {
@@ -337,11 +399,11 @@ int frontLayer(const std::vector<CLayer>& aLayers, double x, double y, int f, do
   return 0;
 }
 
-// Writes frame f as a PPM picture; aLayer receives the index of the layer seen at every
-// pixel (0 = background), the mask of exactly the geometry the picture shows.
+// Writes frame f as a PPM picture; aLabel receives the label of the layer seen at every pixel
+// (0 = background or post), the mask of exactly the geometry the picture shows.
 bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, const COptions& o,
-                int f, CMatrix<int>& aLayer) {
-  aLayer.setSize(o.mWidth, o.mHeight);
+                int f, CMatrix<int>& aLabel) {
+  aLabel.setSize(o.mWidth, o.mHeight);
   std::string aText =
       "P6\n" + std::to_string(o.mWidth) + " " + std::to_string(o.mHeight) + "\n255\n";
   std::vector<unsigned char> aRow(static_cast<size_t>(o.mWidth) * 3);
@@ -349,7 +411,7 @@ bool writeFrame(const std::string& aPath, const std::vector<CLayer>& aLayers, co
     for (int x = 0; x < o.mWidth; x++) {
       double qx, qy;
       const int k = frontLayer(aLayers, x, y, f, qx, qy);
-      aLayer(x, y) = k;
+      aLabel(x, y) = aLayers[k].mLabel;
       float aRGB[3];
       aLayers[k].mTexture.colour(qx, qy, aRGB);
       for (int c = 0; c < 3; c++) aRow[3 * x + c] = static_cast<unsigned char>(aRGB[c]);
@@ -400,7 +462,8 @@ bool writeTruth(const std::string& aPath, const std::vector<CLayer>& aLayers, co
     for (const CRef& r : aRefs) {
       double px, py;
       aLayers[r.mLayer].toPicture(r.qx, r.qy, f, px, py);
-      aOut << std::lround(px) << " " << std::lround(py) << " " << r.mLayer + 1 << "  ";
+      aOut << std::lround(px) << " " << std::lround(py) << " " << aLayers[r.mLayer].mLabel + 1
+           << "  ";
     }
     aOut << "\n";
   }
@@ -471,8 +534,8 @@ bool writeTrackCache(const std::string& aPath, const std::vector<CLayer>& aLayer
     aOut << r.mox << " " << r.moy << std::endl << r.mx.size() << std::endl;
     for (size_t k = 0; k < r.mx.size(); k++)
       aOut << r.mx[k] << " " << r.my[k] << " " << r.mFlowVar[k] << std::endl;
-    aOut << (o.mIdealLabels ? r.mLayer : -1) << " " << (r.mStopped ? 1 : 0) << " " << 1 << " "
-         << r.mSetupTime << std::endl;
+    aOut << (o.mIdealLabels ? aLayers[r.mLayer].mLabel : -1) << " " << (r.mStopped ? 1 : 0) << " "
+         << 1 << " " << r.mSetupTime << std::endl;
     aOut << 0 << std::endl << std::endl << 12 << std::endl;
     for (int j = 0; j < 12; j++) aOut << -1 << " " << 1e9f << " " << 1e9f << " ";
   }
@@ -507,11 +570,11 @@ int generate(int argc, char** argv) {
                    '0');
     const std::string aFrame = o.mName + aNumber + ".ppm";
     aBmf += aFrame + "\n";
-    CMatrix<int> aLayer;
-    if (!writeFrame(aDir + aFrame, aLayers, o, f, aLayer)) return kFailed;
+    CMatrix<int> aLabel;
+    if (!writeFrame(aDir + aFrame, aLayers, o, f, aLabel)) return kFailed;
     char aName[32];
     std::snprintf(aName, sizeof(aName), "%05d.png", f);
-    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLayer, aMaskPalette)) return kFailed;
+    if (!NPNG::writeIndexedPNG(aMaskDir + aName, aLabel, aMaskPalette)) return kFailed;
   }
   if (!writeTruth(aDir + NResultNames::annotation(o.mName), aLayers, o)) return kFailed;
   if (o.mTracks) {
