@@ -26,14 +26,13 @@ constexpr int kHypotheses = 8;
 // Maps explaining at least this share of the best map's steps are a tie; the one that explains
 // more steps in the border band wins.
 constexpr double kTieShare = 0.1;
-// A region holding at least this share of a pair's steps in the border band is background in
-// that pair whatever its motion (the band holds 15 % of a 854 x 480 frame: an object holding
-// 15 % of it fills a side of the frame).
+// A region holding at least this share of the border band's steps around a frame holds the band
+// there (the band holds 15 % of a 854 x 480 frame: an object holding 15 % of it fills a side of
+// the frame). One that holds it in at least kSceneFrameShare of the frames it is seen in is part
+// of the scene in all of them: an object leaving the picture holds the band for its last frames
+// only (and on a small frame holds much of it then), a surface of the scene for long, and where
+// the shot loses its object, the scene's pieces are what remain.
 constexpr double kBackgroundBorderShare = 0.15;
-// A region that holds that share of the band in at least this share of the frames it is seen in
-// is part of the scene in all of them: an object leaving the picture holds the band for its last
-// frames only, a surface of the scene for long, and where the shot loses its object, the
-// scene's pieces are what remain.
 constexpr double kSceneFrameShare = 1.0 / 3.0;
 // A region with fewer than this share of all trajectory steps is no object: a few trajectories
 // the clustering set apart.
@@ -354,10 +353,10 @@ std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks,
     }
   }
 
-  // A region moves in a frame when it misses the camera's model, holds no large share of the
-  // border band there nor in many of its frames, and moves about as clearly as the frame's
-  // clearest mover; frames without its
-  // steps nearby take the decision of the nearest frame with them (the earlier one on a tie).
+  // A region moves in a frame when it misses the camera's model and moves about as clearly as
+  // the frame's clearest mover, unless it holds the border band in many of its frames; frames
+  // without its steps nearby take the decision of the nearest frame with them (the earlier one
+  // on a tie).
   std::vector<int> aDecided(aFrames), aBefore(aFrames);
   for (int k = 0; k < aRegions; k++) {
     if (aSteps[k] == 0 || aSteps[k] < kMinObjectShare * aAllSteps) continue;
@@ -370,9 +369,8 @@ std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks,
     if (aAtBorder >= kSceneFrameShare * aSeen) continue;
     for (int t = 0; t < aFrames; t++) {
       const size_t i = static_cast<size_t>(t) * aRegions + k;
-      aDecided[t] = aMiss[i] < 0.0 ? -1
-                                   : (aMiss[i] >= 1.0 && !aHoldsBorder[i] &&
-                                      aMiss[i] >= kSalientShare * aLargest[t]);
+      aDecided[t] =
+          aMiss[i] < 0.0 ? -1 : (aMiss[i] >= 1.0 && aMiss[i] >= kSalientShare * aLargest[t]);
     }
     int aLast = -1;
     for (int t = 0; t < aFrames; t++) {

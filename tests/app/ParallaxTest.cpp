@@ -16,13 +16,13 @@ using testutil::TempDir;
 
 namespace {
 
-// 320 x 240, 16 frames: the background pans right by 1.5 pixels per frame, three posts by twice
+// 256 x 192, 16 frames: the background pans right by 1.5 pixels per frame, three posts by twice
 // that; the square moves left and the disc right by 5 to 7 pixels per frame, both leaving the
 // picture over the second half of the shot.
-const std::vector<std::string> kScene = {"--size",       "320", "240", "--frames", "16",
+const std::vector<std::string> kScene = {"--size",       "256", "192", "--frames", "16",
                                          "--background", "1.5", "0",   "--speed",  "-3"};
 const std::vector<std::string> kPosts = {"--near", "3", "2"};
-constexpr int kFrames = 16, kWidth = 320, kPixels = kWidth * 240;
+constexpr int kFrames = 16, kWidth = 256, kPixels = kWidth * 192;
 // The posts' motion per frame in pixels.
 constexpr int kPostStep = 3;
 
@@ -38,10 +38,10 @@ std::string name(const char* aPattern, int t) {
   return aName;
 }
 
-// The pixels of a generated frame (after the header "P6\n320 240\n255\n").
+// The pixels of a generated frame (after the header "P6\n256 192\n255\n").
 std::string framePixels(const std::string& aPath) {
   const std::string aFrame = testutil::readFile(aPath);
-  const std::string aHeader = "P6\n320 240\n255\n";
+  const std::string aHeader = "P6\n256 192\n255\n";
   EXPECT_EQ(aFrame.size(), aHeader.size() + 3 * kPixels) << aPath;
   return aFrame.size() == aHeader.size() + 3 * kPixels ? aFrame.substr(aHeader.size())
                                                        : std::string(3 * kPixels, '\0');
