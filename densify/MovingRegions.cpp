@@ -330,6 +330,7 @@ std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks,
   // -1: no steps nearby.
   std::vector<double> aMiss(static_cast<size_t>(aFrames) * aRegions, -1.0);
   std::vector<char> aHoldsBorder(aMiss.size(), 0);
+  std::vector<long long> aPooled(aMiss.size(), 0);
   std::vector<double> aLargest(aFrames, 0.0);
   for (int t = 0; t < aFrames; t++) {
     const int aFrom = std::max(0, t - kVoteReach), aTo = std::min(aPairs - 1, t + kVoteReach - 1);
@@ -347,6 +348,7 @@ std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks,
       if (n == 0) continue;
       const size_t i = static_cast<size_t>(t) * aRegions + k;
       aMiss[i] = aSum / n;
+      aPooled[i] = n;
       aHoldsBorder[i] = aAllBorder > 0 && b >= kBackgroundBorderShare * aAllBorder;
       if (n >= kMinFitSteps && aSteps[k] >= kMinObjectShare * aAllSteps)
         aLargest[t] = std::max(aLargest[t], aMiss[i]);
@@ -354,10 +356,11 @@ std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks,
   }
 
   // A region moves in a frame when it misses the camera's model and moves about as clearly as
-  // the frame's clearest mover, unless it holds the border band in many of its frames; frames
-  // without its steps nearby take the decision of the nearest frame with them (the earlier one
-  // on a tie).
-  std::vector<int> aDecided(aFrames), aBefore(aFrames);
+  // the frame's clearest mover, unless it holds the border band in many of its frames. A frame
+  // without its steps nearby takes the decision most of its steps make (each frame's decision
+  // weighing with its pooled steps): where the trajectories of a region end, its pixels may go
+  // on for many frames, and the last few steps, the least reliable, must not decide them all.
+  std::vector<int> aDecided(aFrames);
   for (int k = 0; k < aRegions; k++) {
     if (aSteps[k] == 0 || aSteps[k] < kMinObjectShare * aAllSteps) continue;
     int aSeen = 0, aAtBorder = 0;
@@ -367,23 +370,17 @@ std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks,
       aAtBorder += aHoldsBorder[i];
     }
     if (aAtBorder >= kSceneFrameShare * aSeen) continue;
+    long long aMovingSteps = 0, aStillSteps = 0;
     for (int t = 0; t < aFrames; t++) {
       const size_t i = static_cast<size_t>(t) * aRegions + k;
       aDecided[t] =
           aMiss[i] < 0.0 ? -1 : (aMiss[i] >= 1.0 && aMiss[i] >= kSalientShare * aLargest[t]);
+      if (aDecided[t] == 1) aMovingSteps += aPooled[i];
+      if (aDecided[t] == 0) aStillSteps += aPooled[i];
     }
-    int aLast = -1;
-    for (int t = 0; t < aFrames; t++) {
-      if (aDecided[t] >= 0) aLast = t;
-      aBefore[t] = aLast;
-    }
-    int aNext = -1;
-    for (int t = aFrames - 1; t >= 0; t--) {
-      if (aDecided[t] >= 0) aNext = t;
-      int aFrom = aBefore[t];
-      if (aNext >= 0 && (aFrom < 0 || aNext - t < t - aFrom)) aFrom = aNext;
-      aResult[t][k] = aFrom >= 0 && aDecided[aFrom] == 1;
-    }
+    const bool aMostlyMoving = aMovingSteps > aStillSteps;
+    for (int t = 0; t < aFrames; t++)
+      aResult[t][k] = aDecided[t] < 0 ? aMostlyMoving : aDecided[t] == 1;
   }
   return aResult;
 }

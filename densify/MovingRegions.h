@@ -24,6 +24,6 @@
 // Per relative frame t = 0 ... aFrames - 1 one entry per region 0 ... aRegions - 1 (trajectory
 // labels; negative labels take no part): true for a moving object in that frame. aXSize,
 // aYSize: the frame size in pixels. A region never seen to move is not moving in any frame;
-// a frame where a region has no steps nearby takes the decision of the nearest frame that has.
+// a frame where a region has no steps nearby takes the decision of most of its steps.
 std::vector<std::vector<bool>> movingRegions(const std::vector<CTrack>& aTracks, int aRegions,
                                              int aXSize, int aYSize, int aFrames);

@@ -431,6 +431,43 @@ TEST(MovingRegions, ParallaxIsBackgroundObjectsAtTheBorderMoveAndTheDecisionIsPe
     EXPECT_EQ(aMoving[t], std::vector<bool>({false, false, false, true, true, t >= 11, true})) << t;
 }
 
+// Where a region's trajectories end early, its last few steps do not decide the frames after
+// them. Over a still scene (region 0, all over the frame), region 1 moves clearly in all 30
+// frames; region 2 drifts by a third of that (as water does) until its trajectories end at frame
+// 14, but for three of them that go on to frame 18 moving as much as region 1. Frames 22 and
+// later see no step of region 2 nearby: they take what most of its steps decide (still), not
+// what its last few steps decided.
+TEST(MovingRegions, FramesAfterARegionsLastStepsTakeWhatMostOfItsStepsDecide) {
+  const int W = 240, H = 160, aFrames = 30;
+  std::vector<CTrack> aTracks;
+  int aLate = 0;
+  for (int y = 2; y < H; y += 6)
+    for (int x = 2; x < W; x += 6) {
+      if (x >= 100 && x < 130 && y >= 40 && y < 70) {
+        aTracks.push_back(moving(x, y, aFrames - 1, 1.0f, 3.0f, 1));
+      } else if (x >= 40 && x < 70 && y >= 100 && y < 130) {
+        if (aLate++ < 3) {
+          CTrack t = moving(x, y, 18, 2.0f, 0.0f, 2);
+          for (int k = 14; k < 18; k++) t.my[k] += 3.0f * (k - 13);
+          aTracks.push_back(t);
+        } else {
+          aTracks.push_back(moving(x, y, 14, 2.0f, 0.0f, 2));
+        }
+      } else {
+        aTracks.push_back(moving(x, y, aFrames - 1, 1.0f, 0.0f, 0));
+      }
+    }
+  const std::vector<std::vector<bool>> aMoving = movingRegions(aTracks, 3, W, H, aFrames);
+  ASSERT_EQ(aMoving.size(), static_cast<size_t>(aFrames));
+  for (int t = 0; t < aFrames; t++) {
+    EXPECT_FALSE(aMoving[t][0]) << t;
+    EXPECT_TRUE(aMoving[t][1]) << t;
+    if (t <= 13 || t >= 22) {
+      EXPECT_FALSE(aMoving[t][2]) << t;
+    }
+  }
+}
+
 // An object behind a thin occluder: a red block moving 3 pixels a frame (x 16 ... 47, y 12 ...
 // 35) passes behind a still, dark pole 4 pixels wide (x 30 ... 33) that no trajectory point
 // lies on, and its part beyond the pole has no points either (trajectories end where a surface
