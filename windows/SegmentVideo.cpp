@@ -100,7 +100,10 @@ bool isSequenceFile(const std::string& aInput) {
 // contents (size and time of change of the file, or of every file of the folder).
 std::string importRecord(const std::string& aInput, int aMaxWidth) {
   std::error_code aError;
-  const fs::path aPath = fs::absolute(aInput, aError);
+  // One input, one record, however it is spelled ("DIR//frames", "DIR/./frames/"): otherwise a
+  // second invocation would import it again and compute every window anew.
+  fs::path aPath = fs::absolute(aInput, aError).lexically_normal();
+  if (!aPath.has_filename() && aPath.has_relative_path()) aPath = aPath.parent_path();
   std::ostringstream aRecord;
   aRecord << "input " << aPath.string() << "\nmax-width " << aMaxWidth << "\n";
   auto stamp = [&](const fs::path& aFile) {

@@ -213,6 +213,15 @@ TEST(SegmentTool, VideoShorterThanOneWindowIsOneRunWithItsOwnRegions) {
   }
   EXPECT_NE(readFile(aDir.file("out/summary.txt")).find("1 of 6 frames"), std::string::npos)
       << readFile(aDir.file("out/summary.txt"));
+  // The same input spelled otherwise is the same input: nothing is computed again.
+  ASSERT_EQ(runProgram({programPath("quorvik-segment"), aDir.file("gen") + "//./short.bmf",
+                        aDir.file("out"), "--step", "4"},
+                       aDir.file("out.txt"), aDir.file("err.txt")),
+            0)
+      << readFile(aDir.file("err.txt"));
+  EXPECT_NE(readFile(aDir.file("out/summary.txt")).find("1 of 1 windows were done before"),
+            std::string::npos)
+      << readFile(aDir.file("out/summary.txt"));
 
   // Command lines it refuses, with its usage: exit status 2.
   EXPECT_EQ(runProgram({programPath("quorvik-segment"), aDir.file("gen/short.bmf")}), 2);
