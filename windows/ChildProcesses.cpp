@@ -13,6 +13,8 @@
 #include <iostream>
 #include <sstream>
 
+extern char** environ;
+
 namespace {
 
 // The resident set of a process from its statm file (pages), in bytes; 0 when it has gone.
@@ -67,11 +69,24 @@ CChildren::~CChildren() {
   pthread_sigmask(SIG_SETMASK, &mBefore, nullptr);
 }
 
-bool CChildren::start(const std::vector<std::string>& aArguments, const std::string& aLog,
-                      int aTag) {
+bool CChildren::start(const std::vector<std::string>& aArguments, const std::string& aLog, int aTag,
+                      const std::vector<std::string>& aSetting) {
   std::vector<char*> aArgv;
   for (const std::string& a : aArguments) aArgv.push_back(const_cast<char*>(a.c_str()));
   aArgv.push_back(nullptr);
+  // Built before the fork: the child may not allocate.
+  std::vector<char*> aEnvironment;
+  for (char** e = environ; *e != nullptr; e++) {
+    const char* aEqual = std::strchr(*e, '=');
+    const size_t aName = aEqual != nullptr ? static_cast<size_t>(aEqual - *e) : std::strlen(*e);
+    bool aReplaced = false;
+    for (const std::string& s : aSetting)
+      aReplaced =
+          aReplaced || (s.size() > aName && s[aName] == '=' && s.compare(0, aName, *e, aName) == 0);
+    if (!aReplaced) aEnvironment.push_back(*e);
+  }
+  for (const std::string& s : aSetting) aEnvironment.push_back(const_cast<char*>(s.c_str()));
+  aEnvironment.push_back(nullptr);
   int aOut = -1;
   if (!aLog.empty()) {
     aOut = open(aLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -93,7 +108,7 @@ bool CChildren::start(const std::vector<std::string>& aArguments, const std::str
       dup2(aOut, 1);
       dup2(aOut, 2);
     }
-    execv(aArgv[0], aArgv.data());
+    execve(aArgv[0], aArgv.data(), aEnvironment.data());
     const char* aWhy = "cannot start program: ";
     (void)!write(2, aWhy, std::strlen(aWhy));
     (void)!write(2, aArgv[0], std::strlen(aArgv[0]));

@@ -33,8 +33,10 @@ class CChildren {
 
   // Starts the program aArguments[0] (a path) with the other arguments, standard input from
   // /dev/null, standard output and error into aLog (created or emptied; empty: this process's),
-  // and SIGTERM for it when this process ends. False after one line on standard error.
-  bool start(const std::vector<std::string>& aArguments, const std::string& aLog, int aTag);
+  // and SIGTERM for it when this process ends. aSetting's "NAME=VALUE" entries replace this
+  // process's NAME or are added to its environment. False after one line on standard error.
+  bool start(const std::vector<std::string>& aArguments, const std::string& aLog, int aTag,
+             const std::vector<std::string>& aSetting = {});
   int running() const { return static_cast<int>(mRunning.size()); }
 
   // Waits up to aSeconds for children to end and returns those that did (possibly none).

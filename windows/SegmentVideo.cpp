@@ -229,7 +229,8 @@ CScheduler::CStart CScheduler::startNext() {
     const std::string aLog = windowPath(mSequence, mPlan[w]) + "run.log";
     if (!mChildren.start(
             windowRun(mOptions.mPrograms + "quorvik", mSequence, mPlan[w], mOptions.mStep), aLog,
-            2 * static_cast<int>(w) + kWindow))
+            2 * static_cast<int>(w) + kWindow,
+            {"OMP_NUM_THREADS=" + std::to_string(mOptions.mWindowThreads)}))
       return CStart::kFailed;
     mWindowStarted[w] = 1;
     return CStart::kStarted;
@@ -531,7 +532,8 @@ std::string summaryText(const CSequence& aSequence, const std::vector<CWindow>& 
       << fixed(aReport.mWindowSeconds / aReport.mWindowsRun, 1) << " each), ";
   if (aReport.mFlowsRun + aReport.mWindowsRun > 0)
     s << "flows and windows side by side " << fixed(aReport.mJobsWall, 1) << " (" << aOptions.mJobs
-      << " programs at a time), ";
+      << " programs at a time, windows on " << aOptions.mWindowThreads
+      << (aOptions.mWindowThreads == 1 ? " thread" : " threads") << " each), ";
   s << "linking " << fixed(aReport.mLink, 1) << ", video " << fixed(aReport.mVideo, 1) << ", total "
     << fixed(secondsNow() - aReport.mStart, 1) << "\n";
   // Processor seconds do not depend on what else the machine runs, unlike the seconds above.
@@ -603,8 +605,9 @@ int finishVideo(const CSequence& aSequence, const std::vector<CWindow>& aPlan,
 }
 
 CSegmentOptions withJobs(CSegmentOptions aOptions) {
-  if (aOptions.mJobs <= 0)
-    aOptions.mJobs = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+  const int aCores = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+  if (aOptions.mJobs <= 0) aOptions.mJobs = aCores;
+  if (aOptions.mWindowThreads <= 0) aOptions.mWindowThreads = std::max(1, aCores / aOptions.mJobs);
   return aOptions;
 }
 

@@ -25,6 +25,10 @@ struct CSegmentOptions {
   int mMaxWidth = 0;
   // Programs running at once (flow pairs and windows); 0: one per core.
   int mJobs = 0;
+  // OpenMP threads of each window's run (OMP_NUM_THREADS); 0: the cores shared among the jobs.
+  // More threads than cores only spin in OpenMP's waits: two windows of two threads each on
+  // two cores take longer than two of one thread.
+  int mWindowThreads = 0;
   // Frame rate of the overlay video.
   double mFps = 25;
   // A folder holding flows of the video's frame pairs (a result folder of an earlier run or of

@@ -99,6 +99,9 @@ TEST(SegmentTool, FollowsObjectsThroughWindowsAndResumesAfterAKilledWindow) {
   ASSERT_EQ(aPlan.size(), 4u);
   const std::string aSummary = readFile(aDir.file("out/summary.txt"));
   EXPECT_NE(aSummary.find("36 frames of 160 x 120"), std::string::npos) << aSummary;
+  // One job per core (the default) leaves each window's run one thread.
+  EXPECT_NE(aSummary.find("programs at a time, windows on 1 thread each)"), std::string::npos)
+      << aSummary;
   // The windows' processor seconds come from their ends, not from a sum left at zero.
   std::smatch aProcessor;
   ASSERT_TRUE(std::regex_search(aSummary, aProcessor,
