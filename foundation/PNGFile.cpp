@@ -21,9 +21,10 @@ constexpr int kSignatureBytes = 8;
 constexpr size_t kMessageBytes = 256;
 // Largest palette a PNG file can hold.
 constexpr int kMaxPaletteEntries = 256;
-// zlib's level for colour pictures (overlays of a photograph): the default level 6 took 2.6
-// times as long for files only 7 % smaller, and a long video writes one for every frame.
-// Label maps and masks keep the default: they are quick to compress at any level.
+// zlib's level for colour pictures (overlays of a photograph), which a long video writes for
+// every frame: with the default level 6, writing the results of 100 frames of 640 x 480 took
+// 15.4 processor seconds against 5.8, for overlays only 7 % smaller. Label maps and masks keep
+// the default: they are quick to compress at any level.
 constexpr int kColourCompressionLevel = 1;
 
 // Where libpng's error handler leaves its message before it jumps back.

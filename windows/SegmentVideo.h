@@ -26,8 +26,8 @@ struct CSegmentOptions {
   // Programs running at once (flow pairs and windows); 0: one per core.
   int mJobs = 0;
   // OpenMP threads of each window's run (OMP_NUM_THREADS); 0: the cores shared among the jobs.
-  // More threads than cores only spin in OpenMP's waits: two windows of two threads each on
-  // two cores take longer than two of one thread.
+  // More threads than cores cost more than they give: two windows of two threads each on two
+  // cores took longer side by side than two of one thread, with the same results.
   int mWindowThreads = 0;
   // Frame rate of the overlay video.
   double mFps = 25;
