@@ -17,6 +17,7 @@
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -240,4 +241,39 @@ TEST(SegmentTool, VideoShorterThanOneWindowIsOneRunWithItsOwnRegions) {
             1);
   EXPECT_EQ(readFile(aDir.file("missing.txt")).find('\n'),
             readFile(aDir.file("missing.txt")).size() - 1);
+}
+
+// The programs it starts get the allocator's settings, or the caller's own. A stand-in for
+// quorvik-flow beside a copy of quorvik-segment records what it was given and fails.
+TEST(SegmentTool, ProgramsGetTheAllocatorSettingsUnlessTheCallerGaveSome) {
+  TempDir aDir;
+  ASSERT_EQ(runProgram({programPath("quorvik-generate"), "--out", aDir.file("gen"), "--name",
+                        "tiny", "--size", "48", "32", "--frames", "3"}),
+            0);
+  fs::create_directories(aDir.file("programs"));
+  fs::copy_file(programPath("quorvik-segment"), aDir.file("programs/quorvik-segment"));
+  writeFile(aDir.file("programs/quorvik-flow"),
+            "#!/bin/sh\nprintf '%s\\n' \"${GLIBC_TUNABLES-none}\" >> " + aDir.file("seen") +
+                "\nexit 1\n");
+  fs::permissions(aDir.file("programs/quorvik-flow"), fs::perms::owner_all);
+  auto seen = [&](const std::string& aSetting) {
+    fs::remove(aDir.file("seen"));
+    fs::remove_all(aDir.file("out"));
+    EXPECT_EQ(runProgram({"/usr/bin/env", aSetting, aDir.file("programs/quorvik-segment"),
+                          aDir.file("gen/tiny.bmf"), aDir.file("out")},
+                         "", aDir.file("err.txt")),
+              1);
+    EXPECT_NE(readFile(aDir.file("err.txt")).find("the flow of frames"), std::string::npos)
+        << readFile(aDir.file("err.txt"));
+    std::set<std::string> aLines;
+    std::istringstream aText(readFile(aDir.file("seen")));
+    for (std::string aLine; std::getline(aText, aLine);) aLines.insert(aLine);
+    return aLines;
+  };
+  EXPECT_EQ(seen("--unset=GLIBC_TUNABLES"),
+            std::set<std::string>{"glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1:"
+                                  "glibc.malloc.mmap_threshold=33554432:"
+                                  "glibc.malloc.trim_threshold=4294967296"});
+  EXPECT_EQ(seen("GLIBC_TUNABLES=glibc.malloc.tcache_count=0"),
+            std::set<std::string>{"glibc.malloc.tcache_count=0"});
 }
