@@ -43,7 +43,8 @@ constexpr double kWindowGuess = 1.0;
 // for reuse. A frame pair's flow fills some 290 MiB of memory, and the faults of fresh 4 KiB
 // pages cost a quarter of its processor time: 640 x 480 pairs took 2.78 processor seconds with
 // the allocator's defaults and 2.09 with these (75,205 page faults against 694), with the same
-// flows and the same peak memory. A caller's own GLIBC_TUNABLES is left as it is.
+// flows and the same peak memory. A caller's own GLIBC_TUNABLES is left as it is. The data-set
+// workflow's flow jobs get the same settings (workflow/scripts/stage.py, FLOW_ALLOCATOR).
 constexpr const char* kTunablesName = "GLIBC_TUNABLES";
 constexpr const char* kAllocatorTunables =
     "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=33554432:"
