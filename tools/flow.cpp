@@ -1,17 +1,22 @@
-// quorvik-flow [--frame N] FIRST.ppm SECOND.ppm OUTDIR: the forward and backward optical flow
-// of one frame pair, computed exactly as the tracker computes it and written as the tracker
-// writes it into its result folder: "ForwardFlow%03d.flo", "BackwardFlow%03d.flo", their record
-// "FlowSource%03d.txt" and their colour pictures, numbered N (the absolute number of the first
-// frame; default 0). With OUTDIR the run's result folder, the run then reads these flows
-// instead of computing them, so the pairs of a long sequence can be computed as separate jobs.
-// A pair whose flows and record in OUTDIR already match the two frames is not computed again.
+// quorvik-flow [--frame N] FIRST.ppm SECOND.ppm [MORE.ppm ...] OUTDIR: the forward and backward
+// optical flow of each pair of consecutive frames given, computed exactly as the tracker computes
+// it and written as the tracker writes it into its result folder: "ForwardFlow%03d.flo",
+// "BackwardFlow%03d.flo", their record "FlowSource%03d.txt" and their colour pictures, numbered
+// N, N + 1, ... (N the absolute number of the first frame; default 0). With OUTDIR the run's
+// result folder, the run then reads these flows instead of computing them, so the pairs of a long
+// sequence can be computed as separate jobs. A pair whose flows and record in OUTDIR already
+// match its two frames is not computed again. The pairs of one invocation share each middle
+// frame's preparation and the memory of the pair before, which a program per pair would fill
+// anew.
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "flow/CMatching.h"
 #include "flow/FlowCache.h"
@@ -26,7 +31,8 @@ namespace {
 // The smoothers and derivative masks need a few pixels along every line.
 constexpr int kMinSide = 4;
 
-const char* const kUsage = "Usage: quorvik-flow [--frame N] FIRST.ppm SECOND.ppm OUTDIR";
+const char* const kUsage =
+    "Usage: quorvik-flow [--frame N] FIRST.ppm SECOND.ppm [MORE.ppm ...] OUTDIR";
 constexpr const char* kProgram = "quorvik-flow";
 // Exit status of a bad command line.
 constexpr int kBadCommandLine = 2;
@@ -75,6 +81,28 @@ bool ensureDirectory(const std::string& aDir) {
   return true;
 }
 
+// A frame as the flow needs it: its picture, the fingerprint of the picture as read, and once
+// prepared the smoothed picture with its HOG field and energy.
+struct CFrame {
+  CTensor<float> mImage, mHOG;
+  CMatrix<float> mEnergy;
+  std::uint64_t mFingerprint = 0;
+  bool mPrepared = false;
+
+  // False after an error line.
+  bool read(const char* aFilename) {
+    mPrepared = false;
+    if (!readFrame(aFilename, mImage)) return false;
+    mFingerprint = frameFingerprint(mImage);
+    return true;
+  }
+  void prepare() {
+    if (mPrepared) return;
+    prepareFrame(mImage, mHOG, mEnergy);
+    mPrepared = true;
+  }
+};
+
 int computeFlow(int argc, char** argv) {
   if (NCommandLine::wantsHelp(argc, argv)) {
     std::cout << kUsage << std::endl;
@@ -91,39 +119,49 @@ int computeFlow(int argc, char** argv) {
       return kBadCommandLine;
     aFirstArgument = 3;
   }
-  if (argc - aFirstArgument != 3) {
+  const int aFrameCount = argc - aFirstArgument - 1;
+  if (aFrameCount < 2) {
     std::cerr << kUsage << std::endl;
     return kBadCommandLine;
   }
-  CTensor<float> aImage1, aImage2;
-  if (!readFrame(argv[aFirstArgument], aImage1) || !readFrame(argv[aFirstArgument + 1], aImage2))
-    return 1;
-  if (aImage1.xSize() != aImage2.xSize() || aImage1.ySize() != aImage2.ySize()) {
-    std::cerr << "Frames differ in size: " << aImage1.xSize() << "x" << aImage1.ySize() << " and "
-              << aImage2.xSize() << "x" << aImage2.ySize() << std::endl;
-    return 1;
+  if (aFrameCount - 1 > kMaxFrame - aFrame) {
+    std::cerr << "quorvik-flow: too many frames after --frame " << aFrame << std::endl;
+    return kBadCommandLine;
   }
-  const std::string aDir = std::string(argv[aFirstArgument + 2]) + "/";
+  // The frame before the pair and the pair's second frame; each is prepared (smoothed in place,
+  // HOG field and energy) only when a pair needs its flow computed.
+  CFrame aFirst, aSecond;
+  if (!aFirst.read(argv[aFirstArgument])) return 1;
+  const std::string aDir = std::string(argv[argc - 1]) + "/";
   if (!ensureDirectory(aDir)) return 1;
-
-  CFlowSource aSource;
-  aSource.mXSize = aImage1.xSize();
-  aSource.mYSize = aImage1.ySize();
-  aSource.mFirst = frameFingerprint(aImage1);
-  aSource.mSecond = frameFingerprint(aImage2);
-  CTensor<float> aForward, aBackward;
-  if (readCachedFlows(aDir, aFrame, aSource, aForward, aBackward))
-    return writeFlowPictures(aDir, aFrame, aForward, aBackward) ? 0 : 1;
-
-  // Prepared exactly like the tracker's frames, so the flow is the one the tracker computes.
-  CTensor<float> aHOG1, aHOG2;
-  CMatrix<float> aEnergy1, aEnergy2;
-  prepareFrame(aImage1, aHOG1, aEnergy1);
-  prepareFrame(aImage2, aHOG2, aEnergy2);
-  CMatching::hogFlow(aImage1, aImage2, aHOG1, aHOG2, aEnergy1, aEnergy2, aForward, aBackward);
-  if (!writeCachedFlows(aDir, aFrame, aSource, aForward, aBackward) ||
-      !writeFlowPictures(aDir, aFrame, aForward, aBackward))
-    return 1;
+  for (int p = 0; p + 1 < aFrameCount; p++) {
+    const char* aName = argv[aFirstArgument + p + 1];
+    if (!aSecond.read(aName)) return 1;
+    if (aFirst.mImage.xSize() != aSecond.mImage.xSize() ||
+        aFirst.mImage.ySize() != aSecond.mImage.ySize()) {
+      std::cerr << "Frames differ in size: " << aFirst.mImage.xSize() << "x"
+                << aFirst.mImage.ySize() << " and " << aSecond.mImage.xSize() << "x"
+                << aSecond.mImage.ySize() << " (" << aName << ")" << std::endl;
+      return 1;
+    }
+    const int aNumber = aFrame + p;
+    CFlowSource aSource;
+    aSource.mXSize = aFirst.mImage.xSize();
+    aSource.mYSize = aFirst.mImage.ySize();
+    aSource.mFirst = aFirst.mFingerprint;
+    aSource.mSecond = aSecond.mFingerprint;
+    CTensor<float> aForward, aBackward;
+    if (!readCachedFlows(aDir, aNumber, aSource, aForward, aBackward)) {
+      // Prepared exactly like the tracker's frames, so the flow is the one the tracker computes.
+      aFirst.prepare();
+      aSecond.prepare();
+      CMatching::hogFlow(aFirst.mImage, aSecond.mImage, aFirst.mHOG, aSecond.mHOG, aFirst.mEnergy,
+                         aSecond.mEnergy, aForward, aBackward);
+      if (!writeCachedFlows(aDir, aNumber, aSource, aForward, aBackward)) return 1;
+    }
+    if (!writeFlowPictures(aDir, aNumber, aForward, aBackward)) return 1;
+    std::swap(aFirst, aSecond);
+  }
   return 0;
 }
 

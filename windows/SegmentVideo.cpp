@@ -38,6 +38,11 @@ constexpr double kPollSeconds = 0.2;
 constexpr double kMiB = 1024.0 * 1024.0;
 // Guess of a window's seconds per frame relative to a pair's flow, until a window has ended.
 constexpr double kWindowGuess = 1.0;
+// Consecutive pairs whose flows one program computes. The pairs after the first reuse the
+// memory the first filled and the preparation of their first frame: eight 640 x 480 pairs took
+// 10.96 processor seconds (5.90 s wall) in one program and 11.90 (6.86 s) in eight, with the
+// same flows. A window waits for the jobs of all its pairs, so more would delay the first one.
+constexpr int kPairsPerFlowJob = 8;
 // The memory allocator of every program this one starts: its heap on transparent huge pages,
 // one arena for all its threads, blocks up to 32 MiB taken from the heap and freed memory kept
 // for reuse. A frame pair's flow fills some 290 MiB of memory, and the faults of fresh 4 KiB
@@ -236,6 +241,8 @@ class CScheduler {
   CReport& mReport;
   CChildren mChildren;
   std::vector<char> mPairDone, mPairStarted, mWindowDone, mWindowStarted;
+  // The pair after the last of the flow job that starts at each pair.
+  std::vector<int> mFlowJobEnd;
   std::vector<int> mOwned;  // frames each window gives its result
 };
 
@@ -258,13 +265,19 @@ CScheduler::CStart CScheduler::startNext() {
   }
   for (int a = 0; a < aPairs; a++) {
     if (mPairDone[a] || mPairStarted[a]) continue;
+    // The job takes the pairs from a on that are neither done nor started, up to
+    // kPairsPerFlowJob.
+    int b = a + 1;
+    while (b < aPairs && b - a < kPairsPerFlowJob && !mPairDone[b] && !mPairStarted[b]) b++;
     const std::string aLog = mSequence.mFolder + "logs/flow" + frameNumber(a, aPairs + 1) + ".log";
-    if (!mChildren.start({mOptions.mPrograms + "quorvik-flow", "--frame", std::to_string(a),
-                          mSequence.mFolder + mSequence.mFrames[a],
-                          mSequence.mFolder + mSequence.mFrames[a + 1], flowFolder(mSequence)},
-                         aLog, 2 * a + kFlow, programSettings()))
+    std::vector<std::string> aArguments = {mOptions.mPrograms + "quorvik-flow", "--frame",
+                                           std::to_string(a)};
+    for (int f = a; f <= b; f++) aArguments.push_back(mSequence.mFolder + mSequence.mFrames[f]);
+    aArguments.push_back(flowFolder(mSequence));
+    if (!mChildren.start(aArguments, aLog, 2 * a + kFlow, programSettings()))
       return CStart::kFailed;
-    mPairStarted[a] = 1;
+    std::fill(mPairStarted.begin() + a, mPairStarted.begin() + b, 1);
+    mFlowJobEnd[a] = b;
     return CStart::kStarted;
   }
   return CStart::kNothing;
@@ -273,13 +286,14 @@ CScheduler::CStart CScheduler::startNext() {
 bool CScheduler::ended(const CChildEnd& aEnd) {
   const int aIndex = aEnd.mTag / 2;
   if (aEnd.mTag % 2 == kFlow) {
-    mPairStarted[aIndex] = 0;
+    const int aEndPair = mFlowJobEnd[aIndex];
+    std::fill(mPairStarted.begin() + aIndex, mPairStarted.begin() + aEndPair, 0);
     if (aEnd.mStatus != 0)
-      return fail("the flow of frames " + std::to_string(aIndex) + " and " +
-                  std::to_string(aIndex + 1) + " failed: " + lastLine(aEnd.mLog) + " (" +
-                  aEnd.mLog + ")");
-    mPairDone[aIndex] = 1;
-    mReport.mFlowsRun++;
+      return fail("the flow of frames " + std::to_string(aIndex) +
+                  (aEndPair - aIndex == 1 ? " and " : " ... ") + std::to_string(aEndPair) +
+                  " failed: " + lastLine(aEnd.mLog) + " (" + aEnd.mLog + ")");
+    std::fill(mPairDone.begin() + aIndex, mPairDone.begin() + aEndPair, 1);
+    mReport.mFlowsRun += aEndPair - aIndex;
     mReport.mFlowSeconds += aEnd.mSeconds;
     mReport.mFlowProcessor += aEnd.mProcessorSeconds;
     std::remove(aEnd.mLog.c_str());
@@ -336,6 +350,7 @@ int CScheduler::run() {
   const int aPairs = std::max(0, mSequence.frames() - 1);
   mPairDone.assign(aPairs, 0);
   mPairStarted.assign(aPairs, 0);
+  mFlowJobEnd.assign(aPairs, 0);
   mWindowDone.assign(mPlan.size(), 0);
   mWindowStarted.assign(mPlan.size(), 0);
   const std::vector<int> aOwner = frameOwners(mPlan);

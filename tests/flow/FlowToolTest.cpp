@@ -51,6 +51,14 @@ TEST(FlowTool, RejectsFramesOfDifferentSize) {
                        "", aDir.file("err")),
             0);
   EXPECT_EQ(countLines(readFile(aDir.file("err"))), 1);
+  // A run of frames stops at the first that does not fit, with the pairs before it written.
+  EXPECT_NE(runProgram({programPath("quorvik-flow"), aDir.file("a.ppm"), aDir.file("a.ppm"),
+                        aDir.file("b.ppm"), aDir.file("a.ppm"), aDir.file("out")},
+                       "", aDir.file("err")),
+            0);
+  EXPECT_EQ(countLines(readFile(aDir.file("err"))), 1);
+  EXPECT_TRUE(fileExists(aDir.file("out/FlowSource000.txt")));
+  EXPECT_FALSE(fileExists(aDir.file("out/ForwardFlow001.flo")));
 }
 
 TEST(FlowTool, WritesBothFlowFieldsAndPictures) {
