@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tools/import-video on generated inputs: a video of 1,001 frames gets four-digit frame names,
 # all listed; an import that fails (pictures of two sizes) leaves the folder's earlier import
-# as it was, with nothing half-written; an input whose name starts with "-" is imported.
+# as it was, with nothing half-written; an input whose name starts with "-" is imported; linked
+# pictures are imported and a dangling link fails.
 #
 #   import-video-test.sh REPOSITORY      (exit 77: skipped, ffmpeg is not installed)
 set -u
@@ -45,4 +46,15 @@ bash "$import" -pictures out --name long >/dev/null || fail "the second import f
   fail "the .bmf is $(tr '\n' ' ' <out/long.bmf)"
 [ "$(ls -A out | grep -v '^-pictures' | tr '\n' ' ')" = "long.bmf long000.ppm long001.ppm " ] ||
   fail "out/ holds $(ls -A out | tr '\n' ' ')"
+
+# A folder of links to pictures is imported like the pictures; a dangling link fails, named.
+mkdir linked
+ln -s ../mixed/a.ppm linked/0.ppm
+ln -s ../mixed/b.ppm linked/1.ppm
+bash "$import" linked out >/dev/null || fail "a folder of links failed"
+[ "$(head -n 1 out/linked.bmf)" = "2 1" ] || fail "linked.bmf announces $(head -n 1 out/linked.bmf)"
+cmp -s out/linked000.ppm out/long000.ppm || fail "the linked picture was imported differently"
+ln -s ../mixed/gone.ppm linked/2.ppm
+bash "$import" linked out 2>stderr.txt && fail "a dangling link was imported"
+grep -q "cannot decode picture 'linked/2.ppm'" stderr.txt || fail "message: $(cat stderr.txt)"
 echo "PASSED"
