@@ -209,6 +209,8 @@ struct CReport {
   // The same in processor seconds (user and system) of the programs.
   double mFlowProcessor = 0, mWindowProcessor = 0;
   int mFlowsRun = 0, mWindowsRun = 0, mFlowsKept = 0, mWindowsKept = 0;
+  // Windows started with the machine to themselves (CSegmentOptions::mAloneThreads).
+  int mWindowsAlone = 0;
   // Flows the windows' runs computed themselves (none when the shared flows fit their frames).
   int mFlowsByWindows = 0;
   double mPeakBytes = 0;
@@ -231,6 +233,9 @@ class CScheduler {
   enum { kFlow = 0, kWindow = 1 };
   enum class CStart { kStarted, kNothing, kFailed };
   CStart startNext();
+  // True when every pair and window is done or started: with nothing running, a window started
+  // then runs alone to the end.
+  bool nothingLeftToStart() const;
   bool ended(const CChildEnd& aEnd);
   void showProgress(bool aFinal) const;
   int slots() const { return mOptions.mJobs; }
@@ -256,11 +261,16 @@ CScheduler::CStart CScheduler::startNext() {
     if (!aReady) continue;
     if (!prepareWindow(mSequence, mPlan[w])) return CStart::kFailed;
     const std::string aLog = windowPath(mSequence, mPlan[w]) + "run.log";
+    mWindowStarted[w] = 1;
+    const bool aAlone = mChildren.running() == 0 && nothingLeftToStart();
     if (!mChildren.start(
             windowRun(mOptions.mPrograms + "quorvik", mSequence, mPlan[w], mOptions.mStep), aLog,
-            2 * static_cast<int>(w) + kWindow, programSettings(mOptions.mWindowThreads)))
+            2 * static_cast<int>(w) + kWindow,
+            programSettings(aAlone ? mOptions.mAloneThreads : mOptions.mWindowThreads))) {
+      mWindowStarted[w] = 0;
       return CStart::kFailed;
-    mWindowStarted[w] = 1;
+    }
+    if (aAlone) mReport.mWindowsAlone++;
     return CStart::kStarted;
   }
   for (int a = 0; a < aPairs; a++) {
@@ -281,6 +291,14 @@ CScheduler::CStart CScheduler::startNext() {
     return CStart::kStarted;
   }
   return CStart::kNothing;
+}
+
+bool CScheduler::nothingLeftToStart() const {
+  for (size_t a = 0; a < mPairDone.size(); a++)
+    if (!mPairDone[a] && !mPairStarted[a]) return false;
+  for (size_t w = 0; w < mPlan.size(); w++)
+    if (!mWindowDone[w] && !mWindowStarted[w]) return false;
+  return true;
 }
 
 bool CScheduler::ended(const CChildEnd& aEnd) {
@@ -569,7 +587,12 @@ std::string summaryText(const CSequence& aSequence, const std::vector<CWindow>& 
   if (aReport.mFlowsRun + aReport.mWindowsRun > 0)
     s << "flows and windows side by side " << fixed(aReport.mJobsWall, 1) << " (" << aOptions.mJobs
       << " programs at a time, windows on " << aOptions.mWindowThreads
-      << (aOptions.mWindowThreads == 1 ? " thread" : " threads") << " each), ";
+      << (aOptions.mWindowThreads == 1 ? " thread" : " threads") << " each"
+      << (aReport.mWindowsAlone > 0 && aOptions.mAloneThreads != aOptions.mWindowThreads
+              ? ", " + std::to_string(aReport.mWindowsAlone) + " alone on " +
+                    std::to_string(aOptions.mAloneThreads)
+              : "")
+      << "), ";
   s << "linking " << fixed(aReport.mLink, 1) << ", video " << fixed(aReport.mVideo, 1) << ", total "
     << fixed(secondsNow() - aReport.mStart, 1) << "\n";
   // Processor seconds do not depend on what else the machine runs, unlike the seconds above.
@@ -644,6 +667,7 @@ CSegmentOptions withJobs(CSegmentOptions aOptions) {
   const int aCores = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
   if (aOptions.mJobs <= 0) aOptions.mJobs = aCores;
   if (aOptions.mWindowThreads <= 0) aOptions.mWindowThreads = std::max(1, aCores / aOptions.mJobs);
+  if (aOptions.mAloneThreads <= 0) aOptions.mAloneThreads = aCores;
   return aOptions;
 }
 

@@ -29,6 +29,11 @@ struct CSegmentOptions {
   // More threads than cores cost more than they give: two windows of two threads each on two
   // cores took longer side by side than two of one thread, with the same results.
   int mWindowThreads = 0;
+  // OpenMP threads of a window's run that starts when no other program runs and none is left to
+  // start (the only window of a short video; the last window of a long one, which waits for the
+  // last flows), so it has the machine to itself to the end; 0: every core. The results are the
+  // same with any number of threads.
+  int mAloneThreads = 0;
   // Frame rate of the overlay video.
   double mFps = 25;
   // A folder holding flows of the video's frame pairs (a result folder of an earlier run or of

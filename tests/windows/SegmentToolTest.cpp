@@ -100,8 +100,8 @@ TEST(SegmentTool, FollowsObjectsThroughWindowsAndResumesAfterAKilledWindow) {
   ASSERT_EQ(aPlan.size(), 4u);
   const std::string aSummary = readFile(aDir.file("out/summary.txt"));
   EXPECT_NE(aSummary.find("36 frames of 160 x 120"), std::string::npos) << aSummary;
-  // One job per core (the default) leaves each window's run one thread.
-  EXPECT_NE(aSummary.find("programs at a time, windows on 1 thread each)"), std::string::npos)
+  // One job per core (the default) leaves each window's run one thread (unless it runs alone).
+  EXPECT_NE(aSummary.find("programs at a time, windows on 1 thread each"), std::string::npos)
       << aSummary;
   // The windows' processor seconds come from their ends, not from a sum left at zero.
   std::smatch aProcessor;
@@ -276,4 +276,41 @@ TEST(SegmentTool, ProgramsGetTheAllocatorSettingsUnlessTheCallerGaveSome) {
                                   "glibc.malloc.trim_threshold=4294967296"});
   EXPECT_EQ(seen("GLIBC_TUNABLES=glibc.malloc.tcache_count=0"),
             std::set<std::string>{"glibc.malloc.tcache_count=0"});
+}
+
+// A window's run that has the machine to itself (nothing else running, nothing left to start)
+// gets every core as its threads; windows that run side by side share them. A stand-in for
+// quorvik beside copies of quorvik-segment and quorvik-flow records what it was given and fails a
+// second later (one window's failure stops the others: they have written their line by then).
+TEST(SegmentTool, AWindowAloneGetsEveryCoreAndWindowsSideBySideShareThem) {
+  TempDir aDir;
+  ASSERT_EQ(runProgram({programPath("quorvik-generate"), "--out", aDir.file("gen"), "--name",
+                        "tiny", "--size", "48", "32", "--frames", "6"}),
+            0);
+  fs::create_directories(aDir.file("programs"));
+  for (const char* aProgram : {"quorvik-segment", "quorvik-flow"})
+    fs::copy_file(programPath(aProgram), aDir.file(std::string("programs/") + aProgram));
+  writeFile(aDir.file("programs/quorvik"),
+            "#!/bin/sh\nprintf '%s\\n' \"${OMP_NUM_THREADS-none}\" >> " + aDir.file("seen") +
+                "\nsleep 1\nexit 1\n");
+  fs::permissions(aDir.file("programs/quorvik"), fs::perms::owner_all);
+  auto seen = [&](std::vector<std::string> aOptions) {
+    fs::remove(aDir.file("seen"));
+    std::vector<std::string> aCommand = {aDir.file("programs/quorvik-segment"),
+                                         aDir.file("gen/tiny.bmf"), aDir.file("out")};
+    aCommand.insert(aCommand.end(), aOptions.begin(), aOptions.end());
+    EXPECT_EQ(runProgram(aCommand, "", aDir.file("err.txt")), 1);
+    EXPECT_NE(readFile(aDir.file("err.txt")).find("the run of window"), std::string::npos)
+        << readFile(aDir.file("err.txt"));
+    std::vector<std::string> aLines;
+    std::istringstream aText(readFile(aDir.file("seen")));
+    for (std::string aLine; std::getline(aText, aLine);) aLines.push_back(aLine);
+    return aLines;
+  };
+  const int aCores = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+  // One window, started once the flows are done.
+  EXPECT_EQ(seen({}), std::vector<std::string>{std::to_string(aCores)});
+  // Two windows, both ready at once (the flows are kept from the run before).
+  EXPECT_EQ(seen({"--window", "4", "--overlap", "2", "--jobs", "2"}),
+            std::vector<std::string>(2, std::to_string(std::max(1, aCores / 2))));
 }
