@@ -149,5 +149,6 @@ int segment(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  useProgramAllocator();
   return NCommandLine::runProgram(kProgram, [&] { return segment(argc, argv); });
 }

@@ -1,6 +1,7 @@
 #include "windows/SegmentVideo.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -50,10 +52,14 @@ constexpr int kPairsPerFlowJob = 8;
 // the allocator's defaults and 2.09 with these (75,205 page faults against 694), with the same
 // flows and the same peak memory. A caller's own GLIBC_TUNABLES is left as it is. The data-set
 // workflow's flow jobs get the same settings (workflow/scripts/stage.py, FLOW_ALLOCATOR).
+// This program takes the two thresholds itself (useProgramAllocator).
 constexpr const char* kTunablesName = "GLIBC_TUNABLES";
-constexpr const char* kAllocatorTunables =
-    "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=33554432:"
-    "glibc.malloc.trim_threshold=4294967296";
+constexpr long long kMmapThreshold = 33554432;
+constexpr long long kTrimThreshold = 4294967296;
+const std::string kAllocatorTunables =
+    "glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1:glibc.malloc.mmap_threshold=" +
+    std::to_string(kMmapThreshold) +
+    ":glibc.malloc.trim_threshold=" + std::to_string(kTrimThreshold);
 
 constexpr const char* kWork = "work/";
 constexpr const char* kImportRecord = "import.txt";
@@ -181,6 +187,17 @@ std::vector<std::string> programSettings(int aThreads = 0) {
   if (aThreads > 0) aSettings.push_back("OMP_NUM_THREADS=" + std::to_string(aThreads));
   return aSettings;
 }
+
+}  // namespace
+
+void useProgramAllocator() {
+  if (getenv(kTunablesName) != nullptr) return;
+  // mallopt takes an int: the largest one keeps freed memory as well for this program's needs.
+  mallopt(M_MMAP_THRESHOLD, static_cast<int>(kMmapThreshold));
+  mallopt(M_TRIM_THRESHOLD, static_cast<int>(std::min<long long>(kTrimThreshold, INT_MAX)));
+}
+
+namespace {
 
 // Waits for the one program aChildren runs. Its exit status, or kSegmentStopped after stopping
 // it when a signal asked to stop.

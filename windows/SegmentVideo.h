@@ -49,6 +49,12 @@ struct CSegmentOptions {
   std::string mPrograms;
 };
 
+// Sets this process's memory allocator as the programs it starts get theirs (blocks up to 32 MiB
+// from the heap, freed memory kept for reuse), unless the caller set GLIBC_TUNABLES: the linking
+// reads and writes pictures of a few MiB for every frame, on fresh pages each time otherwise.
+// For a program's main, before any other work.
+void useProgramAllocator();
+
 // Exit status when a signal (SIGINT, SIGTERM, SIGHUP) stopped the work.
 constexpr int kSegmentStopped = 130;
 
