@@ -78,6 +78,31 @@ bool waitFor(TCondition aCondition, double aSeconds) {
   return true;
 }
 
+// aDir/gen/tiny.bmf, aFrames generated frames of 48 x 32, and aDir/programs/ with copies of
+// aCopies and a stand-in for aStandIn that appends the value of the environment variable aVariable
+// to aDir/seen and fails, aWait seconds later.
+void standInPrograms(const TempDir& aDir, int aFrames, const std::vector<std::string>& aCopies,
+                     const std::string& aStandIn, const std::string& aVariable,
+                     const std::string& aWait) {
+  ASSERT_EQ(runProgram({programPath("quorvik-generate"), "--out", aDir.file("gen"), "--name",
+                        "tiny", "--size", "48", "32", "--frames", std::to_string(aFrames)}),
+            0);
+  fs::create_directories(aDir.file("programs"));
+  for (const std::string& aProgram : aCopies)
+    fs::copy_file(programPath(aProgram), aDir.file("programs/" + aProgram));
+  const std::string aScript = aDir.file("programs/" + aStandIn);
+  writeFile(aScript, "#!/bin/sh\nprintf '%s\\n' \"${" + aVariable + "-none}\" >> " +
+                         aDir.file("seen") + "\nsleep " + aWait + "\nexit 1\n");
+  fs::permissions(aScript, fs::perms::owner_all);
+}
+
+std::vector<std::string> fileLines(const std::string& aPath) {
+  std::vector<std::string> aLines;
+  std::istringstream aText(readFile(aPath));
+  for (std::string aLine; std::getline(aText, aLine);) aLines.push_back(aLine);
+  return aLines;
+}
+
 constexpr int kFrames = 36;
 
 }  // namespace
@@ -247,15 +272,8 @@ TEST(SegmentTool, VideoShorterThanOneWindowIsOneRunWithItsOwnRegions) {
 // quorvik-flow beside a copy of quorvik-segment records what it was given and fails.
 TEST(SegmentTool, ProgramsGetTheAllocatorSettingsUnlessTheCallerGaveSome) {
   TempDir aDir;
-  ASSERT_EQ(runProgram({programPath("quorvik-generate"), "--out", aDir.file("gen"), "--name",
-                        "tiny", "--size", "48", "32", "--frames", "3"}),
-            0);
-  fs::create_directories(aDir.file("programs"));
-  fs::copy_file(programPath("quorvik-segment"), aDir.file("programs/quorvik-segment"));
-  writeFile(aDir.file("programs/quorvik-flow"),
-            "#!/bin/sh\nprintf '%s\\n' \"${GLIBC_TUNABLES-none}\" >> " + aDir.file("seen") +
-                "\nexit 1\n");
-  fs::permissions(aDir.file("programs/quorvik-flow"), fs::perms::owner_all);
+  ASSERT_NO_FATAL_FAILURE(
+      standInPrograms(aDir, 3, {"quorvik-segment"}, "quorvik-flow", "GLIBC_TUNABLES", "0"));
   auto seen = [&](const std::string& aSetting) {
     fs::remove(aDir.file("seen"));
     fs::remove_all(aDir.file("out"));
@@ -265,10 +283,8 @@ TEST(SegmentTool, ProgramsGetTheAllocatorSettingsUnlessTheCallerGaveSome) {
               1);
     EXPECT_NE(readFile(aDir.file("err.txt")).find("the flow of frames"), std::string::npos)
         << readFile(aDir.file("err.txt"));
-    std::set<std::string> aLines;
-    std::istringstream aText(readFile(aDir.file("seen")));
-    for (std::string aLine; std::getline(aText, aLine);) aLines.insert(aLine);
-    return aLines;
+    const std::vector<std::string> aLines = fileLines(aDir.file("seen"));
+    return std::set<std::string>(aLines.begin(), aLines.end());
   };
   EXPECT_EQ(seen("--unset=GLIBC_TUNABLES"),
             std::set<std::string>{"glibc.malloc.hugetlb=1:glibc.malloc.arena_max=1:"
@@ -284,16 +300,8 @@ TEST(SegmentTool, ProgramsGetTheAllocatorSettingsUnlessTheCallerGaveSome) {
 // second later (one window's failure stops the others: they have written their line by then).
 TEST(SegmentTool, AWindowAloneGetsEveryCoreAndWindowsSideBySideShareThem) {
   TempDir aDir;
-  ASSERT_EQ(runProgram({programPath("quorvik-generate"), "--out", aDir.file("gen"), "--name",
-                        "tiny", "--size", "48", "32", "--frames", "6"}),
-            0);
-  fs::create_directories(aDir.file("programs"));
-  for (const char* aProgram : {"quorvik-segment", "quorvik-flow"})
-    fs::copy_file(programPath(aProgram), aDir.file(std::string("programs/") + aProgram));
-  writeFile(aDir.file("programs/quorvik"),
-            "#!/bin/sh\nprintf '%s\\n' \"${OMP_NUM_THREADS-none}\" >> " + aDir.file("seen") +
-                "\nsleep 1\nexit 1\n");
-  fs::permissions(aDir.file("programs/quorvik"), fs::perms::owner_all);
+  ASSERT_NO_FATAL_FAILURE(standInPrograms(aDir, 6, {"quorvik-segment", "quorvik-flow"}, "quorvik",
+                                          "OMP_NUM_THREADS", "1"));
   auto seen = [&](std::vector<std::string> aOptions) {
     fs::remove(aDir.file("seen"));
     std::vector<std::string> aCommand = {aDir.file("programs/quorvik-segment"),
@@ -302,10 +310,7 @@ TEST(SegmentTool, AWindowAloneGetsEveryCoreAndWindowsSideBySideShareThem) {
     EXPECT_EQ(runProgram(aCommand, "", aDir.file("err.txt")), 1);
     EXPECT_NE(readFile(aDir.file("err.txt")).find("the run of window"), std::string::npos)
         << readFile(aDir.file("err.txt"));
-    std::vector<std::string> aLines;
-    std::istringstream aText(readFile(aDir.file("seen")));
-    for (std::string aLine; std::getline(aText, aLine);) aLines.push_back(aLine);
-    return aLines;
+    return fileLines(aDir.file("seen"));
   };
   const int aCores = std::max(1, static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
   // One window, started once the flows are done.
